@@ -1,0 +1,189 @@
+// The raster image every picture in Sigillon lives in.
+//
+// A TBitmap refers to a reference-counted TBitmapImage. Pictures copy each
+// other by sharing that record; a picture gets a record of its own only when
+// it is given a size or a format, is drawn on (SetPixelAt), reads a file or
+// shares another image. Writes through RowAddress deliberately never end the
+// sharing: the overview shows the stamped main picture through the very same
+// rows, so the stamp code writes rows and repaints both views itself.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sigillon {
+
+// Colour value 0x00BBGGRR: red in the low byte.
+using TColor = std::uint32_t;
+
+inline constexpr TColor clWhite = 0x00FFFFFF;
+inline constexpr TColor clBlack = 0x00000000;
+
+inline constexpr std::uint8_t RedOf(TColor c) { return c & 0xFF; }
+inline constexpr std::uint8_t GreenOf(TColor c) { return (c >> 8) & 0xFF; }
+inline constexpr std::uint8_t BlueOf(TColor c) { return (c >> 16) & 0xFF; }
+inline constexpr TColor RGBColor(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
+}
+
+// The numbers matter: the stamp checks test for Depth24 == 6.
+enum PixelDepth : std::uint8_t {
+    DepthDevice = 0,
+    Depth1 = 1,
+    Depth4 = 2,
+    Depth8 = 3,
+    Depth15 = 4,
+    Depth16 = 5,
+    Depth24 = 6,
+    Depth32 = 7,
+    DepthCustom = 8,
+};
+
+// Raised by every failing raster operation; the file routines catch it.
+class BitmapError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Largest pixel storage we hand out: no 32-bit program could hold more, and a
+// crafted file header must not be able to ask for tens of gigabytes.
+inline constexpr std::int64_t kMaxStorageBytes = 0x7FFFFFFF;
+
+// Bytes in one row: every row is filled up to a multiple of 4 bytes.
+inline constexpr std::int64_t StrideFor(std::int64_t width, int bitsPerPixel) {
+    return ((width * bitsPerPixel + 31) / 32) * 4;
+}
+
+// Colour masks of 16- and 32-bit storage described by bit fields.
+struct ColorMasks {
+    std::uint32_t red = 0, green = 0, blue = 0;
+    bool operator==(const ColorMasks&) const = default;
+};
+
+// Fields of a BMP info header that the picture carries from reading to
+// writing; pictures the program makes hold zeros.
+struct BmpFileInfo {
+    std::int32_t xPelsPerMeter = 0;
+    std::int32_t yPelsPerMeter = 0;
+    std::uint32_t colorsImportant = 0;
+    bool coreHeader = false;  // read from a 12-byte info header: written back in that form
+};
+
+// The image record shared by pictures. Plain data: TBitmap keeps it
+// consistent, the file code fills it when it reads.
+struct TBitmapImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;       // never negative; row order is in topDown
+    bool formatSet = false;        // false until the picture is given a format
+    bool deviceDependent = false;  // DepthDevice: 32-bit rows in the display's format
+    int bitsPerPixel = 0;          // 0 while no format was given
+    bool hasMasks = false;         // 16/32 bits described by masks (bit fields)
+    ColorMasks masks;
+    bool topDown = false;
+    std::int64_t stride = 0;
+    std::vector<TColor> palette;   // at most 256 entries, for 8 bits or fewer
+    BmpFileInfo bmpInfo;
+    std::unique_ptr<std::uint8_t[]> pixels;  // height * stride bytes, or null
+
+    bool HasStorage() const { return pixels != nullptr; }
+    std::int64_t StorageBytes() const { return stride * height; }
+};
+
+// The palettes the system offers when it converts into a palette format.
+const std::vector<TColor>& StandardPalette16();
+const std::vector<TColor>& HalftonePalette256();
+
+class TBitmap {
+public:
+    TBitmap();
+    ~TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    std::int32_t Width() const { return image_->width; }
+    std::int32_t Height() const { return image_->height; }
+    void SetWidth(std::int32_t width);
+    void SetHeight(std::int32_t height);
+
+    bool IsEmpty() const { return !image_->HasStorage(); }
+    PixelDepth GetDepth() const;
+    void SetDepth(PixelDepth depth);
+
+    // First byte of a row, row 0 at the top whatever the storage order.
+    // Refuses rows outside the picture. Never copies a shared record and
+    // never notifies.
+    std::uint8_t* RowAddress(std::int32_t row);
+    const std::uint8_t* RowAddress(std::int32_t row) const;
+    std::int64_t Stride() const { return image_->stride; }
+    bool IsTopDown() const { return image_->topDown; }
+
+    void ShareImage(const TBitmap& source);
+
+    // 0xFFFFFFFF outside the picture.
+    TColor PixelAt(std::int32_t x, std::int32_t y) const;
+    void SetPixelAt(std::int32_t x, std::int32_t y, TColor colour);
+
+    TColor TransparentColor() const;
+    void SetTransparentColor(TColor colour);
+    void ClearTransparentColor();
+
+    const std::vector<TColor>& Palette() const { return image_->palette; }
+
+    // BMP files (pictures/bmp_file.cpp). Reading replaces the picture only
+    // when the whole file was understood; both raise BitmapError.
+    void ReadBmpFile(const std::string& path);
+    void WriteBmpFile(const std::string& path) const;
+
+    // Read-only view of the record, for code that must look at the storage
+    // layout (writers, painters) without copying it.
+    const TBitmapImage& Image() const { return *image_; }
+
+    // Replaces this picture's record with a complete new one (a file just
+    // read, a conversion); the picture then notifies. Checks the record's
+    // size against kMaxStorageBytes.
+    void AdoptImage(std::unique_ptr<TBitmapImage> image);
+
+    // Makes an image record with storage of the given layout, bottom-up,
+    // without filling it. Throws BitmapError when it would be too large.
+    static std::unique_ptr<TBitmapImage> NewImage(std::int32_t width, std::int32_t height,
+                                                  int bitsPerPixel);
+
+    // True when another picture shares this one's record.
+    bool IsShared() const { return image_.use_count() > 1; }
+    bool SharesImageWith(const TBitmap& other) const { return image_ == other.image_; }
+
+    // Called after every change made by size, format, sharing, reading or
+    // drawing. The owner (a picture view) repaints.
+    std::function<void()> OnChange;
+
+    // Runs OnChange; for code outside this class that changes the picture
+    // through AdoptImage-like paths or draws on it.
+    void Changed();
+
+private:
+    void GiveRowStorage();  // DepthDevice -> real row storage, in place
+    void Unshare();         // copy-on-write before a drawing change
+
+    std::shared_ptr<TBitmapImage> image_;
+    bool hasTransparentColor_ = false;
+    TColor transparentColor_ = 0;
+};
+
+// The display's bits per pixel, decided once when a program starts (the
+// JPEG decoder gives 8-bit pictures on displays of 8 bits or fewer). Tests
+// switch it; nothing changes it while pictures are being worked on.
+int DisplayBitsPerPixel();
+void SetDisplayBitsPerPixel(int bits);
+
+// Reads the colour of one pixel of a record, whatever its format.
+TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_t x);
+// Writes one pixel; palette formats take the nearest palette colour.
+void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor colour);
+// Index of the palette colour nearest to colour (squared distance, first wins).
+int NearestPaletteIndex(const std::vector<TColor>& palette, TColor colour);
+
+}  // namespace sigillon
