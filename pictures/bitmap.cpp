@@ -1,0 +1,426 @@
+#include "pictures/bitmap.h"
+
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <new>
+
+namespace sigillon {
+namespace {
+
+std::atomic<int> displayBits{32};
+
+constexpr ColorMasks kMasks565{0xF800, 0x07E0, 0x001F};
+constexpr ColorMasks kMasks555{0x7C00, 0x03E0, 0x001F};
+constexpr ColorMasks kMasks888{0xFF0000, 0x00FF00, 0x0000FF};
+
+int BitsOf(PixelDepth depth) {
+    switch (depth) {
+        case Depth1: return 1;
+        case Depth4: return 4;
+        case Depth8: return 8;
+        case Depth15:
+        case Depth16: return 16;
+        case Depth24: return 24;
+        case Depth32:
+        case DepthDevice: return 32;
+        default: throw BitmapError("pixel format cannot be requested");
+    }
+}
+
+// One channel held under a mask, scaled to 0..255.
+std::uint8_t Extract(std::uint32_t value, std::uint32_t mask) {
+    if (mask == 0) return 0;
+    int shift = std::countr_zero(mask);
+    std::uint32_t max = mask >> shift;
+    std::uint32_t v = (value & mask) >> shift;
+    if (max == 255) return std::uint8_t(v);
+    if (max > 255) return std::uint8_t((std::uint64_t(v) * 255 + max / 2) / max);
+    return std::uint8_t((v * 255 + max / 2) / max);
+}
+
+// An 8-bit channel placed under a mask.
+std::uint32_t Insert(std::uint8_t channel, std::uint32_t mask) {
+    if (mask == 0) return 0;
+    int shift = std::countr_zero(mask);
+    std::uint64_t max = mask >> shift;
+    std::uint64_t v = (std::uint64_t(channel) * max + 127) / 255;
+    return std::uint32_t(v << shift) & mask;
+}
+
+const ColorMasks& MasksOf(const TBitmapImage& image) {
+    if (image.hasMasks) return image.masks;
+    return image.bitsPerPixel == 16 ? kMasks555 : kMasks888;
+}
+
+// The palette index stored at column x of a 1-, 4- or 8-bit row.
+int IndexAt(const std::uint8_t* row, int bits, std::int32_t x) {
+    switch (bits) {
+        case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+        default: return row[x];
+    }
+}
+
+void SetIndexAt(std::uint8_t* row, int bits, std::int32_t x, int index) {
+    switch (bits) {
+        case 1: {
+            std::uint8_t bit = std::uint8_t(0x80 >> (x & 7));
+            row[x >> 3] = index ? (row[x >> 3] | bit) : (row[x >> 3] & ~bit);
+            break;
+        }
+        case 4:
+            if (x & 1)
+                row[x >> 1] = std::uint8_t((row[x >> 1] & 0xF0) | (index & 0x0F));
+            else
+                row[x >> 1] = std::uint8_t((row[x >> 1] & 0x0F) | ((index & 0x0F) << 4));
+            break;
+        default: row[x] = std::uint8_t(index);
+    }
+}
+
+std::uint8_t* StorageRow(TBitmapImage& image, std::int32_t row) {
+    std::int64_t storageRow = image.topDown ? row : image.height - 1 - row;
+    return image.pixels.get() + storageRow * image.stride;
+}
+
+const std::uint8_t* StorageRow(const TBitmapImage& image, std::int32_t row) {
+    return StorageRow(const_cast<TBitmapImage&>(image), row);
+}
+
+// Remembers nearest-colour answers during one conversion: photographs
+// repeat colours, and a search of 256 entries per pixel would dominate.
+class NearestCache {
+public:
+    explicit NearestCache(const std::vector<TColor>& palette) : palette_(palette) {
+        keys_.fill(0xFFFFFFFF);
+    }
+    int Find(TColor colour) {
+        std::size_t slot = (colour * 2654435761u) >> 20 & (kSlots - 1);
+        if (keys_[slot] != colour) {
+            keys_[slot] = colour;
+            values_[slot] = std::uint8_t(NearestPaletteIndex(palette_, colour));
+        }
+        return values_[slot];
+    }
+
+private:
+    static constexpr std::size_t kSlots = 4096;
+    const std::vector<TColor>& palette_;
+    std::array<TColor, kSlots> keys_;
+    std::array<std::uint8_t, kSlots> values_{};
+};
+
+// Writes one pixel, taking palette indices from the cache.
+void WriteConverted(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor colour,
+                    NearestCache& cache) {
+    if (image.bitsPerPixel <= 8)
+        SetIndexAt(row, image.bitsPerPixel, x, cache.Find(colour));
+    else
+        WritePixel(image, row, x, colour);
+}
+
+void FillWhite(TBitmapImage& image) {
+    std::int64_t bytes = image.StorageBytes();
+    if (image.bitsPerPixel >= 24) {
+        std::memset(image.pixels.get(), 0xFF, std::size_t(bytes));
+        return;
+    }
+    // Lay out one white row in the format, then repeat it.
+    std::uint8_t* first = image.pixels.get();
+    std::memset(first, 0, std::size_t(image.stride));
+    for (std::int32_t x = 0; x < image.width; ++x) WritePixel(image, first, x, clWhite);
+    for (std::int32_t y = 1; y < image.height; ++y)
+        std::memcpy(first + y * image.stride, first, std::size_t(image.stride));
+}
+
+std::unique_ptr<TBitmapImage> CopyRecord(const TBitmapImage& from, bool withPixels) {
+    auto to = std::make_unique<TBitmapImage>();
+    to->width = from.width;
+    to->height = from.height;
+    to->formatSet = from.formatSet;
+    to->deviceDependent = from.deviceDependent;
+    to->bitsPerPixel = from.bitsPerPixel;
+    to->hasMasks = from.hasMasks;
+    to->masks = from.masks;
+    to->topDown = from.topDown;
+    to->stride = from.stride;
+    to->palette = from.palette;
+    to->bmpInfo = from.bmpInfo;
+    if (withPixels && from.pixels) {
+        std::size_t bytes = std::size_t(from.StorageBytes());
+        to->pixels.reset(new (std::nothrow) std::uint8_t[bytes]);
+        if (!to->pixels) throw BitmapError("out of memory for a copy of the picture");
+        std::memcpy(to->pixels.get(), from.pixels.get(), bytes);
+    }
+    return to;
+}
+
+void Allocate(TBitmapImage& image) {
+    std::int64_t bytes = image.stride * std::int64_t(image.height);
+    if (bytes > kMaxStorageBytes)
+        throw BitmapError("picture of " + std::to_string(image.width) + " x " +
+                          std::to_string(image.height) + " pixels is too large");
+    image.pixels.reset(new (std::nothrow) std::uint8_t[std::size_t(bytes)]);
+    if (!image.pixels) throw BitmapError("out of memory for the picture");
+}
+
+}  // namespace
+
+int DisplayBitsPerPixel() { return displayBits.load(std::memory_order_relaxed); }
+void SetDisplayBitsPerPixel(int bits) { displayBits.store(bits, std::memory_order_relaxed); }
+
+TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_t x) {
+    int bits = image.bitsPerPixel;
+    if (bits <= 8) {
+        std::size_t index = std::size_t(IndexAt(row, bits, x));
+        return index < image.palette.size() ? image.palette[index] : clBlack;
+    }
+    if (bits == 24) {
+        const std::uint8_t* p = row + 3 * std::int64_t(x);
+        return RGBColor(p[2], p[1], p[0]);
+    }
+    std::uint32_t value;
+    if (bits == 16) {
+        const std::uint8_t* p = row + 2 * std::int64_t(x);
+        value = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
+    } else {
+        const std::uint8_t* p = row + 4 * std::int64_t(x);
+        if (!image.hasMasks) return RGBColor(p[2], p[1], p[0]);
+        value = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+                (std::uint32_t(p[3]) << 24);
+    }
+    const ColorMasks& m = MasksOf(image);
+    return RGBColor(Extract(value, m.red), Extract(value, m.green), Extract(value, m.blue));
+}
+
+void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor colour) {
+    int bits = image.bitsPerPixel;
+    if (bits <= 8) {
+        SetIndexAt(row, bits, x, NearestPaletteIndex(image.palette, colour));
+        return;
+    }
+    if (bits == 24 || (bits == 32 && !image.hasMasks)) {
+        std::uint8_t* p = row + (bits / 8) * std::int64_t(x);
+        p[0] = BlueOf(colour);
+        p[1] = GreenOf(colour);
+        p[2] = RedOf(colour);
+        if (bits == 32) p[3] = 0;
+        return;
+    }
+    const ColorMasks& m = MasksOf(image);
+    std::uint32_t value =
+        Insert(RedOf(colour), m.red) | Insert(GreenOf(colour), m.green) | Insert(BlueOf(colour), m.blue);
+    std::uint8_t* p = row + (bits / 8) * std::int64_t(x);
+    for (int i = 0; i < bits / 8; ++i) p[i] = std::uint8_t(value >> (8 * i));
+}
+
+TBitmap::TBitmap() : image_(std::make_shared<TBitmapImage>()) {}
+TBitmap::~TBitmap() = default;
+
+std::unique_ptr<TBitmapImage> TBitmap::NewImage(std::int32_t width, std::int32_t height,
+                                                int bitsPerPixel) {
+    if (width <= 0 || height <= 0) throw BitmapError("picture dimensions must be positive");
+    auto image = std::make_unique<TBitmapImage>();
+    image->width = width;
+    image->height = height;
+    image->formatSet = true;
+    image->bitsPerPixel = bitsPerPixel;
+    image->stride = StrideFor(width, bitsPerPixel);
+    Allocate(*image);
+    return image;
+}
+
+void TBitmap::Changed() {
+    if (OnChange) OnChange();
+}
+
+void TBitmap::SetWidth(std::int32_t width) {
+    if (width == image_->width) return;
+    if (width < 0) throw BitmapError("negative picture width");
+    const TBitmapImage& old = *image_;
+    auto next = CopyRecord(old, false);
+    next->width = width;
+    if (width > 0 && old.height > 0) {
+        // Widening keeps the storage order the picture had.
+        if (!next->formatSet) {
+            next->formatSet = true;
+            next->deviceDependent = true;
+            next->bitsPerPixel = 32;
+        }
+        next->stride = StrideFor(width, next->bitsPerPixel);
+        Allocate(*next);
+        FillWhite(*next);
+        if (old.pixels) {
+            std::int32_t columns = std::min(old.width, width);
+            for (std::int32_t y = 0; y < old.height; ++y) {
+                const std::uint8_t* from = StorageRow(old, y);
+                std::uint8_t* to = StorageRow(*next, y);
+                if (next->bitsPerPixel >= 8) {
+                    std::memcpy(to, from, std::size_t(columns) * (next->bitsPerPixel / 8));
+                } else {
+                    for (std::int32_t x = 0; x < columns; ++x)
+                        SetIndexAt(to, next->bitsPerPixel, x, IndexAt(from, next->bitsPerPixel, x));
+                }
+            }
+        }
+    } else {
+        next->stride = next->bitsPerPixel ? StrideFor(width, next->bitsPerPixel) : 0;
+    }
+    image_ = std::move(next);
+    Changed();
+}
+
+void TBitmap::SetHeight(std::int32_t height) {
+    if (height == image_->height) return;
+    if (height < 0) throw BitmapError("negative picture height");
+    const TBitmapImage& old = *image_;
+    auto next = CopyRecord(old, false);
+    next->height = height;
+    if (height > 0 && old.width > 0) {
+        if (!next->formatSet) {
+            next->formatSet = true;
+            next->deviceDependent = true;
+            next->bitsPerPixel = 32;
+        }
+        next->topDown = false;  // storage made by setting the height is bottom-up
+        next->stride = StrideFor(old.width, next->bitsPerPixel);
+        Allocate(*next);
+        FillWhite(*next);
+        if (old.pixels) {
+            std::int32_t rows = std::min(old.height, height);
+            for (std::int32_t y = 0; y < rows; ++y)
+                std::memcpy(StorageRow(*next, y), StorageRow(old, y), std::size_t(old.stride));
+        }
+    }
+    image_ = std::move(next);
+    Changed();
+}
+
+PixelDepth TBitmap::GetDepth() const {
+    const TBitmapImage& image = *image_;
+    if (!image.formatSet || image.deviceDependent) return DepthDevice;
+    switch (image.bitsPerPixel) {
+        case 1: return Depth1;
+        case 4: return Depth4;
+        case 8: return Depth8;
+        case 16:
+            if (!image.hasMasks) return Depth15;
+            return image.masks.green == 0x07E0 ? Depth16 : DepthCustom;
+        case 24: return Depth24;
+        case 32: return image.hasMasks ? DepthCustom : Depth32;
+        default: return DepthCustom;
+    }
+}
+
+void TBitmap::SetDepth(PixelDepth depth) {
+    if (depth == GetDepth()) return;
+    if (depth == DepthCustom || depth > DepthCustom)
+        throw BitmapError("a custom pixel format cannot be requested");
+    const TBitmapImage& old = *image_;
+    auto next = CopyRecord(old, false);
+    next->formatSet = true;
+    next->deviceDependent = depth == DepthDevice;
+    next->bitsPerPixel = BitsOf(depth);
+    next->hasMasks = depth == Depth16;
+    next->masks = depth == Depth16 ? kMasks565 : ColorMasks{};
+    next->topDown = false;
+    next->bmpInfo.coreHeader = false;
+    next->bmpInfo.colorsImportant = 0;
+    switch (depth) {
+        case Depth1:
+            if (old.palette.size() != 2) next->palette = {clBlack, clWhite};
+            break;
+        case Depth4: next->palette = StandardPalette16(); break;
+        case Depth8: next->palette = HalftonePalette256(); break;
+        default: next->palette.clear();
+    }
+    next->stride = StrideFor(old.width, next->bitsPerPixel);
+    if (old.pixels) {
+        Allocate(*next);
+        NearestCache cache(next->palette);
+        for (std::int32_t y = 0; y < old.height; ++y) {
+            const std::uint8_t* from = StorageRow(old, y);
+            std::uint8_t* to = StorageRow(*next, y);
+            if (next->bitsPerPixel < 8) std::memset(to, 0, std::size_t(next->stride));
+            if (next->bitsPerPixel == 24 && old.bitsPerPixel == 32 && !old.hasMasks) {
+                for (std::int32_t x = 0; x < old.width; ++x) std::memcpy(to + 3 * x, from + 4 * x, 3);
+            } else {
+                for (std::int32_t x = 0; x < old.width; ++x)
+                    WriteConverted(*next, to, x, ReadPixel(old, from, x), cache);
+            }
+            // Fill bytes carry no pixels; keep them defined.
+            std::int64_t used = (std::int64_t(old.width) * next->bitsPerPixel + 7) / 8;
+            std::memset(to + used, 0, std::size_t(next->stride - used));
+        }
+    }
+    image_ = std::move(next);
+    Changed();
+}
+
+void TBitmap::GiveRowStorage() {
+    // Device-dependent storage already holds 32-bit rows; from now on they
+    // are addressed as plain row storage.
+    image_->deviceDependent = false;
+}
+
+std::uint8_t* TBitmap::RowAddress(std::int32_t row) {
+    if (row < 0 || row >= image_->height || !image_->pixels)
+        throw BitmapError("row " + std::to_string(row) + " is outside the picture");
+    if (image_->deviceDependent) GiveRowStorage();
+    return StorageRow(*image_, row);
+}
+
+const std::uint8_t* TBitmap::RowAddress(std::int32_t row) const {
+    if (row < 0 || row >= image_->height || !image_->pixels)
+        throw BitmapError("row " + std::to_string(row) + " is outside the picture");
+    return StorageRow(*image_, row);
+}
+
+void TBitmap::ShareImage(const TBitmap& source) {
+    image_ = source.image_;  // takes the new reference before dropping the old
+    hasTransparentColor_ = source.hasTransparentColor_;
+    transparentColor_ = source.transparentColor_;
+    Changed();
+}
+
+void TBitmap::Unshare() {
+    if (image_.use_count() > 1) image_ = CopyRecord(*image_, true);
+}
+
+TColor TBitmap::PixelAt(std::int32_t x, std::int32_t y) const {
+    const TBitmapImage& image = *image_;
+    if (!image.pixels || x < 0 || y < 0 || x >= image.width || y >= image.height) return 0xFFFFFFFF;
+    return ReadPixel(image, StorageRow(image, y), x);
+}
+
+void TBitmap::SetPixelAt(std::int32_t x, std::int32_t y, TColor colour) {
+    if (!image_->pixels || x < 0 || y < 0 || x >= image_->width || y >= image_->height) return;
+    Unshare();
+    WritePixel(*image_, StorageRow(*image_, y), x, colour);
+    Changed();
+}
+
+TColor TBitmap::TransparentColor() const {
+    if (hasTransparentColor_) return transparentColor_;
+    if (image_->formatSet && !image_->deviceDependent && image_->bitsPerPixel == 1) return clWhite;
+    return PixelAt(0, image_->height - 1);
+}
+
+void TBitmap::SetTransparentColor(TColor colour) {
+    hasTransparentColor_ = true;
+    transparentColor_ = colour;
+}
+
+void TBitmap::ClearTransparentColor() { hasTransparentColor_ = false; }
+
+void TBitmap::AdoptImage(std::unique_ptr<TBitmapImage> image) {
+    if (!image) image = std::make_unique<TBitmapImage>();
+    if (image->pixels && image->StorageBytes() > kMaxStorageBytes)
+        throw BitmapError("picture storage too large");
+    image_ = std::move(image);
+    Changed();
+}
+
+}  // namespace sigillon
