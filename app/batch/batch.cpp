@@ -1,0 +1,482 @@
+#include "app/batch/batch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "pictures/picture_files.h"
+#include "pictures/test_picture.h"
+#include "pictures/ui_services.h"
+
+namespace sigillon::batch {
+namespace {
+
+// ---- Arguments --------------------------------------------------------------
+
+// A whole decimal number within [low, high], or false.
+bool ParseNumber(const std::string& text, long low, long high, long& value) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    auto [end, error] = std::from_chars(first, last, value);
+    return error == std::errc() && end == last && !text.empty() && value >= low && value <= high;
+}
+
+// Each option is one row; an option with a value gets it in the handler,
+// which returns what was wrong with it or nothing. The text stamp's options
+// join this table.
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    std::string (*apply)(BatchOptions& options, const std::string& value);
+};
+
+const OptionSpec kOptions[] = {
+    {"--stamp", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--stamp needs a file";
+         o.stampPath = v;
+         return {};
+     }},
+    {"--mode", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 0, kTiledWatermark, n)) return "--mode takes a number from 0 to 8";
+         o.mode = StampMode(n);
+         return {};
+     }},
+    {"--times", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 1000000, n)) return "--times takes a whole number of at least 1";
+         o.times = int(n);
+         return {};
+     }},
+    {"--to", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v == ".jpg" || v == "jpg")
+             o.toExtension = ".jpg";
+         else if (v == ".bmp" || v == "bmp")
+             o.toExtension = ".bmp";
+         else
+             return "--to takes .jpg or .bmp";
+         return {};
+     }},
+    {"--out", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--out needs a folder";
+         o.outDir = v;
+         return {};
+     }},
+    {"--force", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.force = true;
+         return {};
+     }},
+    {"--jobs", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 1024, n)) return "--jobs takes a number from 1 to 1024";
+         o.jobs = int(n);
+         return {};
+     }},
+    {"--test-picture", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.testPicture = true;
+         return {};
+     }},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const OptionSpec& spec : kOptions)
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+ParseResult UsageError(std::string message) {
+    ParseResult result;
+    result.status = ParseStatus::UsageError;
+    result.message = std::move(message);
+    return result;
+}
+
+// ---- Messages ----------------------------------------------------------------
+
+// The input a worker is checking the stamp against. The stamp checks' texts
+// do not say which picture they refused, and with many inputs the user must
+// know; the console puts this name in front of them.
+thread_local const std::string* messageSubject = nullptr;
+
+class SubjectScope {
+public:
+    explicit SubjectScope(const std::string& subject) : previous_(messageSubject) {
+        messageSubject = &subject;
+    }
+    ~SubjectScope() { messageSubject = previous_; }
+    SubjectScope(const SubjectScope&) = delete;
+    SubjectScope& operator=(const SubjectScope&) = delete;
+
+private:
+    const std::string* previous_;
+};
+
+// A file name may hold line breaks or terminal controls; a message stays one
+// plain line.
+void AppendPlain(std::string& line, const std::string& text) {
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        line += (u < 0x20 || u == 0x7F) ? '?' : c;
+    }
+}
+
+// Standard error as the tool's message box: one line per message, whole
+// lines even when several workers talk at once, and on a terminal a
+// progress line that messages push aside.
+class Console final : public UiServices {
+public:
+    Console(bool progress, std::size_t total) : progress_(progress), total_(total) {}
+
+    void ShowMessage(const std::string& text) override {
+        std::string line;
+        if (messageSubject) {
+            AppendPlain(line, *messageSubject);
+            line += ": ";
+        }
+        AppendPlain(line, text);
+        line += '\n';
+        std::lock_guard lock(mutex_);
+        Write(ClearProgress() + line + ProgressText());
+    }
+
+    void ProcessMessages() override {}
+
+    void JobDone() {
+        std::lock_guard lock(mutex_);
+        ++done_;
+        Write(ClearProgress() + ProgressText());
+    }
+
+    void Finish() {
+        std::lock_guard lock(mutex_);
+        Write(ClearProgress());
+        progress_ = false;
+    }
+
+private:
+    std::string ClearProgress() const { return progress_ ? "\r\033[K" : ""; }
+    std::string ProgressText() const {
+        if (!progress_) return {};
+        return std::to_string(done_) + "/" + std::to_string(total_) + " done";
+    }
+    static void Write(const std::string& text) {
+        if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+
+    std::mutex mutex_;
+    bool progress_;
+    std::size_t total_;
+    std::size_t done_ = 0;
+};
+
+class ConsoleInstallation {
+public:
+    explicit ConsoleInstallation(Console& console) : previous_(InstallUiServices(&console)) {}
+    ~ConsoleInstallation() { InstallUiServices(previous_); }
+    ConsoleInstallation(const ConsoleInstallation&) = delete;
+    ConsoleInstallation& operator=(const ConsoleInstallation&) = delete;
+
+private:
+    UiServices* previous_;
+};
+
+// ---- Files -------------------------------------------------------------------
+
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    auto operator<=>(const FileId&) const = default;
+};
+
+// The path with every existing part resolved, so that two spellings of one
+// file compare equal even before it exists.
+std::string CanonicalForm(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return path;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal().string() : canonical.string();
+}
+
+std::string FileNameOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+// ---- Parsing -------------------------------------------------------------------
+
+ParseResult ParseArguments(const std::vector<std::string>& args) {
+    ParseResult result;
+    BatchOptions& options = result.options;
+    bool modeGiven = false;
+    bool timesGiven = false;
+    bool optionsEnded = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            options.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            result.status = ParseStatus::Help;
+            return result;
+        }
+        std::string name = arg;
+        std::string value;
+        bool inlineValue = false;
+        if (std::size_t equals = arg.find('='); equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            inlineValue = true;
+        }
+        const OptionSpec* spec = FindOption(name);
+        if (!spec) return UsageError("unknown option " + name);
+        if (spec->takesValue && !inlineValue) {
+            if (i + 1 >= args.size()) return UsageError(name + " needs a value");
+            value = args[++i];
+        } else if (!spec->takesValue && inlineValue) {
+            return UsageError(name + " takes no value");
+        }
+        if (std::string problem = spec->apply(options, value); !problem.empty())
+            return UsageError(problem);
+        modeGiven = modeGiven || name == "--mode";
+        timesGiven = timesGiven || name == "--times";
+    }
+
+    if (options.testPicture && !options.inputs.empty())
+        return UsageError("--test-picture is the one input; give no INPUT with it");
+    if (!options.testPicture && options.inputs.empty()) return UsageError("no INPUT given");
+    if (options.stampPath.empty() && (modeGiven || timesGiven))
+        return UsageError("--mode and --times need --stamp");
+    return result;
+}
+
+std::string UsageText() {
+    return "usage: sigillon-batch [--stamp FILE] [--mode 0-8] [--times N] [--to .jpg|.bmp]\n"
+           "                      [--out DIR] [--force] [--jobs N] INPUT...\n"
+           "       sigillon-batch --test-picture [options]\n"
+           "  --stamp FILE   stamp picture (.jpg or .bmp); without it inputs are only converted\n"
+           "  --mode 0-8     0-3 stamp, 4-7 watermark (top-left, top-right, bottom-left,\n"
+           "                 bottom-right), 8 tiled watermark; default 0\n"
+           "  --times N      stamp each input N times; default 1\n"
+           "  --to EXT       save as .jpg or .bmp; default the input's own\n"
+           "  --out DIR      save into DIR; default beside each input\n"
+           "  --force        replace existing outputs (inputs are never replaced)\n"
+           "  --jobs N       pictures worked on at once; default one per core\n"
+           "  --test-picture the built-in test picture as the one input, saved as test.bmp\n";
+}
+
+// ---- Planning ------------------------------------------------------------------
+
+std::string ExtensionOf(const std::string& path) {
+    std::string name = FileNameOf(path);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string OutputPathFor(const std::string& input, bool testPicture,
+                          const BatchOptions& options) {
+    std::string name = testPicture ? std::string(kTestPictureName) : FileNameOf(input);
+    std::string own = testPicture ? std::string(".bmp") : ExtensionOf(name);
+    std::string base = name.substr(0, name.size() - ExtensionOf(name).size());
+    std::string extension = options.toExtension.empty() ? own : options.toExtension;
+
+    std::string folder;
+    if (!options.outDir.empty()) {
+        folder = options.outDir;
+        if (folder.back() != '/') folder += '/';
+    } else if (!testPicture) {
+        folder = FolderOf(input);
+    }
+    return folder + base + extension;
+}
+
+std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
+    std::vector<BatchJob> jobs;
+    if (options.testPicture) {
+        jobs.push_back({kTestPictureName, true, OutputPathFor("", true, options), {}});
+    } else {
+        for (const std::string& input : options.inputs)
+            jobs.push_back({input, false, OutputPathFor(input, false, options), {}});
+    }
+
+    // Inputs are known by the file they are (hard and symbolic links
+    // included) and, for those that do not exist, by their resolved path.
+    std::set<FileId> inputFiles;
+    std::set<std::string> inputPaths;
+    for (const BatchJob& job : jobs) {
+        if (job.testPicture) continue;
+        struct stat info;
+        if (::stat(job.input.c_str(), &info) == 0) inputFiles.insert({info.st_dev, info.st_ino});
+        inputPaths.insert(CanonicalForm(job.input));
+    }
+
+    std::map<std::string, const BatchJob*> claimed;  // output -> the job that writes it
+    for (BatchJob& job : jobs) {
+        std::string target = CanonicalForm(job.output);
+        struct stat info;
+        bool followed = ::stat(job.output.c_str(), &info) == 0;
+        bool present = followed || ::lstat(job.output.c_str(), &info) == 0;
+        if ((followed && inputFiles.count({info.st_dev, info.st_ino})) ||
+            inputPaths.count(target)) {
+            job.refusal = job.input + ": not saved, its output " + job.output +
+                          " is an input (choose --out or --to)";
+        } else if (auto owner = claimed.find(target); owner != claimed.end()) {
+            job.refusal = job.input + ": not saved, " + owner->second->input +
+                          " is saved as " + job.output + " too";
+        } else if (present && !options.force) {
+            job.refusal = job.input + ": not saved, " + job.output +
+                          " exists (--force replaces it)";
+        } else {
+            claimed.emplace(target, &job);
+        }
+    }
+    return jobs;
+}
+
+// ---- Running -------------------------------------------------------------------
+
+bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times) {
+    if (!job.refusal.empty()) {
+        Ui().ShowMessage(job.refusal);
+        return false;
+    }
+    try {
+        std::unique_ptr<TBitmap> picture;
+        if (job.testPicture) {
+            picture = MakeTestPicture();
+        } else {
+            picture = std::make_unique<TBitmap>();
+            if (LoadPictureFileQuiet(*picture, job.input) != FileOutcome::Done) {
+                Ui().ShowMessage(WrongFormatMessage(job.input));
+                return false;
+            }
+        }
+        if (stamp) {
+            // A record of our own that shares the stamp's pixels: the
+            // workers only ever read them, since a Depth24 stamp needs no
+            // conversion.
+            TBitmap ownStamp;
+            ownStamp.ShareImage(*stamp);
+            {
+                SubjectScope subject(job.input);
+                if (!StampFits(ownStamp, *picture)) return false;
+            }
+            for (int pass = 0; pass < times; ++pass) ApplyStamp(ownStamp, *picture, mode);
+        }
+        if (SavePictureFileQuiet(*picture, job.output) != FileOutcome::Done) {
+            Ui().ShowMessage(WrongFormatMessage(job.output));
+            return false;
+        }
+        return true;
+    } catch (const std::exception& error) {
+        Ui().ShowMessage(job.input + ": " + error.what());
+    } catch (...) {
+        Ui().ShowMessage(job.input + ": failed");
+    }
+    return false;
+}
+
+int RunBatch(const BatchOptions& options) {
+    if (!options.outDir.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(options.outDir, error)) {
+            std::fprintf(stderr, "sigillon-batch: --out %s is not a folder\n",
+                         options.outDir.c_str());
+            return 2;
+        }
+    }
+
+    std::vector<BatchJob> jobs = PlanJobs(options);
+    Console console(::isatty(STDERR_FILENO) == 1, jobs.size());
+    ConsoleInstallation installed(console);
+
+    std::atomic<std::size_t> saved{0};
+    std::atomic<std::size_t> failed{0};
+    auto summary = [&] {
+        console.Finish();
+        if (failed == 0) return 0;
+        std::fprintf(stderr, "%zu saved, %zu failed\n", saved.load(), failed.load());
+        return 1;
+    };
+
+    // The stamp is read and made Depth24 once, before any worker starts;
+    // from then on nothing writes to it.
+    TBitmap stamp;
+    if (!options.stampPath.empty()) {
+        bool ready = false;
+        try {
+            ready = LoadPictureFileQuiet(stamp, options.stampPath) == FileOutcome::Done;
+            if (ready && !stamp.IsEmpty()) stamp.SetDepth(Depth24);
+        } catch (const std::exception&) {
+            ready = false;
+        }
+        if (!ready) {
+            Ui().ShowMessage(WrongFormatMessage(options.stampPath));
+            failed = jobs.size();
+            return summary();
+        }
+    }
+    const TBitmap* sharedStamp = options.stampPath.empty() ? nullptr : &stamp;
+
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            if (RunJob(jobs[i], sharedStamp, options.mode, options.times))
+                ++saved;
+            else
+                ++failed;
+            console.JobDone();
+        }
+    };
+
+    std::size_t workers = options.jobs > 0 ? std::size_t(options.jobs)
+                                           : std::max(1u, std::thread::hardware_concurrency());
+    workers = std::min(workers, jobs.size());
+    {
+        // This thread is one of the workers; should a thread not start, the
+        // others take its share.
+        std::vector<std::jthread> helpers;
+        try {
+            for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+        }
+        work();
+    }
+    return summary();
+}
+
+}  // namespace sigillon::batch

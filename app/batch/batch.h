@@ -1,0 +1,82 @@
+// sigillon-batch: stamps many pictures with one stamp from the command line,
+// through the same file routines and compositing as the desktop program.
+//
+// The pieces are plain functions so that tests can drive them without a
+// process: parsing the arguments, working out each input's output file and
+// what would refuse it, stamping one input, and the whole run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pictures/bitmap.h"
+#include "stamping/compositing.h"
+
+namespace sigillon::batch {
+
+struct BatchOptions {
+    std::string stampPath;         // empty: convert only
+    StampMode mode = 0;            // 0..8
+    int times = 1;                 // how often each input is stamped
+    std::string toExtension;       // ".jpg", ".bmp" or empty for the input's own
+    std::string outDir;            // empty: beside each input
+    bool force = false;            // replace existing outputs (never an input)
+    int jobs = 0;                  // 0: one per core
+    bool testPicture = false;      // the built-in test picture as the one input
+    std::vector<std::string> inputs;
+};
+
+enum class ParseStatus {
+    Run,         // options are complete
+    Help,        // --help: print the usage text, exit 0
+    UsageError,  // message says what was wrong
+};
+
+struct ParseResult {
+    ParseStatus status = ParseStatus::Run;
+    BatchOptions options;
+    std::string message;
+};
+
+// args excludes the program name.
+ParseResult ParseArguments(const std::vector<std::string>& args);
+
+// The short text printed with a usage error and for --help.
+std::string UsageText();
+
+// The name the test picture goes by, as an input and as an output base name.
+inline constexpr const char* kTestPictureName = "test";
+
+// One picture to stamp: where it comes from and where it goes.
+struct BatchJob {
+    std::string input;    // path, or kTestPictureName for the test picture
+    bool testPicture = false;
+    std::string output;   // path of the file to write
+    std::string refusal;  // non-empty: do not touch this input, say this instead
+};
+
+// The extension as the file routines see it: from the last '.' of the file
+// name to the end, or empty. Letter case is kept.
+std::string ExtensionOf(const std::string& path);
+
+// Where one input goes: --out or the input's folder, its base name, the
+// --to extension or its own.
+std::string OutputPathFor(const std::string& input, bool testPicture,
+                          const BatchOptions& options);
+
+// Every input's job with its output, and the refusals that can be decided
+// before any picture is read: an output that is one of the inputs, an
+// output that exists (without --force), two inputs with the same output.
+std::vector<BatchJob> PlanJobs(const BatchOptions& options);
+
+// Loads, stamps and saves one input. stamp is null to convert only, else a
+// Depth24 picture that is only read. Every failure shows one message
+// through Ui() and returns false; nothing escapes.
+bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
+
+// The whole tool after parsing: the stamp, the workers, the summary.
+// Returns the exit status (0 all saved, 1 any failed).
+int RunBatch(const BatchOptions& options);
+
+}  // namespace sigillon::batch
