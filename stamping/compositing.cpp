@@ -23,15 +23,28 @@ bool IsWhite(const std::uint8_t* pixel) {
 // result is exactly the clamped signed sum.
 void ComputeDeltas(const std::uint8_t* stampRow, std::int32_t pixels, std::uint8_t* add,
                    std::uint8_t* sub) {
-    for (std::int32_t c = 0; c < pixels; ++c) {
-        const std::uint8_t* s = stampRow + 3 * c;
-        bool white = IsWhite(s);
-        for (int k = 0; k < 3; ++k) {
-            int delta = white ? 0 : s[k] / 32 - 2;
-            add[3 * c + k] = std::uint8_t(delta > 0 ? delta : 0);
-            sub[3 * c + k] = std::uint8_t(delta < 0 ? -delta : 0);
-        }
+    const std::size_t bytes = std::size_t(pixels) * 3;
+    // Byte by byte first, then clear the white pixels, which change nothing.
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i low3 = _mm_set1_epi8(7), two = _mm_set1_epi8(2);
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(stampRow + i));
+        __m128i q = _mm_and_si128(_mm_srli_epi16(s, 5), low3);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(add + i), _mm_subs_epu8(q, two));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sub + i), _mm_subs_epu8(two, q));
     }
+#endif
+    for (; i < bytes; ++i) {
+        std::uint8_t q = std::uint8_t(stampRow[i] >> 5);
+        add[i] = q > 2 ? std::uint8_t(q - 2) : 0;
+        sub[i] = q < 2 ? std::uint8_t(2 - q) : 0;
+    }
+    for (std::int32_t c = 0; c < pixels; ++c)
+        if (IsWhite(stampRow + 3 * c)) {
+            std::memset(add + 3 * c, 0, 3);
+            std::memset(sub + 3 * c, 0, 3);
+        }
 }
 
 void ApplyDeltas(std::uint8_t* picture, const std::uint8_t* add, const std::uint8_t* sub,
@@ -59,17 +72,18 @@ void CheckUnchanged(const TBitmap& bitmap, std::int32_t width, std::int32_t heig
         throw BitmapError("a picture changed while it was being stamped");
 }
 
-// Per-byte changes for every stamp row, worked out once before the pass.
-// A stamp as large as a big photo would double the memory, so above this
-// size the changes are worked out row by row instead.
+// Per-byte changes of the stamp rows. The tiled form reuses every stamp row
+// many times, so it works them all out once before the pass; a stamp as
+// large as a big photo would double the memory, so above this size, and for
+// the corner form, which uses each row once, they are worked out row by row.
 constexpr std::size_t kDeltaTableLimit = std::size_t(16) << 20;
 
 class DeltaRows {
 public:
-    explicit DeltaRows(TBitmap& stamp)
+    DeltaRows(TBitmap& stamp, bool reused)
         : stamp_(stamp), bytes_(std::size_t(stamp.Width()) * 3) {
         std::size_t rows = std::size_t(stamp.Height());
-        whole_ = 2 * bytes_ * rows <= kDeltaTableLimit;
+        whole_ = reused && 2 * bytes_ * rows <= kDeltaTableLimit;
         std::size_t held = whole_ ? rows : 1;
         add_.resize(bytes_ * held);
         sub_.resize(bytes_ * held);
@@ -153,7 +167,7 @@ void StampWatermark(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32
                     bool corner) {
     const std::int32_t sw = stamp.Width(), sh = stamp.Height();
     const std::int32_t pw = picture.Width(), ph = picture.Height();
-    DeltaRows deltas(stamp);
+    DeltaRows deltas(stamp, !corner);
     const std::uint8_t* add = nullptr;
     const std::uint8_t* sub = nullptr;
 
