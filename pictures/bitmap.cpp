@@ -158,10 +158,12 @@ std::unique_ptr<TBitmapImage> CopyRecord(const TBitmapImage& from, bool withPixe
 }
 
 void Allocate(TBitmapImage& image) {
-    std::int64_t bytes = image.stride * std::int64_t(image.height);
-    if (bytes > kMaxStorageBytes)
+    // Divide rather than multiply first: stride and height of a hostile
+    // header can each be near 2^33, and their product would overflow.
+    if (image.height > 0 && image.stride > kMaxStorageBytes / image.height)
         throw BitmapError("picture of " + std::to_string(image.width) + " x " +
                           std::to_string(image.height) + " pixels is too large");
+    std::int64_t bytes = image.stride * std::int64_t(image.height);
     image.pixels.reset(new (std::nothrow) std::uint8_t[std::size_t(bytes)]);
     if (!image.pixels) throw BitmapError("out of memory for the picture");
 }
@@ -417,7 +419,7 @@ void TBitmap::ClearTransparentColor() { hasTransparentColor_ = false; }
 
 void TBitmap::AdoptImage(std::unique_ptr<TBitmapImage> image) {
     if (!image) image = std::make_unique<TBitmapImage>();
-    if (image->pixels && image->StorageBytes() > kMaxStorageBytes)
+    if (image->pixels && image->height > 0 && image->stride > kMaxStorageBytes / image->height)
         throw BitmapError("picture storage too large");
     image_ = std::move(image);
     Changed();
