@@ -333,15 +333,14 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
             jobs.push_back({input, false, OutputPathFor(input, false, options), {}});
     }
 
-    // Inputs are known by the file they are (hard and symbolic links
-    // included) and, for those that do not exist, by their resolved path.
+    // Inputs are known by the file they are, whatever the path that names
+    // them (other spellings, hard and symbolic links). An input that does
+    // not exist cannot be written over.
     std::set<FileId> inputFiles;
-    std::set<std::string> inputPaths;
     for (const BatchJob& job : jobs) {
-        if (job.testPicture) continue;
         struct stat info;
-        if (::stat(job.input.c_str(), &info) == 0) inputFiles.insert({info.st_dev, info.st_ino});
-        inputPaths.insert(CanonicalForm(job.input));
+        if (!job.testPicture && ::stat(job.input.c_str(), &info) == 0)
+            inputFiles.insert({info.st_dev, info.st_ino});
     }
 
     std::map<std::string, const BatchJob*> claimed;  // output -> the job that writes it
@@ -350,8 +349,7 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
         struct stat info;
         bool followed = ::stat(job.output.c_str(), &info) == 0;
         bool present = followed || ::lstat(job.output.c_str(), &info) == 0;
-        if ((followed && inputFiles.count({info.st_dev, info.st_ino})) ||
-            inputPaths.count(target)) {
+        if (followed && inputFiles.count({info.st_dev, info.st_ino})) {
             job.refusal = job.input + ": not saved, its output " + job.output +
                           " is an input (choose --out or --to)";
         } else if (auto owner = claimed.find(target); owner != claimed.end()) {
