@@ -162,6 +162,11 @@ public:
 
     void ProcessMessages() override {}
 
+    void Start() {
+        std::lock_guard lock(mutex_);
+        Write(ProgressText());
+    }
+
     void JobDone() {
         std::lock_guard lock(mutex_);
         ++done_;
@@ -333,14 +338,21 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
             jobs.push_back({input, false, OutputPathFor(input, false, options), {}});
     }
 
-    // Inputs are known by the file they are, whatever the path that names
-    // them (other spellings, hard and symbolic links). An input that does
-    // not exist cannot be written over.
+    // Inputs and the stamp are known by the file they are, whatever the
+    // path that names them (other spellings, hard and symbolic links). A
+    // file that does not exist cannot be written over.
     std::set<FileId> inputFiles;
     for (const BatchJob& job : jobs) {
         struct stat info;
         if (!job.testPicture && ::stat(job.input.c_str(), &info) == 0)
             inputFiles.insert({info.st_dev, info.st_ino});
+    }
+    FileId stampFile{};
+    bool stampExists = false;
+    if (!options.stampPath.empty()) {
+        struct stat info;
+        stampExists = ::stat(options.stampPath.c_str(), &info) == 0;
+        if (stampExists) stampFile = {info.st_dev, info.st_ino};
     }
 
     std::map<std::string, const BatchJob*> claimed;  // output -> the job that writes it
@@ -352,6 +364,8 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
         if (followed && inputFiles.count({info.st_dev, info.st_ino})) {
             job.refusal = job.input + ": not saved, its output " + job.output +
                           " is an input (choose --out or --to)";
+        } else if (followed && stampExists && stampFile == FileId{info.st_dev, info.st_ino}) {
+            job.refusal = job.input + ": not saved, its output " + job.output + " is the stamp";
         } else if (auto owner = claimed.find(target); owner != claimed.end()) {
             job.refusal = job.input + ": not saved, " + owner->second->input +
                           " is saved as " + job.output + " too";
@@ -421,6 +435,7 @@ int RunBatch(const BatchOptions& options) {
     std::vector<BatchJob> jobs = PlanJobs(options);
     Console console(::isatty(STDERR_FILENO) == 1, jobs.size());
     ConsoleInstallation installed(console);
+    console.Start();
 
     std::atomic<std::size_t> saved{0};
     std::atomic<std::size_t> failed{0};

@@ -366,6 +366,19 @@ TEST_F(BatchTool, NeverWritesOverAnInputEvenWithForce) {
                                   "0 saved, 1 failed"}));
     EXPECT_EQ(other.ErrLines().back(), "0 saved, 2 failed");
     EXPECT_EQ(linked.ErrLines().back(), "0 saved, 2 failed");
+    // Nor over the stamp.
+    fs::create_directory(dir_ / "s");
+    Save(*Gradient(64, 48), "s/stamp.bmp");
+    const std::string stamp = ReadText(P("stamp.bmp"));
+    ToolRun onStamp = Run({"--stamp", P("stamp.bmp"), "--out", P(""), "--force", P("s/stamp.bmp")});
+    EXPECT_EQ(onStamp.status, 1);
+    EXPECT_EQ(onStamp.ErrLines(),
+              (std::vector<std::string>{P("s/stamp.bmp") + ": not saved, its output " + P("") +
+                                            "stamp.bmp is the stamp",
+                                        "0 saved, 1 failed"}));
+    fs::remove_all(dir_ / "s");
+
+    EXPECT_EQ(ReadText(P("stamp.bmp")), stamp);
     EXPECT_EQ(ReadText(P("a.bmp")), a);
     EXPECT_EQ(ReadText(P("b.bmp")), b);
     EXPECT_EQ(Files(dir_),
@@ -475,6 +488,7 @@ TEST_F(BatchTool, ShowsProgressOnlyOnATerminal) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(seen.rfind("0/1 done", 0), 0u) << seen;
     EXPECT_NE(seen.find("1/1 done"), std::string::npos) << seen;
     EXPECT_EQ(seen.substr(seen.size() - 4), "\r\033[K") << "the progress line is not cleared";
 
