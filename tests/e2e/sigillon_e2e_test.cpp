@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,7 +44,18 @@ constexpr Point kOpenButton{10 + 40, 25 + 30};
 constexpr Point kTestButton{170 + 30, 25 + 30};
 constexpr Point kOverviewButton{230 + 30, 25 + 30};
 constexpr Point kSaveButton{290 + 40, 25 + 30};
+constexpr Point kStampText{390 + 10 + 60, 20 + 12};
+constexpr Point kColourButton{390 + 10 + 60, 50 + 10};
+constexpr Point kBiggerArrow{390 + 64 + 25, 75 + 8};
+constexpr Point kStampTextButton{390 + 146 + 45, 25 + 30};
+constexpr Point kModeButton{870 + 30, 25 + 30};
 constexpr int kPanelHeight = 105;
+
+// The mode strip's artwork: a 10 x 10 ring or an 11 x 11 mark, 4 pixels in
+// from the corner of a 32 x 32 cell.
+constexpr int kBottomMarkDrop = 32 - 4 - 10 - 4;
+constexpr QRgb kStripBlue = 0x0000FF;  // as the screen shows 0x00FF0000
+constexpr QRgb kStripGrey = 0x808080;
 
 constexpr auto kWindowWait = seconds(20);
 constexpr unsigned kWholeTestSeconds = 150;
@@ -72,6 +86,28 @@ int CountMismatches(const QImage& shown, const TBitmap& picture, int left, int t
         }
     }
     return mismatches;
+}
+
+// The box around every pixel of one exact colour inside a part of an image.
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+    bool Empty() const { return right < 0; }
+    int Width() const { return right - left + 1; }
+    int Height() const { return bottom - top + 1; }
+    void Add(int x, int y) {
+        left = std::min(left, x);
+        top = std::min(top, y);
+        right = std::max(right, x);
+        bottom = std::max(bottom, y);
+    }
+};
+
+Box ColourBox(const QImage& image, Rect part, QRgb colour) {
+    Box box;
+    for (int y = part.y; y < part.y + part.height && y < image.height(); ++y)
+        for (int x = part.x; x < part.x + part.width && x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) == colour) box.Add(x, y);
+    return box;
 }
 
 class SigillonE2e : public ::testing::Test {
@@ -165,6 +201,58 @@ protected:
         EXPECT_EQ(mismatches, 0) << first;
     }
 
+    // Presses the mode button and waits until the glyph shows the mode's mark
+    // (a blue ring for 0 to 3, a grey (c) for 4 to 7) where the mode stamps,
+    // measured from where mode 0's ring was.
+    void PressModeUntil(int presses, int mode, const Box& ringOfMode0) {
+        for (int i = 0; i < presses; ++i) Press(kModeButton);
+        const Rect button{870, 25, 60, 60};
+        const QRgb mark = mode < 4 ? kStripBlue : kStripGrey;
+        const QRgb other = mode < 4 ? kStripGrey : kStripBlue;
+        const int drop = (mode % 4) >= 2 ? kBottomMarkDrop : 0;
+        Box box;
+        bool shown = PollUntil(seconds(10), [&] {
+            QImage image = x_.Grab(main_);
+            box = ColourBox(image, button, mark);
+            return !box.Empty() && ColourBox(image, button, other).Empty() &&
+                   box.left == ringOfMode0.left && box.top == ringOfMode0.top + drop;
+        });
+        EXPECT_TRUE(shown) << "the mode button does not show mode " << mode << " (mark at "
+                           << box.left << "," << box.top << ", mode 0's ring at "
+                           << ringOfMode0.left << "," << ringOfMode0.top << ")";
+    }
+
+    // Presses a stamp button and waits until the view has changed and then
+    // stays the same for a moment: the pass has ended.
+    QImage StampAndWait(Point button, const QImage& before) {
+        Press(button);
+        QImage now = before;
+        PollUntil(seconds(20), [&] {
+            now = x_.Grab(main_);
+            return now != before;
+        });
+        QImage previous;
+        PollUntil(seconds(20), [&] {
+            previous = now;
+            struct timespec pause {0, 150'000'000};
+            nanosleep(&pause, nullptr);
+            now = x_.Grab(main_);
+            return now == previous;
+        });
+        return now;
+    }
+
+    void CloseAndExpectSuccess() {
+        x_.RequestClose(main_);
+        std::optional<int> status = WaitForExit(program_, seconds(20));
+        ASSERT_TRUE(status) << "the program did not end after its window was closed; "
+                            << Diagnostics();
+        program_ = -1;
+        ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "; "
+                                        << Diagnostics();
+        EXPECT_EQ(WEXITSTATUS(*status), 0) << Diagnostics();
+    }
+
     XSession x_;
     fs::path work_;
     fs::path log_;
@@ -237,12 +325,96 @@ TEST_F(SigillonE2e, PictureCommandsFromStartToClose) {
     ExpectShown(read, 126, kPanelHeight, "");
 
     // Closing the window ends the program, successfully.
-    x_.RequestClose(main_);
-    std::optional<int> status = WaitForExit(program_, seconds(20));
-    ASSERT_TRUE(status) << "the program did not end after its window was closed; " << Diagnostics();
-    program_ = -1;
-    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "; " << Diagnostics();
-    EXPECT_EQ(WEXITSTATUS(*status), 0) << Diagnostics();
+    CloseAndExpectSuccess();
+}
+
+// A text stamp as a user makes one: type the text, pick red and size 4,
+// stamp it once as a watermark in the top-left corner and once solid in the
+// bottom-left corner, and save. The saved picture differs from the test
+// picture in those two corners and nowhere else.
+TEST_F(SigillonE2e, TextStampInTwoCornersThenSave) {
+    std::unique_ptr<TBitmap> testPicture = MakeTestPicture();
+    Press(kTestButton);
+    ASSERT_NO_FATAL_FAILURE(ExpectTitle(kTitle + " - test"));
+    ASSERT_NO_FATAL_FAILURE(ExpectShown(*testPicture, 126, kPanelHeight, ""));
+
+    // Where mode 0's ring sits on the mode button: the other modes' marks
+    // are found relative to it.
+    const Box ring0 = ColourBox(x_.Grab(main_), Rect{870, 25, 60, 60}, kStripBlue);
+    ASSERT_FALSE(ring0.Empty()) << "the mode button shows no blue ring at start";
+
+    Press(kStampText);
+    x_.Key(main_, "ctrl+a");
+    x_.TypeText(main_, "Sigillon e2e");
+    x_.MovePointerAway();
+    // Grey, blue, red: the text field then shows its text in red.
+    for (int i = 0; i < 3; ++i) Press(kColourButton);
+    EXPECT_TRUE(PollUntil(seconds(10), [&] {
+        return !ColourBox(x_.Grab(main_), Rect{400, 20, 120, 24}, 0xFF0000).Empty();
+    })) << "the text field does not show red text";
+    Press(kBiggerArrow);
+
+    ASSERT_NO_FATAL_FAILURE(PressModeUntil(4, 4, ring0));
+    QImage afterWatermark = StampAndWait(kStampTextButton, x_.Grab(main_));
+    ASSERT_NO_FATAL_FAILURE(PressModeUntil(7, 2, ring0));
+    QImage afterStamp = StampAndWait(kStampTextButton, afterWatermark);
+    afterStamp.save(QString::fromStdString(
+        (fs::path(SIGILLON_E2E_ARTEFACTS) / "main-window-text-stamps.png").string()));
+
+    const fs::path saved = work_ / "stamped.bmp";
+    Press(kSaveButton);
+    ASSERT_NO_FATAL_FAILURE(AnswerFileDialog(kSaveDialogTitle, saved));
+    ASSERT_NO_FATAL_FAILURE(ExpectTitle(kTitle + " - stamped.bmp"));
+    ASSERT_TRUE(PollUntil(seconds(10), [&] {
+        std::error_code e;
+        return fs::file_size(saved, e) == 1'382'454u;
+    })) << "no BMP file of 1,382,454 bytes at " << saved;
+    std::vector<std::uint8_t> bytes = FileBytes(saved);
+    TBitmap stamped;
+    ASSERT_NO_THROW(ReadBmpData(stamped, bytes.data(), bytes.size()));
+    ASSERT_EQ(stamped.GetDepth(), Depth24);
+    ASSERT_EQ(stamped.Width(), 768);
+    ASSERT_EQ(stamped.Height(), 600);
+    // What the view shows is what was saved.
+    ExpectShown(stamped, 126, kPanelHeight, "");
+
+    // Every changed pixel lies in the top half or the bottom half of the
+    // left side; the solid stamp left pure red pixels at the bottom.
+    Box top, bottom, elsewhere;
+    int red = 0;
+    for (int y = 0; y < 600; ++y) {
+        const std::uint8_t* a = stamped.RowAddress(y);
+        const std::uint8_t* b = testPicture->RowAddress(y);
+        for (int x = 0; x < 768; ++x) {
+            if (std::memcmp(a + 3 * x, b + 3 * x, 3) == 0) continue;
+            if (x < 384 && y < 150) {
+                top.Add(x, y);
+            } else if (x < 384 && y >= 450) {
+                bottom.Add(x, y);
+                if (a[3 * x] == 0 && a[3 * x + 1] == 0 && a[3 * x + 2] == 255) ++red;
+            } else {
+                elsewhere.Add(x, y);
+            }
+        }
+    }
+    EXPECT_TRUE(elsewhere.Empty()) << "pixels changed away from the two corners, e.g. at "
+                                   << elsewhere.left << "," << elsewhere.top;
+    ASSERT_FALSE(top.Empty()) << "the watermark changed nothing in the top-left corner";
+    ASSERT_FALSE(bottom.Empty()) << "the stamp changed nothing in the bottom-left corner";
+    // Both are the same text, placed against their corners.
+    EXPECT_LT(top.left, 16);
+    EXPECT_LT(top.top, 24);
+    EXPECT_LT(bottom.left, 16);
+    EXPECT_GT(bottom.bottom, 600 - 24);
+    EXPECT_NEAR(top.Width(), bottom.Width(), 2);
+    EXPECT_NEAR(top.Height(), bottom.Height(), 2);
+    // Size 4 draws characters about 53 pixels high; the text is wider.
+    EXPECT_GT(bottom.Height(), 25);
+    EXPECT_LT(bottom.Height(), 80);
+    EXPECT_GT(bottom.Width(), 2 * bottom.Height());
+    EXPECT_GT(red, 200) << "the solid stamp is not red";
+
+    CloseAndExpectSuccess();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
