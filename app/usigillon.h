@@ -1,0 +1,90 @@
+// The main window: a panel of command buttons along the top and, below it,
+// the scrolling view dm that shows the current picture at full size.
+//
+// The current picture is the raster of dm; every command works on it in
+// place and there is no second copy. The window owns the stamp picture
+// (stampbmp) and the text stamp rendered last (textbmp).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "app/button_states.h"
+#include "app/program.h"
+#include "app/toolkit/controls.h"
+#include "app/toolkit/form.h"
+#include "app/toolkit/picture_dialog.h"
+#include "pictures/bitmap.h"
+#include "ui_usigillon.h"
+
+namespace sigillon {
+
+class TFsigillon : public TForm, public Ui::TFsigillon {
+    Q_OBJECT
+
+public:
+    explicit TFsigillon(QWidget* parent = nullptr);
+    ~TFsigillon() override;
+
+    // Picture commands.
+    void btnopenClick();
+    void btnreloadClick();
+    void testclick();
+    void btnsaveClick();
+    void btnoverviewClick();
+    void btnaboutClick();
+
+    // Stamp controls; what they do comes with the stamp commands.
+    void btnmodeClick();
+    void btncolorClick();
+    void UpDown1Click(TUDBtnType button);
+    void stamptextClick();
+    void btnopenstampClick();
+    void btnstampClick();
+    void btnstamptextClick();
+
+    // Displays a new picture: hands it to the overview, resets the window to
+    // its standard size and the view to the top-left corner, then centres
+    // the view and fits the window's height to a picture smaller than
+    // minwidth. Every caller passes dm's own raster.
+    void ShowPicture(TBitmap& picture);
+
+    const QString& picfile() const { return picfile_; }
+    int minwidth() const { return minwidth_; }
+    TBitmap& stampbmp() { return *stampbmp_; }
+    TBitmap& textbmp() { return *textbmp_; }
+
+    // The file dialogs: open picture, save picture, open stamp.
+    TPictureDialog Opd1;
+    TPictureDialog spd1;
+    TPictureDialog opd2;
+
+protected:
+    void FormResize() override;
+    void FormClose(TCloseAction& action) override;
+
+private:
+    void FormCreate();
+    // The one place that enables and disables the command buttons.
+    void UpdateEnabledStates(PictureEvent event);
+    // Runs a command in the guard; every button reaches its handler here.
+    void Bind(TSpeedButton* button, void (TFsigillon::*handler)());
+    void SetTitleForFile(const QString& fileName);
+
+    bool defined_ = false;  // the definition's controls exist
+    QString picfile_;
+    std::unique_ptr<TBitmap> stampbmp_;
+    std::unique_ptr<TBitmap> textbmp_;
+    std::int32_t minwidth_ = 0;
+};
+
+// The glyph of a stamp mode cut out of the 288 x 32 mode strip held by
+// image: cell mode (pixels 32 * mode to 32 * mode + 31 across), as a new
+// 32 x 32 Depth8 raster that the caller owns.
+std::unique_ptr<TBitmap> ModeGlyph(const TImage& image, int mode);
+
+// The main window; set by whoever creates it (the program or a test).
+extern TFsigillon* Fsigillon;
+
+}  // namespace sigillon
