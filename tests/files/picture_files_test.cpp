@@ -1,0 +1,238 @@
+#include "pictures/picture_files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "pictures/bmp.h"
+#include "pictures/jpeg_image.h"
+#include "tests/files/files_test_support.h"
+#include "tests/support/recording_ui.h"
+
+namespace sigillon {
+namespace {
+
+using testing::Bytes;
+using testing::RecordingUi;
+using testing::TempFolder;
+
+TEST(PictureKind, ExtensionIsLowerCasedAndCutToFourCharacters) {
+    struct Case {
+        const char* path;
+        PictureKind kind;
+    };
+    const Case cases[] = {
+        {"photo.jpg", PictureKind::Jpeg},
+        {"photo.JPG", PictureKind::Jpeg},
+        {"photo.Jpg", PictureKind::Jpeg},
+        {"photo.jpg2", PictureKind::Jpeg},  // cut to ".jpg"
+        {"photo.jpgfoo", PictureKind::Jpeg},
+        {"photo.jpeg", PictureKind::None},
+        {"photo.jpe", PictureKind::None},
+        {"photo.bmp", PictureKind::Bmp},
+        {"photo.BMP", PictureKind::Bmp},
+        {"photo.bmpx", PictureKind::Bmp},
+        {"photo.png", PictureKind::None},
+        {"photo", PictureKind::None},
+        {"", PictureKind::None},
+        {".jpg", PictureKind::Jpeg},
+        {"photo.", PictureKind::None},
+        {"photo.jpg.", PictureKind::None},
+        {"archive.tar.bmp", PictureKind::Bmp},
+        {"photo.bmp.jpg", PictureKind::Jpeg},
+        // Only A to Z are lowered: other bytes stay as they are.
+        {"photo.\xC3\x89PG", PictureKind::None},
+        {"photo. jpg", PictureKind::None},
+        // A dot in a folder name does not count, after any delimiter.
+        {"pictures.jpg/photo", PictureKind::None},
+        {"/home/user/pictures.d/photo", PictureKind::None},
+        {"/home/user/pictures.d/photo.Bmp", PictureKind::Bmp},
+        {"dir.bmp\\photo", PictureKind::None},
+        {"C:photo.jpg", PictureKind::Jpeg},
+        {"x.jpg:photo", PictureKind::None},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PictureKindOf(c.path), c.kind) << '"' << c.path << '"';
+}
+
+TEST(PictureKind, FileNamePartFollowsTheLastDelimiter) {
+    EXPECT_EQ(FileNamePart("/home/user/photo.jpg"), "photo.jpg");
+    EXPECT_EQ(FileNamePart("photo.jpg"), "photo.jpg");
+    EXPECT_EQ(FileNamePart("C:\\pictures\\a.bmp"), "a.bmp");
+    EXPECT_EQ(FileNamePart("C:a.bmp"), "a.bmp");
+    EXPECT_EQ(FileNamePart("folder/"), "");
+    EXPECT_EQ(FileNamePart(""), "");
+}
+
+TEST(PictureKind, MessageIsThePathFollowedByTheFixedText) {
+    EXPECT_EQ(WrongFormatMessage("/tmp/a b.JPG"), "/tmp/a b.JPG - Error: wrong format");
+}
+
+// A picture to load over: the tests check that failures leave it alone.
+class PictureFiles : public ::testing::Test {
+protected:
+    PictureFiles() : before_(testing::RandomPicture(Depth24, 3, 2, 90)) {
+        picture_.ShareImage(*before_);
+        picture_.OnChange = [this] { ++changes_; };
+    }
+    void ExpectUntouched() {
+        EXPECT_TRUE(picture_.SharesImageWith(*before_));
+        EXPECT_EQ(changes_, 0);
+    }
+    std::string Message(const std::string& path) { return path + " - Error: wrong format"; }
+    Bytes JpegBytes() {
+        TJPEGImage jpeg;
+        jpeg.Assign(*testing::RandomPicture(Depth24, 8, 6, 91));
+        jpeg.Compress();
+        return jpeg.Data();
+    }
+    Bytes BmpBytes() { return EncodeBmp(*testing::RandomPicture(Depth24, 5, 4, 92)); }
+
+    RecordingUi ui_;
+    TempFolder folder_;
+    std::unique_ptr<TBitmap> before_;
+    TBitmap picture_;
+    int changes_ = 0;
+};
+
+TEST_F(PictureFiles, UpperCaseJpgLoadsAsJpeg) {
+    const std::string path = folder_ / "PHOTO.JPG";
+    testing::WriteAll(path, JpegBytes());
+    LoadPictureFile(picture_, path);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(picture_.GetDepth(), Depth24);
+    EXPECT_EQ(picture_.Width(), 8);
+    EXPECT_EQ(changes_, 1) << "the picture notifies once it shows the file";
+}
+
+TEST_F(PictureFiles, OtherExtensionsAndEmptyPathLoadNothingAndSayNothing) {
+    for (const char* name : {"photo.jpeg", "photo", "photo.png", "photo.jpe"}) {
+        const std::string path = folder_ / name;
+        testing::WriteAll(path, JpegBytes());
+        LoadPictureFile(picture_, path);
+        EXPECT_EQ(LoadPictureFileQuiet(picture_, path), FileOutcome::Ignored) << name;
+    }
+    LoadPictureFile(picture_, "");
+    EXPECT_EQ(LoadPictureFileQuiet(picture_, ""), FileOutcome::Ignored);
+    EXPECT_TRUE(ui_.messages.empty());
+    ExpectUntouched();
+}
+
+TEST_F(PictureFiles, EveryLoadFailureShowsTheMessageAndLeavesThePicture) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+    };
+    const Case cases[] = {
+        {"bmp-inside.jpg", [this](const std::string& p) { testing::WriteAll(p, BmpBytes()); }},
+        {"jpeg-inside.bmp", [this](const std::string& p) { testing::WriteAll(p, JpegBytes()); }},
+        {"empty.jpg", [](const std::string& p) { testing::WriteAll(p, {}); }},
+        {"missing.jpg", [](const std::string&) {}},
+        {"missing.bmp", [](const std::string&) {}},
+        {"folder.bmp", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }},
+        {"folder.jpg", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }},
+        {"cut.bmp", [this](const std::string& p) {
+             Bytes b = BmpBytes();
+             b.resize(20);
+             testing::WriteAll(p, b);
+         }},
+        {"cut.jpg", [this](const std::string& p) {
+             Bytes b = JpegBytes();
+             b.resize(40);
+             testing::WriteAll(p, b);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder_ / c.name;
+        c.make(path);
+        ui_.messages.clear();
+        LoadPictureFile(picture_, path);
+        EXPECT_EQ(ui_.messages, std::vector<std::string>{Message(path)});
+        EXPECT_EQ(LoadPictureFileQuiet(picture_, path), FileOutcome::Failed);
+        ExpectUntouched();
+    }
+}
+
+TEST_F(PictureFiles, EmptyBmpFileEmptiesThePictureWithoutAMessage) {
+    const std::string path = folder_ / "empty.bmp";
+    testing::WriteAll(path, {});
+    LoadPictureFile(picture_, path);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_TRUE(picture_.IsEmpty());
+    EXPECT_TRUE(before_->Width() == 3) << "the other picture keeps its image";
+}
+
+TEST_F(PictureFiles, TrueColourPictureRoundTripsThroughBothFormats) {
+    auto original = testing::RandomPicture(Depth24, 21, 13, 93);
+    const std::string bmp = folder_ / "a.bmp";
+    const std::string jpg = folder_ / "a.jpg";
+    SavePictureFile(*original, bmp);
+    SavePictureFile(*original, jpg);
+    EXPECT_TRUE(ui_.messages.empty());
+
+    TBitmap fromBmp, fromJpg;
+    LoadPictureFile(fromBmp, bmp);
+    LoadPictureFile(fromJpg, jpg);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(fromBmp.GetDepth(), Depth24);
+    EXPECT_EQ(testing::RowBytes(fromBmp), testing::RowBytes(*original));
+    EXPECT_EQ(fromJpg.GetDepth(), Depth24);
+    EXPECT_EQ(fromJpg.Width(), 21);
+    EXPECT_EQ(fromJpg.Height(), 13);
+    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.bmp", "a.jpg"}));
+}
+
+TEST_F(PictureFiles, EmptyPictureSavesAsAnEmptyFileInBothFormats) {
+    TBitmap empty;
+    for (const char* name : {"empty.jpg", "empty.bmp"}) {
+        const std::string path = folder_ / name;
+        SavePictureFile(empty, path);
+        EXPECT_EQ(SavePictureFileQuiet(empty, path), FileOutcome::Done);
+        struct stat info;
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << name;
+        EXPECT_EQ(info.st_size, 0) << name;
+    }
+    EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(PictureFiles, SavingUnderAnotherExtensionIsRefusedWithTheMessage) {
+    auto picture = testing::RandomPicture(Depth24, 4, 4, 94);
+    for (const char* name : {"photo.png", "photo", "photo.jpeg"}) {
+        const std::string path = folder_ / name;
+        ui_.messages.clear();
+        SavePictureFile(*picture, path);
+        EXPECT_EQ(ui_.messages, std::vector<std::string>{Message(path)});
+        EXPECT_EQ(SavePictureFileQuiet(*picture, path), FileOutcome::Failed);
+    }
+    EXPECT_TRUE(folder_.Names().empty());
+    ui_.messages.clear();
+    SavePictureFile(*picture, "");
+    EXPECT_EQ(SavePictureFileQuiet(*picture, ""), FileOutcome::Ignored);
+    EXPECT_TRUE(ui_.messages.empty()) << "an empty path stays silent";
+}
+
+TEST_F(PictureFiles, SavingIntoAMissingFolderShowsTheMessageAndWritesNothing) {
+    auto picture = testing::RandomPicture(Depth24, 4, 4, 95);
+    for (const char* name : {"nowhere/a.jpg", "nowhere/a.bmp"}) {
+        const std::string path = folder_ / name;
+        ui_.messages.clear();
+        SavePictureFile(*picture, path);
+        EXPECT_EQ(ui_.messages, std::vector<std::string>{Message(path)});
+    }
+    EXPECT_TRUE(folder_.Names().empty());
+}
+
+TEST_F(PictureFiles, SavingDoesNotChangeThePicture) {
+    auto picture = testing::RandomPicture(Depth8, 6, 5, 96);
+    const Bytes rows = testing::RowBytes(*picture);
+    int changes = 0;
+    picture->OnChange = [&] { ++changes; };
+    SavePictureFile(*picture, folder_ / "a.jpg");
+    SavePictureFile(*picture, folder_ / "a.bmp");
+    EXPECT_EQ(picture->GetDepth(), Depth8);
+    EXPECT_EQ(testing::RowBytes(*picture), rows);
+    EXPECT_EQ(changes, 0);
+}
+
+}  // namespace
+}  // namespace sigillon
