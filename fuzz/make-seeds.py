@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Writes the fuzz targets' seed corpora: one small valid file of every form
+the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg). The JPEG seeds are
+made with cjpeg from the libjpeg tools. Run it again only to change the
+seeds; the files it writes are committed."""
+
+import math
+import os
+import struct
+import subprocess
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def stride(width, bits):
+    return (width * bits + 31) // 32 * 4
+
+
+def pattern(width, height, bits):
+    """Rows of a small gradient, as stored (bottom-up order decided later)."""
+    rows = []
+    for y in range(height):
+        row = bytearray()
+        if bits >= 8:
+            for x in range(width):
+                v = (x * 37 + y * 91) & 0xFF
+                row += bytes([v, (v * 3) & 0xFF, (255 - v)] * (bits // 8))[: bits // 8]
+        else:
+            per_byte = 8 // bits
+            for x in range(0, width, per_byte):
+                b = 0
+                for k in range(per_byte):
+                    b = (b << bits) | (((x + k) + y) % (1 << bits))
+                row.append(b)
+        row += bytes(stride(width, bits) - len(row))
+        rows.append(bytes(row))
+    return rows
+
+
+def bmp(width, height, bits, header=40, compression=0, masks=None, colours=None,
+        pixels=None, gap=b""):
+    core = header == 12
+    entry = 3 if core else 4
+    n = colours if colours is not None else (1 << bits if bits <= 8 else 0)
+    table = b"".join(bytes([(i * 40) & 0xFF, (i * 90) & 0xFF, (i * 170) & 0xFF, 0])[:entry]
+                     for i in range(n))
+    if pixels is None:
+        pixels = b"".join(pattern(width, abs(height), bits))
+    mask_bytes = struct.pack("<III", *masks) if masks and header == 40 else b""
+    offset = 14 + header + len(mask_bytes) + len(table) + len(gap)
+    if core:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", header, width, height, 1, bits, compression,
+                           len(pixels), 2835, 2835, n if bits <= 8 else 0, 0)
+        extra = b""
+        if header >= 52 and masks:
+            extra = struct.pack("<III", *masks)
+        info += (extra + bytes(header))[: header - 40]
+    head = b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
+    return head + info + mask_bytes + table + gap + pixels
+
+
+def rle8():
+    return bytes([3, 1, 0, 3, 2, 3, 4, 0, 0, 0,   # run, literal, end of line
+                  0, 2, 1, 1, 5, 6, 0, 0,          # jump, run, end of line
+                  2, 7, 0, 1])                     # run, end of picture
+
+
+def rle4():
+    return bytes([5, 0x12, 0, 3, 0x34, 0x50, 0, 0, 0, 2, 2, 0, 4, 0x77, 0, 1])
+
+
+def write_bmp_seeds(folder):
+    seeds = {
+        "pal1.bmp": bmp(13, 5, 1),
+        "pal4.bmp": bmp(7, 5, 4),
+        "pal8.bmp": bmp(7, 5, 8),
+        "pal8-short-table.bmp": bmp(7, 5, 8, colours=20),
+        "pal8-top-down.bmp": bmp(7, -5, 8),
+        "pal8-gap.bmp": bmp(7, 5, 8, gap=b"\0" * 10),
+        "core1.bmp": bmp(9, 4, 1, header=12),
+        "core4.bmp": bmp(7, 4, 4, header=12),
+        "core8.bmp": bmp(7, 4, 8, header=12),
+        "core24.bmp": bmp(7, 4, 24, header=12),
+        "rgb16.bmp": bmp(7, 5, 16),
+        "rgb16-565.bmp": bmp(7, 5, 16, compression=3, masks=(0xF800, 0x07E0, 0x001F)),
+        "rgb16-555-masks.bmp": bmp(7, 5, 16, compression=3, masks=(0x7C00, 0x03E0, 0x001F)),
+        "rgb24.bmp": bmp(7, 5, 24),
+        "rgb24-top-down.bmp": bmp(7, -5, 24),
+        "rgb32.bmp": bmp(7, 5, 32),
+        "rgb32-masks.bmp": bmp(7, 5, 32, compression=3, masks=(0xFF, 0xFF00, 0xFF0000)),
+        "rgb32-v2-header.bmp": bmp(7, 5, 32, header=52, compression=3,
+                                   masks=(0xFF0000, 0xFF00, 0xFF)),
+        "rgb16-v5-header.bmp": bmp(7, 5, 16, header=124, compression=3,
+                                   masks=(0xF800, 0x07E0, 0x001F)),
+        "pal8-v4-header.bmp": bmp(7, 5, 8, header=108),
+        "rle8.bmp": bmp(7, 3, 8, compression=1, colours=8, pixels=rle8()),
+        "rle4.bmp": bmp(7, 3, 4, compression=2, colours=16, pixels=rle4()),
+    }
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
+def write_jpeg_seeds(folder):
+    width, height = 19, 13
+    rgb = bytearray()
+    for y in range(height):
+        for x in range(width):
+            rgb += bytes([x * 13 & 0xFF, y * 19 & 0xFF, int(128 + 100 * math.sin(x + y)) & 0xFF])
+    gray = bytes(rgb[0::3])
+    variants = {
+        "baseline.jpg": ["-quality", "85", "-baseline"],
+        "gray.jpg": ["-grayscale"],
+        "progressive.jpg": ["-progressive"],
+        "sample-444.jpg": ["-sample", "1x1"],
+        "sample-422.jpg": ["-sample", "2x1"],
+        "restart.jpg": ["-restart", "1B"],
+        "optimized.jpg": ["-optimize"],
+        "arithmetic.jpg": ["-arithmetic"],
+        "rgb.jpg": ["-rgb"],
+        "quality-10.jpg": ["-quality", "10"],
+    }
+    with tempfile.TemporaryDirectory() as tmp:
+        ppm = os.path.join(tmp, "in.ppm")
+        pgm = os.path.join(tmp, "in.pgm")
+        with open(ppm, "wb") as f:
+            f.write(b"P6 %d %d 255\n" % (width, height) + bytes(rgb))
+        with open(pgm, "wb") as f:
+            f.write(b"P5 %d %d 255\n" % (width, height) + gray)
+        for name, options in variants.items():
+            source = pgm if name == "gray.jpg" else ppm
+            out = os.path.join(folder, name)
+            subprocess.run(["cjpeg", *options, "-outfile", out, source], check=True)
+
+
+def main():
+    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds)):
+        folder = os.path.join(HERE, "corpus", target)
+        os.makedirs(folder, exist_ok=True)
+        write(folder)
+
+
+if __name__ == "__main__":
+    main()
