@@ -267,7 +267,8 @@ std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* da
     image->hasMasks = h.compression == kBitFields;
     image->masks = masks;
     image->palette = std::move(palette);
-    // A short file gives the rows it has; the rest are black.
+    // A short file gives the rows it has; the rest are zero bytes (black,
+    // or the first colour of the table).
     const std::uint64_t storage = std::uint64_t(image->StorageBytes());
     const std::uint64_t copied = std::min(available, storage);
     std::memcpy(image->pixels.get(), pixels, std::size_t(copied));
