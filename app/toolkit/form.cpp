@@ -98,7 +98,6 @@ int TForm::ShowModal() {
     modalResult_ = mrNone;
     setWindowModality(Qt::ApplicationModal);
     show();
-    raise();
     activateWindow();
     QEventLoop loop;
     modalLoop_ = &loop;
@@ -118,7 +117,9 @@ void TForm::SetKeyPreview(bool on) {
 }
 
 bool TForm::PreviewKey(QWidget* receiver, QKeyEvent* event) {
-    if (event == previewed_ && previewedAt_ && receiver->isAncestorOf(previewedAt_)) return false;
+    if (event == previewed_ && previewedAt_ && previewedAt_ != receiver &&
+        receiver->isAncestorOf(previewedAt_))
+        return false;
     previewed_ = event;
     previewedAt_ = receiver;
     QString text = event->text();

@@ -1,0 +1,578 @@
+// The toolkit layer's behaviour that the windows rely on.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QFocusEvent>
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <stdexcept>
+
+#include "app/toolkit/application.h"
+#include "app/toolkit/capture.h"
+#include "app/toolkit/controls.h"
+#include "app/toolkit/design.h"
+#include "app/toolkit/form.h"
+#include "app/toolkit/image.h"
+#include "app/toolkit/picture_preview.h"
+#include "app/toolkit/raster_paint.h"
+#include "app/toolkit/speed_button.h"
+#include "pictures/picture_files.h"
+#include "tests/app/app_test_support.h"
+
+namespace sigillon {
+namespace {
+
+using testing::MakeRampPicture;
+using testing::RecordingUi;
+using testing::ScriptedDesktop;
+
+// A picture of every pixel format with distinct colours, in either storage
+// order, to compare the painter's reading with the picture's own.
+std::unique_ptr<TBitmap> MakePatterned(PixelDepth depth, bool topDown) {
+    auto picture = std::make_unique<TBitmap>();
+    if (depth != DepthDevice) picture->SetDepth(depth);
+    picture->SetWidth(13);
+    picture->SetHeight(5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 13; ++x)
+            picture->SetPixelAt(x, y, RGBColor(std::uint8_t(x * 19), std::uint8_t(y * 50),
+                                               std::uint8_t((x * y * 7) & 0xFF)));
+    if (topDown) {
+        // The same pixels stored top row first.
+        const TBitmapImage& from = picture->Image();
+        auto record = TBitmap::NewImage(from.width, from.height, from.bitsPerPixel);
+        record->formatSet = from.formatSet;
+        record->deviceDependent = from.deviceDependent;
+        record->hasMasks = from.hasMasks;
+        record->masks = from.masks;
+        record->palette = from.palette;
+        record->topDown = true;
+        for (int y = 0; y < from.height; ++y)
+            std::memcpy(record->pixels.get() + y * record->stride, picture->RowAddress(y),
+                        std::size_t(record->stride));
+        picture->AdoptImage(std::move(record));
+    }
+    return picture;
+}
+
+TEST(RowReader, ReadsEveryFormatAsThePictureDoes) {
+    const PixelDepth depths[] = {DepthDevice, Depth1,  Depth4,  Depth8,
+                                 Depth15,     Depth16, Depth24, Depth32};
+    for (PixelDepth depth : depths) {
+        for (bool topDown : {false, true}) {
+            std::unique_ptr<TBitmap> picture = MakePatterned(depth, topDown);
+            ASSERT_EQ(picture->IsTopDown(), topDown);
+            RowReader reader(*picture);
+            std::uint32_t span[13];
+            std::int32_t columns[4] = {12, 0, 7, 7};
+            std::uint32_t sampled[4];
+            for (int y = 0; y < 5; ++y) {
+                reader.ReadSpan(y, 0, 13, span);
+                for (int x = 0; x < 13; ++x)
+                    ASSERT_EQ(span[x], ScreenColor(picture->PixelAt(x, y)))
+                        << "depth " << int(depth) << " topDown " << topDown << " at " << x << ","
+                        << y;
+                reader.ReadColumns(y, columns, 4, sampled);
+                for (int i = 0; i < 4; ++i)
+                    ASSERT_EQ(sampled[i], ScreenColor(picture->PixelAt(columns[i], y)));
+            }
+        }
+    }
+}
+
+QImage Canvas(int width, int height) {
+    QImage canvas(width, height, QImage::Format_RGB32);
+    canvas.fill(QColor(255, 0, 255));
+    return canvas;
+}
+
+TEST(PaintPicture, PaintsOnlyTheExposedPartAtFullSize) {
+    std::unique_ptr<TBitmap> picture = MakeRampPicture(40, 30);
+    QImage canvas = Canvas(50, 40);
+    {
+        QPainter painter(&canvas);
+        PaintPicture(painter, *picture, QRect(35, 20, 10, 15));  // reaches past the picture
+    }
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 50; ++x) {
+            bool exposed = x >= 35 && x < 40 && y >= 20 && y < 30;
+            QRgb expected = exposed ? ScreenColor(picture->PixelAt(x, y)) : qRgb(255, 0, 255);
+            ASSERT_EQ(canvas.pixel(x, y), expected) << x << "," << y;
+        }
+}
+
+TEST(PaintPicture, StretchSamplesNearestWithoutBlending) {
+    std::unique_ptr<TBitmap> picture = MakeRampPicture(10, 10);
+    QImage canvas = Canvas(3, 3);
+    {
+        QPainter painter(&canvas);
+        PaintPictureStretched(painter, *picture, QSize(3, 3), QRect(0, 0, 3, 3));
+    }
+    const int taken[] = {0, 3, 6};  // floor(i * 10 / 3)
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(canvas.pixel(x, y), ScreenColor(picture->PixelAt(taken[x], taken[y])));
+
+    // Enlarged, every pixel is repeated; only the exposed rows are drawn.
+    QImage big = Canvas(20, 20);
+    {
+        QPainter painter(&big);
+        PaintPictureStretched(painter, *picture, QSize(20, 20), QRect(0, 4, 20, 2));
+    }
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) {
+            QRgb expected = (y == 4 || y == 5) ? ScreenColor(picture->PixelAt(x / 2, y / 2))
+                                                : qRgb(255, 0, 255);
+            ASSERT_EQ(big.pixel(x, y), expected) << x << "," << y;
+        }
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST(Image, AutoSizeFollowsNonEmptyPicturesAndRepaintsOnChange) {
+    QWidget window;
+    window.resize(300, 200);
+    TImage image(&window);
+    image.setGeometry(0, 0, 145, 97);
+    image.setAutoSize(true);
+    window.show();
+    PaintCounter counter;
+    image.installEventFilter(&counter);
+    QApplication::processEvents();
+
+    image.Picture().SetWidth(0);  // an empty picture leaves the size alone
+    EXPECT_EQ(image.size(), QSize(145, 97));
+
+    int before = counter.paints;
+    std::unique_ptr<TBitmap> picture = MakeRampPicture(60, 20);
+    image.Picture().ShareImage(*picture);
+    EXPECT_EQ(image.size(), QSize(60, 20));
+    QApplication::processEvents();
+    EXPECT_GT(counter.paints, before);
+
+    // Rows written straight into the picture send no notification.
+    before = counter.paints;
+    image.Picture().RowAddress(0)[0] = 0;
+    QApplication::processEvents();
+    EXPECT_EQ(counter.paints, before);
+    image.update();
+    QApplication::processEvents();
+    EXPECT_GT(counter.paints, before);
+}
+
+TEST(Image, ShowsThePictureAndReportsClicks) {
+    TImage image;
+    std::unique_ptr<TBitmap> picture = MakeRampPicture(16, 8);
+    image.Picture().ShareImage(*picture);
+    image.resize(16, 8);
+    QImage shot = image.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.pixel(5, 3), ScreenColor(picture->PixelAt(5, 3)));
+
+    image.setStretch(true);
+    image.resize(32, 16);
+    shot = image.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.pixel(11, 7), ScreenColor(picture->PixelAt(5, 3)));
+
+    int clicks = 0;
+    image.OnClick = [&] { ++clicks; };
+    QTest::mouseClick(&image, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST(SpeedButton, KeepsItsOwnGlyphWithTheBottomLeftColourSeeThrough) {
+    auto glyph = std::make_unique<TBitmap>();
+    glyph->SetDepth(Depth24);
+    glyph->SetWidth(4);
+    glyph->SetHeight(3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) glyph->SetPixelAt(x, y, 0x000000FF);  // red
+    glyph->SetPixelAt(1, 1, 0x00FF0000);                                 // one blue pixel
+
+    TSpeedButton button;
+    button.SetGlyph(*glyph);
+    glyph.reset();
+    ASSERT_EQ(button.Glyph().size(), QSize(4, 3));
+    EXPECT_EQ(qAlpha(button.Glyph().pixel(0, 2)), 0);
+    EXPECT_EQ(qAlpha(button.Glyph().pixel(3, 0)), 0);
+    EXPECT_EQ(button.Glyph().pixel(1, 1), qRgb(0, 0, 255));
+
+    // A 1-bit glyph: white is see-through whatever its corner holds.
+    TBitmap mono;
+    mono.SetDepth(Depth1);
+    mono.SetWidth(2);
+    mono.SetHeight(2);
+    mono.SetPixelAt(0, 1, clBlack);
+    button.SetGlyph(mono);
+    EXPECT_EQ(qAlpha(button.Glyph().pixel(1, 0)), 0);
+    EXPECT_EQ(button.Glyph().pixel(0, 1), qRgb(0, 0, 0));
+
+    button.SetGlyph(TBitmap());
+    EXPECT_TRUE(button.Glyph().isNull());
+}
+
+TEST(SpeedButton, DisabledDrawsGreyed) {
+    TBitmap glyph;
+    glyph.SetDepth(Depth24);
+    glyph.SetWidth(20);
+    glyph.SetHeight(20);
+    for (int y = 0; y < 19; ++y)
+        for (int x = 1; x < 20; ++x) glyph.SetPixelAt(x, y, 0x00FF0000);  // blue, white corner
+    TSpeedButton button;
+    button.resize(60, 60);
+    button.SetGlyph(glyph);
+    auto countBlue = [&] {
+        QImage shot = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int blue = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) blue += shot.pixel(x, y) == qRgb(0, 0, 255);
+        return blue;
+    };
+    EXPECT_EQ(countBlue(), 19 * 19);
+    button.setEnabled(false);
+    EXPECT_EQ(countBlue(), 0);
+}
+
+TEST(SpeedButton, TagIsASigned32BitNumber) {
+    TSpeedButton button;
+    EXPECT_EQ(button.Tag(), 0);
+    button.setTag(INT32_MIN);
+    EXPECT_EQ(button.Tag(), INT32_MIN);
+    EXPECT_EQ(button.focusPolicy(), Qt::NoFocus);
+}
+
+TEST(UpDown, StaysInRangeAndReportsOnlyChanges) {
+    TUpDown upDown;
+    upDown.setOrientation(Qt::Horizontal);
+    upDown.setMin(1);
+    upDown.setMax(9);
+    upDown.setPosition(3);
+    std::vector<int> reported;
+    upDown.OnClick = [&](TUDBtnType) { reported.push_back(upDown.Position()); };
+
+    for (int i = 0; i < 7; ++i) upDown.NextButton()->click();
+    EXPECT_EQ(upDown.Position(), 9);
+    EXPECT_EQ(reported, (std::vector<int>{4, 5, 6, 7, 8, 9}));
+
+    reported.clear();
+    for (int i = 0; i < 10; ++i) upDown.PrevButton()->click();
+    EXPECT_EQ(upDown.Position(), 1);
+    EXPECT_EQ(reported.size(), 8u);
+    upDown.Press(TUDBtnType::btPrev);
+    EXPECT_EQ(upDown.Position(), 1);  // no wrap-around
+    EXPECT_EQ(reported.size(), 8u);
+
+    upDown.setWrap(true);
+    upDown.Press(TUDBtnType::btPrev);
+    EXPECT_EQ(upDown.Position(), 9);
+    // The right arrow increases in a horizontal control.
+    EXPECT_EQ(upDown.NextButton()->arrowType(), Qt::RightArrow);
+}
+
+TEST(Edit, RefusesThe65thCharacterAndKeepsTextUnselected) {
+    TEdit edit;
+    edit.setMaxLength(64);
+    edit.show();
+    QTest::keyClicks(&edit, QString(65, 'x'));
+    EXPECT_EQ(edit.text().size(), 64);
+
+    QFocusEvent focus(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(&edit, &focus);
+    EXPECT_FALSE(edit.hasSelectedText());
+    // What a plain line edit would do on the same event.
+    QLineEdit plain("abc");
+    QApplication::sendEvent(&plain, &focus);
+    EXPECT_TRUE(plain.hasSelectedText());
+
+    int clicks = 0;
+    edit.OnClick = [&] { ++clicks; };
+    QTest::mouseClick(&edit, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+
+    edit.SetFontColor(0x00FF0000);
+    EXPECT_EQ(edit.FontColor(), 0x00FF0000u);
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 255));
+}
+
+TEST(Guard, ShowsEscapedErrorsInTheErrorBoxAndGoesOn) {
+    ScriptedDesktop desktop;
+    Guard([] { throw std::runtime_error("broken handler"); });
+    Guard([] { throw 42; });
+    ASSERT_EQ(desktop.errors.size(), 2u);
+    EXPECT_EQ(desktop.errors[0], "broken handler");
+    EXPECT_EQ(desktop.errors[1], "An error of unknown kind occurred.");
+
+    // Handlers reached through the controls run in the guard too.
+    TImage image;
+    image.resize(10, 10);
+    image.OnClick = [] { throw std::runtime_error("image click"); };
+    QTest::mouseClick(&image, Qt::LeftButton, {}, QPoint(2, 2));
+    TUpDown upDown;
+    upDown.setMax(5);
+    upDown.OnClick = [](TUDBtnType) { throw std::runtime_error("arrow"); };
+    upDown.NextButton()->click();
+    ASSERT_EQ(desktop.errors.size(), 4u);
+    EXPECT_EQ(desktop.errors[2], "image click");
+    EXPECT_EQ(desktop.errors[3], "arrow");
+    EXPECT_EQ(upDown.Position(), 1);
+}
+
+// A form that records its notifications.
+class ProbeForm : public TForm {
+public:
+    int resizes = 0;
+    TCloseAction onClose = TCloseAction::caHide;
+    std::vector<char16_t> keys;
+    bool throwOnResize = false;
+    using TForm::FinishDefinition;
+
+protected:
+    void FormResize() override {
+        ++resizes;
+        if (throwOnResize) throw std::runtime_error("resize");
+    }
+    void FormClose(TCloseAction& action) override { action = onClose; }
+    void FormKeyPress(char16_t& key) override {
+        keys.push_back(key);
+        if (key == 'q') key = 0;
+    }
+};
+
+TEST(Form, EverySizeChangeIsNotifiedEvenWhileHidden) {
+    ProbeForm form;
+    form.SetClientSize(200, 100);
+    EXPECT_EQ(form.resizes, 1);
+    EXPECT_EQ(form.ClientWidth(), 200);
+    form.SetClientHeight(100);  // no change, no notification
+    EXPECT_EQ(form.resizes, 1);
+    form.SetClientWidth(300);
+    EXPECT_EQ(form.resizes, 2);
+
+    form.show();
+    QApplication::processEvents();
+    int shown = form.resizes;
+    form.SetClientHeight(150);
+    EXPECT_EQ(form.resizes, shown + 1);
+    EXPECT_EQ(form.size(), QSize(300, 150));
+
+    ScriptedDesktop desktop;
+    form.throwOnResize = true;
+    form.SetClientHeight(160);
+    EXPECT_EQ(desktop.errors, std::vector<QString>{"resize"});
+}
+
+TEST(Form, AlignsTopAndClientControls) {
+    ProbeForm form;
+    auto* top = new QWidget(&form);
+    top->setProperty("align", "alTop");
+    top->resize(10, 40);
+    auto* rest = new QWidget(&form);
+    rest->setProperty("align", "alClient");
+    auto* free = new QWidget(&form);
+    free->setGeometry(5, 6, 7, 8);
+    form.FinishDefinition();
+    form.SetClientSize(300, 200);
+    EXPECT_EQ(top->geometry(), QRect(0, 0, 300, 40));
+    EXPECT_EQ(rest->geometry(), QRect(0, 40, 300, 160));
+    EXPECT_EQ(free->geometry(), QRect(5, 6, 7, 8));
+    form.SetClientSize(300, 30);
+    EXPECT_EQ(rest->geometry(), QRect(0, 40, 300, 0));
+}
+
+TEST(Form, CloseNotificationCanKeepTheWindowOpen) {
+    ProbeForm form;
+    form.show();
+    form.onClose = TCloseAction::caNone;
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    form.onClose = TCloseAction::caHide;
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Form, ModalShowReturnsWhenClosed) {
+    ProbeForm form;
+    form.resize(100, 100);
+    bool sawModal = false;
+    QTimer::singleShot(0, &form, [&] {
+        sawModal = form.IsShownModal() && form.isVisible() &&
+                   form.windowModality() == Qt::ApplicationModal;
+        form.close();
+    });
+    EXPECT_EQ(form.ShowModal(), mrCancel);
+    EXPECT_TRUE(sawModal);
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Form, KeyPreviewSeesKeysFirstOnce) {
+    ProbeForm form;
+    auto* edit = new QLineEdit(&form);
+    form.SetKeyPreview(true);
+    form.show();
+    QTest::keyClicks(edit, "aq");
+    EXPECT_EQ(edit->text(), "a");  // q went no further
+    EXPECT_EQ(form.keys, (std::vector<char16_t>{'a', 'q'}));
+
+    // A key the control ignores travels to the form, but is previewed once.
+    form.keys.clear();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_EQ(form.keys, (std::vector<char16_t>{27}));
+}
+
+TEST(Capture, PaintsTheWindowAndItsControlsIntoANewRaster) {
+    TForm window;
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor(10, 20, 30));
+    window.setPalette(palette);
+    window.SetClientSize(20, 10);
+    auto* child = new QWidget(&window);
+    child->setGeometry(5, 2, 4, 3);
+    child->setAutoFillBackground(true);
+    QPalette red = child->palette();
+    red.setColor(QPalette::Window, Qt::red);
+    child->setPalette(red);
+
+    std::unique_ptr<TBitmap> shot = CaptureWindowImage(window);  // never shown
+    ASSERT_EQ(shot->Width(), 20);
+    ASSERT_EQ(shot->Height(), 10);
+    EXPECT_EQ(shot->GetDepth(), DepthDevice);
+    EXPECT_EQ(shot->PixelAt(6, 3), 0x000000FFu);
+    EXPECT_EQ(shot->PixelAt(0, 0), RGBColor(10, 20, 30));
+    EXPECT_EQ(shot->PixelAt(19, 9), RGBColor(10, 20, 30));
+    shot->SetDepth(Depth24);
+    EXPECT_EQ(shot->PixelAt(8, 4), 0x000000FFu);
+
+    TForm empty;
+    empty.SetClientSize(0, 5);
+    EXPECT_TRUE(CaptureWindowImage(empty)->IsEmpty());
+}
+
+TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {
+    RecordingUi ui;
+    QTemporaryDir folder;
+    QString picture = folder.filePath("wide.bmp");
+    ASSERT_EQ(SavePictureFileQuiet(*MakeRampPicture(400, 100), picture.toStdString()),
+              FileOutcome::Done);
+    QString broken = folder.filePath("broken.jpg");
+    {
+        QFile file(broken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a picture at all");
+    }
+
+    TPicturePreview preview;
+    EXPECT_EQ(preview.LabelText(), "Bild:");
+    EXPECT_FALSE(preview.PreviewEnabled());
+    EXPECT_EQ(preview.PreviewButton()->toolTip(), "Vorschau");
+
+    preview.ShowFile(picture);
+    EXPECT_EQ(preview.LabelText(), " (400x100)");
+    EXPECT_TRUE(preview.PreviewEnabled());
+    EXPECT_EQ(preview.ShownSize(), QSize(180, 45));
+    EXPECT_EQ(preview.Picture().Width(), 400);
+
+    for (const QString& path : {broken, folder.path(), folder.filePath("missing.bmp"), QString()}) {
+        preview.ShowFile(picture);
+        preview.ShowFile(path);
+        EXPECT_EQ(preview.LabelText(), "Bild:") << path.toStdString();
+        EXPECT_FALSE(preview.PreviewEnabled());
+        EXPECT_TRUE(preview.Picture().IsEmpty());
+    }
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST(ScrollBox, RangeFollowsTheVisibleControls) {
+    ProbeForm window;
+    auto* box = new TScrollBox(&window);
+    box->setProperty("align", "alClient");
+    box->setWidget(new QWidget);
+    auto* view = new QWidget(box->widget());
+    view->setGeometry(0, 0, 145, 0);
+    auto* hidden = new QWidget(box->widget());
+    hidden->setGeometry(168, 24, 288, 32);
+    hidden->hide();
+    window.FinishDefinition();
+    window.SetClientSize(300, 200);
+    window.show();
+    QApplication::processEvents();
+    EXPECT_EQ(box->widget()->size(), QSize(145, 0));
+    EXPECT_FALSE(box->horizontalScrollBar()->isVisible());
+
+    view->resize(1000, 800);
+    view->move(20, 0);
+    QApplication::processEvents();
+    EXPECT_EQ(box->widget()->size(), QSize(1020, 800));
+    EXPECT_TRUE(box->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(box->verticalScrollBar()->isVisible());
+    box->SetHorzPosition(50);
+    box->SetVertPosition(70);
+    EXPECT_EQ(box->HorzPosition(), 50);
+    EXPECT_EQ(box->VertPosition(), 70);
+}
+
+TEST(Pump, ProcessMessagesRunsPendingEventsAndReturns) {
+    int ran = 0;
+    QObject target;
+    QMetaObject::invokeMethod(&target, [&] { ++ran; }, Qt::QueuedConnection);
+    ToolkitUiServices services;
+    services.ProcessMessages();
+    EXPECT_EQ(ran, 1);
+    services.ProcessMessages();  // nothing pending: returns at once
+    EXPECT_EQ(ran, 1);
+}
+
+TEST(DesignFonts, KeepPixelHeightsAndMapMissingFamilies) {
+    QFont panel = DesignFont("MS Sans Serif,-13,bold");
+    EXPECT_EQ(panel.pixelSize(), 13);
+    EXPECT_TRUE(panel.bold());
+    EXPECT_EQ(QFontInfo(panel).family(), "DejaVu Sans");
+    EXPECT_TRUE(panel.families().contains("WenQuanYi Micro Hei"));
+    QFont link = DesignFont("System,-11,bold,underline");
+    EXPECT_EQ(link.pixelSize(), 11);
+    EXPECT_TRUE(link.underline());
+    EXPECT_EQ(QFontInfo(link).family(), "DejaVu Sans");
+
+    QWidget parent;
+    parent.setProperty("designFont", "MS Sans Serif,-13,bold");
+    auto* child = new QWidget(&parent);
+    auto* own = new QWidget(&parent);
+    own->setProperty("designFont", "MS Sans Serif,-11");
+    own->setProperty("fontColor", "#0000ff");
+    ApplyDesignFonts(&parent);
+    EXPECT_EQ(child->font().pixelSize(), 13);
+    EXPECT_TRUE(child->font().bold());
+    EXPECT_EQ(own->font().pixelSize(), 11);
+    EXPECT_EQ(own->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+}
+
+TEST(Resources, MissingArtworkGivesEmptyPictures) {
+    EXPECT_TRUE(LoadResourceBitmap(":/glyphs/no-such.bmp")->IsEmpty());
+    EXPECT_TRUE(LoadResourceText(":/text/no-such.txt").isEmpty());
+    // A file that is no BMP at all is refused quietly.
+    QTemporaryDir folder;
+    QString path = folder.filePath("junk.bmp");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("BM garbage");
+    }
+    EXPECT_TRUE(LoadResourceBitmap(path)->IsEmpty());
+}
+
+}  // namespace
+}  // namespace sigillon
