@@ -5,7 +5,7 @@
 // write into fresh uninitialised buffers, as ours do, so that both pay the
 // same page faults for a new 72 MB picture.
 #include <benchmark/benchmark.h>
-
+#include <jpeglib.h>
 #include <unistd.h>
 
 #include <csetjmp>
@@ -15,8 +15,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "pictures/bitmap.h"
 #include "pictures/jpeg_image.h"
@@ -227,7 +225,8 @@ void BM_BareEncodeAndWriteFile(benchmark::State& state) {
     const TBitmap& photo = *f.photo;
     const std::uint8_t* row0 = photo.RowAddress(0);
     const std::ptrdiff_t step = photo.RowAddress(1) - row0;
-    for (auto _ : state) benchmark::DoNotOptimize(BareEncode(row0, step, kWidth, kHeight, path.c_str()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(BareEncode(row0, step, kWidth, kHeight, path.c_str()));
 }
 
 // The same with the bytes flushed to the disk, as a save that must not lose

@@ -4,7 +4,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     sigillon::TJPEGImage jpeg;
-    jpeg.SetPixelFormat(size % 2 ? sigillon::JpegPixelFormat::Bits8 : sigillon::JpegPixelFormat::Bits24);
+    jpeg.SetPixelFormat(size % 2 ? sigillon::JpegPixelFormat::Bits8
+                                 : sigillon::JpegPixelFormat::Bits24);
     try {
         jpeg.LoadFromBytes(std::vector<std::uint8_t>(data, data + size));
         // Large pictures are valid, only slow: the size limits have tests.

@@ -105,8 +105,15 @@ InfoHeader ReadInfoHeader(const Bytes& file) {
 void CheckFormat(const InfoHeader& h) {
     if (h.planes != 1) Refuse("planes must be 1, not " + std::to_string(h.planes));
     switch (h.bitCount) {
-        case 1: case 4: case 8: case 16: case 24: case 32: break;
-        default: Refuse(std::to_string(h.bitCount) + " bits per pixel are not supported");
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            break;
+        default:
+            Refuse(std::to_string(h.bitCount) + " bits per pixel are not supported");
     }
     bool fits = (h.compression == kRgb) || (h.compression == kRle8 && h.bitCount == 8) ||
                 (h.compression == kRle4 && h.bitCount == 4) ||

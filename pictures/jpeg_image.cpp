@@ -240,12 +240,14 @@ bool Encode(Compressor* e, const EncodeJob* job) {
     if (!job->grayscale) {
         c->comp_info[0].h_samp_factor = 2;
         c->comp_info[0].v_samp_factor = 2;
-        for (int i = 1; i < 3; ++i) c->comp_info[i].h_samp_factor = c->comp_info[i].v_samp_factor = 1;
+        for (int i = 1; i < 3; ++i)
+            c->comp_info[i].h_samp_factor = c->comp_info[i].v_samp_factor = 1;
     }
     if (job->progressive) jpeg_simple_progression(c);
     jpeg_start_compress(c, TRUE);
     while (c->next_scanline < c->image_height) {
-        JSAMPROW rows[1] = {const_cast<JSAMPROW>(job->row0 + std::ptrdiff_t(c->next_scanline) * job->step)};
+        JSAMPROW rows[1] = {
+            const_cast<JSAMPROW>(job->row0 + std::ptrdiff_t(c->next_scanline) * job->step)};
         jpeg_write_scanlines(c, rows, 1);
     }
     jpeg_finish_compress(c);
@@ -260,10 +262,14 @@ bool Encode(Compressor* e, const EncodeJob* job) {
 
 unsigned Denominator(JpegScale scale) {
     switch (scale) {
-        case JpegScale::Half: return 2;
-        case JpegScale::Quarter: return 4;
-        case JpegScale::Eighth: return 8;
-        default: return 1;
+        case JpegScale::Half:
+            return 2;
+        case JpegScale::Quarter:
+            return 4;
+        case JpegScale::Eighth:
+            return 8;
+        default:
+            return 1;
     }
 }
 
@@ -382,7 +388,8 @@ void TJPEGImage::Decode() {
         for (int i = 0; i < colours; ++i) {
             JSAMPLE r = d.cinfo.colormap[0][i];
             image->palette[std::size_t(i)] =
-                gray ? RGBColor(r, r, r) : RGBColor(r, d.cinfo.colormap[1][i], d.cinfo.colormap[2][i]);
+                gray ? RGBColor(r, r, r)
+                     : RGBColor(r, d.cinfo.colormap[1][i], d.cinfo.colormap[2][i]);
         }
     }
     haveBitmap_ = false;

@@ -54,7 +54,8 @@ std::string ReadLink(const std::string& path) {
     for (;;) {
         ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
         if (length < 0) ThrowErrno(errno, "cannot read the link " + path);
-        if (std::size_t(length) < buffer.size()) return std::string(buffer.data(), std::size_t(length));
+        if (std::size_t(length) < buffer.size())
+            return std::string(buffer.data(), std::size_t(length));
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -123,7 +124,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t l
     if (S_ISDIR(info.st_mode)) ThrowErrno(EISDIR, path);
     if (!S_ISREG(info.st_mode)) ThrowErrno(EINVAL, path + " is not a regular file");
 
-    std::uint64_t wanted = std::uint64_t(info.st_size) < limit ? std::uint64_t(info.st_size) : limit;
+    std::uint64_t wanted =
+        std::uint64_t(info.st_size) < limit ? std::uint64_t(info.st_size) : limit;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(wanted));
     std::size_t have = 0;
     while (have < bytes.size()) {

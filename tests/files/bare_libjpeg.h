@@ -3,14 +3,14 @@
 // benchmark measures it against. Pixels are packed rows of 3 (or 1) bytes.
 #pragma once
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace sigillon::bare {
 
@@ -19,7 +19,9 @@ struct Errors {
     std::jmp_buf jump;
 };
 
-inline void ErrorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<Errors*>(cinfo->err)->jump, 1); }
+inline void ErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<Errors*>(cinfo->err)->jump, 1);
+}
 inline void Quiet(j_common_ptr, int) {}
 
 struct EncodeRequest {
@@ -79,13 +81,14 @@ struct Decoded {
     int width = 0;
     int height = 0;
     int components = 0;
-    std::vector<std::uint8_t> pixels;            // packed rows, top row first
-    std::vector<std::uint8_t> colormap[3];       // one row per output component
+    std::vector<std::uint8_t> pixels;       // packed rows, top row first
+    std::vector<std::uint8_t> colormap[3];  // one row per output component
 };
 
 // Full size, block smoothing, accurate integer transform, fancy
 // up-sampling: the decoder's defaults.
-inline bool Decode(const std::uint8_t* data, std::size_t size, const DecodeRequest& r, Decoded& out) {
+inline bool Decode(const std::uint8_t* data, std::size_t size, const DecodeRequest& r,
+                   Decoded& out) {
     jpeg_decompress_struct d;
     Errors errors;
     d.err = jpeg_std_error(&errors.pub);

@@ -1,8 +1,9 @@
+#include "pictures/bmp.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "pictures/bmp.h"
 #include "tests/files/files_test_support.h"
 
 namespace sigillon {
@@ -151,10 +152,12 @@ TEST(BmpFile, PixelsMeanWhatTheirFormatSays) {
         {"16 bits 5-6-5", one(40, 16, {0xE0, 0x07}, {}, k565), RGBColor(0, 255, 0)},
         {"24 bits blue green red", one(40, 24, {0x10, 0x20, 0x30}), 0x00102030},
         {"32 bits plain", one(40, 32, {0x10, 0x20, 0x30, 0xEE}), 0x00102030},
-        {"32 bits swapped masks", one(40, 32, {0x10, 0x20, 0x30, 0}, {}, ColorMasks{0xFF, 0xFF00, 0xFF0000}),
+        {"32 bits swapped masks",
+         one(40, 32, {0x10, 0x20, 0x30, 0}, {}, ColorMasks{0xFF, 0xFF00, 0xFF0000}),
          RGBColor(0x10, 0x20, 0x30)},
         // Longer headers carry the masks in their own fields.
-        {"52-byte header masks", one(52, 32, {0x10, 0x20, 0x30, 0}, {}, ColorMasks{0xFF, 0xFF00, 0xFF0000}),
+        {"52-byte header masks",
+         one(52, 32, {0x10, 0x20, 0x30, 0}, {}, ColorMasks{0xFF, 0xFF00, 0xFF0000}),
          RGBColor(0x10, 0x20, 0x30)},
         {"124-byte header masks", one(124, 16, {0xE0, 0x07}, {}, k565), RGBColor(0, 255, 0)},
     };
@@ -205,7 +208,9 @@ TEST(BmpWriter, TrueColourPictureIsAPlainBottomUpFileWithDataAtOffset54) {
         const std::uint8_t* row = picture->RowAddress(y);
         Bytes expected(row, row + stride);
         std::size_t at = 54 + std::size_t(2 - y) * stride;
-        EXPECT_EQ(Bytes(file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(at + stride)), expected);
+        EXPECT_EQ(
+            Bytes(file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(at + stride)),
+            expected);
     }
     auto back = Read(file);
     EXPECT_EQ(back->GetDepth(), Depth24);
@@ -219,9 +224,9 @@ TEST(BmpWriter, PaletteAndMaskFormatsWriteTheirTablesAndRoundTrip) {
         std::uint32_t compression;
         std::uint32_t colorsUsed;
     };
-    for (Case c : {Case{Depth1, 54 + 8, 0, 2}, Case{Depth4, 54 + 64, 0, 16},
-                   Case{Depth8, 54 + 1024, 0, 256}, Case{Depth15, 54, 0, 0},
-                   Case{Depth16, 54 + 12, 3, 0}, Case{Depth32, 54, 0, 0}}) {
+    for (Case c :
+         {Case{Depth1, 54 + 8, 0, 2}, Case{Depth4, 54 + 64, 0, 16}, Case{Depth8, 54 + 1024, 0, 256},
+          Case{Depth15, 54, 0, 0}, Case{Depth16, 54 + 12, 3, 0}, Case{Depth32, 54, 0, 0}}) {
         SCOPED_TRACE(int(c.depth));
         auto picture = testing::RandomPicture(c.depth, 7, 4, 30 + c.depth);
         const Bytes file = EncodeBmp(*picture);
@@ -299,15 +304,16 @@ TEST(BmpRle, Rle8IsExpandedIntoDeviceStorage) {
     // last falls off the row, end of line; a jump one right and one up
     // (leaving the middle row black), a run of three; end of picture->
     BmpSpec spec = RleSpec(8, 4, 3,
-                           {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00,
-                            0x00, 0x02, 0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
+                           {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02,
+                            0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
     spec.colorsUsed = 6;
     auto picture = Read(BuildBmp(spec));
     EXPECT_EQ(picture->GetDepth(), DepthDevice);
-    const TColor expected[3][4] = {{clBlack, c2, c2, c2}, {clBlack, clBlack, clBlack, clBlack},
-                                   {c1, c1, c2, c3}};
+    const TColor expected[3][4] = {
+        {clBlack, c2, c2, c2}, {clBlack, clBlack, clBlack, clBlack}, {c1, c1, c2, c3}};
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(picture->PixelAt(x, y), expected[y][x]) << x << "," << y;
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(picture->PixelAt(x, y), expected[y][x]) << x << "," << y;
 
     // Row access gives plain 32-bit rows: blue, green, red, 0.
     const std::uint8_t* bottom = picture->RowAddress(2);
@@ -345,7 +351,8 @@ TEST(BmpRle, StreamsThatLeaveThePictureAreClippedAndShortOnesEndBlack) {
     };
     const Case cases[] = {
         {"runs far past the row", {0xFF, 0x01, 0xFF, 0x02, 0x00, 0x00, 0xFF, 0x03}},
-        {"jumps far past the picture", {0x00, 0x02, 0xFF, 0xFF, 0x01, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x01, 0x01}},
+        {"jumps far past the picture",
+         {0x00, 0x02, 0xFF, 0xFF, 0x01, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x01, 0x01}},
         {"too many lines", {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01}},
         {"literal run cut short", {0x00, 0xFF, 0x01, 0x02}},
         {"jump cut short", {0x01, 0x01, 0x00, 0x02, 0x05}},
@@ -468,7 +475,11 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
     bitFields.pixels = {1, 2, 3, 4};
 
     const Case cases[] = {
-        {"no BM signature", [](Bytes& b) { b[0] = 'M'; b[1] = 'B'; }},
+        {"no BM signature",
+         [](Bytes& b) {
+             b[0] = 'M';
+             b[1] = 'B';
+         }},
         {"cut inside the file header", [](Bytes& b) { b.resize(10); }},
         {"cut inside the info header", [](Bytes& b) { b.resize(30); }},
         {"info header of 16 bytes", [](Bytes& b) { Put32(b, 14, 16); }},
@@ -484,13 +495,25 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
         {"alpha bit fields", [](Bytes& b) { Put32(b, 30, 6); }},
         {"RLE4 with 8 bits", [](Bytes& b) { Put32(b, 30, 2); }},
         {"bit fields with 8 bits", [](Bytes& b) { Put32(b, 30, 3); }},
-        {"RLE8 top-down", [](Bytes& b) { Put32(b, 30, 1); Put32(b, 22, std::uint32_t(-2)); }},
+        {"RLE8 top-down",
+         [](Bytes& b) {
+             Put32(b, 30, 1);
+             Put32(b, 22, std::uint32_t(-2));
+         }},
         {"zero width", [](Bytes& b) { Put32(b, 18, 0); }},
         {"negative width", [](Bytes& b) { Put32(b, 18, std::uint32_t(-2)); }},
         {"zero height", [](Bytes& b) { Put32(b, 22, 0); }},
         {"most negative height", [](Bytes& b) { Put32(b, 22, 0x80000000u); }},
-        {"storage over 2 GiB", [](Bytes& b) { Put32(b, 18, 3000000); Put32(b, 22, 2000000); }},
-        {"largest sides", [](Bytes& b) { Put32(b, 18, 0x7FFFFFFF); Put32(b, 22, 0x7FFFFFFF); }},
+        {"storage over 2 GiB",
+         [](Bytes& b) {
+             Put32(b, 18, 3000000);
+             Put32(b, 22, 2000000);
+         }},
+        {"largest sides",
+         [](Bytes& b) {
+             Put32(b, 18, 0x7FFFFFFF);
+             Put32(b, 22, 0x7FFFFFFF);
+         }},
         {"257 colours", [](Bytes& b) { Put32(b, 46, 257); }},
         {"4 billion colours", [](Bytes& b) { Put32(b, 46, 0xFFFFFFFF); }},
         {"cut inside the colour table", [](Bytes& b) { b.resize(54 + 10); }},
@@ -498,7 +521,11 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
     const Case maskCases[] = {
         {"cut inside the masks", [](Bytes& b) { b.resize(60); }},
         {"mask with a hole", [](Bytes& b) { Put32(b, 54, 0x00FF00FF); }},
-        {"16-bit mask above 16 bits", [](Bytes& b) { Put16(b, 28, 16); Put32(b, 54, 0x1F0000); }},
+        {"16-bit mask above 16 bits",
+         [](Bytes& b) {
+             Put16(b, 28, 16);
+             Put32(b, 54, 0x1F0000);
+         }},
     };
 
     auto check = [](const Bytes& file, const char* name) {

@@ -66,7 +66,8 @@ void ExpectSamePixels(const TBitmap& picture, const TBitmap& reference, int tole
     int worst = 0;
     for (int y = 0; y < picture.Height(); ++y)
         for (int x = 0; x < picture.Width(); ++x)
-            worst = std::max(worst, LargestChannelDifference(picture.PixelAt(x, y), reference.PixelAt(x, y)));
+            worst = std::max(
+                worst, LargestChannelDifference(picture.PixelAt(x, y), reference.PixelAt(x, y)));
     EXPECT_LE(worst, tolerance);
 }
 
@@ -124,9 +125,7 @@ const Good kGood[] = {
     {"rgb32bfdef.bmp", DepthCustom, "rgb24.bmp", 0},
 };
 
-TEST(BmpSuite, TableCoversEveryFile) {
-    ExpectTableCoversFolder(kGood, "g");
-}
+TEST(BmpSuite, TableCoversEveryFile) { ExpectTableCoversFolder(kGood, "g"); }
 
 TEST(BmpSuite, EveryGoodFileLoadsWithTheRightPixels) {
     for (const Good& g : kGood) {
@@ -172,20 +171,20 @@ struct Recorded {
 };
 
 const Recorded kQuestionable[] = {
-    {"pal1huffmsb.bmp", Outcome::Refused, nullptr, 0},      // Huffman-coded, 1 bit
-    {"pal1p1.bmp", Outcome::Loads, nullptr, 0},             // one palette entry; index 1 is black
-    {"pal2.bmp", Outcome::Refused, nullptr, 0},             // 2 bits per pixel
+    {"pal1huffmsb.bmp", Outcome::Refused, nullptr, 0},  // Huffman-coded, 1 bit
+    {"pal1p1.bmp", Outcome::Loads, nullptr, 0},         // one palette entry; index 1 is black
+    {"pal2.bmp", Outcome::Refused, nullptr, 0},         // 2 bits per pixel
     {"pal2color.bmp", Outcome::Refused, nullptr, 0},
-    {"pal4rlecut.bmp", Outcome::Loads, nullptr, 0},         // stops early: the rest is black
-    {"pal4rletrns.bmp", Outcome::Loads, nullptr, 0},        // skipped pixels are black
-    {"pal8offs.bmp", Outcome::Loads, "pal8.bmp", 0},        // pixels at the data offset
+    {"pal4rlecut.bmp", Outcome::Loads, nullptr, 0},   // stops early: the rest is black
+    {"pal4rletrns.bmp", Outcome::Loads, nullptr, 0},  // skipped pixels are black
+    {"pal8offs.bmp", Outcome::Loads, "pal8.bmp", 0},  // pixels at the data offset
     {"pal8os2-hs.bmp", Outcome::Loads, "pal8.bmp", 0},
     {"pal8os2-sz.bmp", Outcome::Loads, "pal8.bmp", 0},
     // A 12-byte header always has a full table, so pixels are read after
     // 256 entries although the data offset says 252: the rows come out
     // shifted by 12 bytes.
     {"pal8os2sp.bmp", Outcome::Loads, nullptr, 0},
-    {"pal8os2v2-16.bmp", Outcome::Refused, nullptr, 0},     // 16-byte info header
+    {"pal8os2v2-16.bmp", Outcome::Refused, nullptr, 0},  // 16-byte info header
     {"pal8os2v2-40sz.bmp", Outcome::Loads, "pal8.bmp", 0},
     {"pal8os2v2-sz.bmp", Outcome::Loads, "pal8.bmp", 0},
     {"pal8os2v2.bmp", Outcome::Loads, "pal8.bmp", 0},       // 64-byte header read as a long one
@@ -196,14 +195,14 @@ const Recorded kQuestionable[] = {
     {"rgb16-3103.bmp", Outcome::Loads, nullptr, 0},
     {"rgb16faketrns.bmp", Outcome::Loads, "rgb16.bmp", 0},
     {"rgb24jpeg.bmp", Outcome::Refused, nullptr, 0},
-    {"rgb24largepal.bmp", Outcome::Refused, nullptr, 0},    // 300 table entries
+    {"rgb24largepal.bmp", Outcome::Refused, nullptr, 0},  // 300 table entries
     {"rgb24png.bmp", Outcome::Refused, nullptr, 0},
     {"rgb24rle24.bmp", Outcome::Refused, nullptr, 0},
     {"rgb32-111110.bmp", Outcome::Loads, "rgb24.bmp", 1},
     {"rgb32-7187.bmp", Outcome::Loads, "rgb24.bmp", 1},
     {"rgb32-xbgr.bmp", Outcome::Loads, "rgb24.bmp", 0},
     {"rgb32fakealpha.bmp", Outcome::Loads, "rgb24.bmp", 0},
-    {"rgb32h52.bmp", Outcome::Loads, "rgb24.bmp", 0},       // masks in a 52-byte header
+    {"rgb32h52.bmp", Outcome::Loads, "rgb24.bmp", 0},  // masks in a 52-byte header
     // Alpha channels are not shown: these load with their colour channels.
     {"rgba16-1924.bmp", Outcome::Loads, nullptr, 0},
     {"rgba16-4444.bmp", Outcome::Loads, nullptr, 0},
@@ -213,32 +212,32 @@ const Recorded kQuestionable[] = {
     {"rgba32-2.bmp", Outcome::Loads, nullptr, 0},
     {"rgba32-61754.bmp", Outcome::Loads, nullptr, 0},
     {"rgba32-81284.bmp", Outcome::Loads, nullptr, 0},
-    {"rgba32abf.bmp", Outcome::Refused, nullptr, 0},        // compression 6
+    {"rgba32abf.bmp", Outcome::Refused, nullptr, 0},  // compression 6
     {"rgba32h56.bmp", Outcome::Loads, nullptr, 0},
     {"rgba64.bmp", Outcome::Refused, nullptr, 0},
 };
 
 const Recorded kBad[] = {
     {"badbitcount.bmp", Outcome::Refused, nullptr, 0},
-    {"badbitssize.bmp", Outcome::Loads, nullptr, 0},      // image size field far too large
+    {"badbitssize.bmp", Outcome::Loads, nullptr, 0},  // image size field far too large
     {"baddens1.bmp", Outcome::Loads, nullptr, 0},
     {"baddens2.bmp", Outcome::Loads, nullptr, 0},
-    {"badfilesize.bmp", Outcome::Loads, nullptr, 0},      // the file size field is not read
-    {"badheadersize.bmp", Outcome::Loads, nullptr, 0},    // 66-byte header read as a long one
+    {"badfilesize.bmp", Outcome::Loads, nullptr, 0},    // the file size field is not read
+    {"badheadersize.bmp", Outcome::Loads, nullptr, 0},  // 66-byte header read as a long one
     {"badpalettesize.bmp", Outcome::Refused, nullptr, 0},
     {"badplanes.bmp", Outcome::Refused, nullptr, 0},
-    {"badrle.bmp", Outcome::Loads, nullptr, 0},           // runs clipped to the picture
+    {"badrle.bmp", Outcome::Loads, nullptr, 0},  // runs clipped to the picture
     {"badrle4.bmp", Outcome::Loads, nullptr, 0},
     {"badrle4bis.bmp", Outcome::Loads, nullptr, 0},
     {"badrle4ter.bmp", Outcome::Loads, nullptr, 0},
     {"badrlebis.bmp", Outcome::Loads, nullptr, 0},
     {"badrleter.bmp", Outcome::Loads, nullptr, 0},
     {"badwidth.bmp", Outcome::Refused, nullptr, 0},
-    {"pal8badindex.bmp", Outcome::Loads, nullptr, 0},     // indices past the table are black
+    {"pal8badindex.bmp", Outcome::Loads, nullptr, 0},  // indices past the table are black
     {"reallybig.bmp", Outcome::Refused, nullptr, 0},
-    {"rgb16-880.bmp", Outcome::Loads, nullptr, 0},        // no blue mask: blue is 0
+    {"rgb16-880.bmp", Outcome::Loads, nullptr, 0},  // no blue mask: blue is 0
     {"rletopdown.bmp", Outcome::Refused, nullptr, 0},
-    {"shortfile.bmp", Outcome::Loads, nullptr, 0},        // missing rows take colour 0
+    {"shortfile.bmp", Outcome::Loads, nullptr, 0},  // missing rows take colour 0
 };
 
 void CheckRecorded(const std::string& folder, const Recorded& r) {
@@ -284,7 +283,8 @@ TEST(BmpSuite, ShortFileKeepsTheRowsItHas) {
     // 273 bytes: the 62 of the headers and 211 of 16-byte rows, bottom up.
     const int rows = (273 - 62) / 16;
     for (int y = 63; y > 63 - rows; --y)
-        for (int x = 0; x < 127; ++x) ASSERT_EQ(cut->PixelAt(x, y), whole->PixelAt(x, y)) << x << "," << y;
+        for (int x = 0; x < 127; ++x)
+            ASSERT_EQ(cut->PixelAt(x, y), whole->PixelAt(x, y)) << x << "," << y;
     for (int x = 0; x < 127; ++x) EXPECT_EQ(cut->PixelAt(x, 0), cut->Palette()[0]);
 }
 

@@ -71,7 +71,9 @@ inline void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
     Put16(b, at, v & 0xFFFF);
     Put16(b, at + 2, v >> 16);
 }
-inline std::uint32_t Get16(const Bytes& b, std::size_t at) { return b.at(at) | (b.at(at + 1) << 8); }
+inline std::uint32_t Get16(const Bytes& b, std::size_t at) {
+    return b.at(at) | (b.at(at + 1) << 8);
+}
 inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
     return Get16(b, at) | (Get16(b, at + 2) << 16);
 }
@@ -81,7 +83,7 @@ inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
 struct BmpSpec {
     std::uint32_t headerSize = 40;  // 12 for the core form
     std::int32_t width = 3;
-    std::int32_t height = 2;        // negative: top-down
+    std::int32_t height = 2;  // negative: top-down
     std::uint16_t bits = 24;
     std::uint32_t compression = 0;
     std::optional<std::uint32_t> imageSize;   // default: the pixel bytes given

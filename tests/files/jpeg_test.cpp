@@ -17,7 +17,9 @@ using testing::Bytes;
 // Switches the display depth for one test.
 class DisplayDepth {
 public:
-    explicit DisplayDepth(int bits) : previous_(DisplayBitsPerPixel()) { SetDisplayBitsPerPixel(bits); }
+    explicit DisplayDepth(int bits) : previous_(DisplayBitsPerPixel()) {
+        SetDisplayBitsPerPixel(bits);
+    }
     ~DisplayDepth() { SetDisplayBitsPerPixel(previous_); }
 
 private:
@@ -33,8 +35,8 @@ std::unique_ptr<TBitmap> Photo(int width, int height) {
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = picture->RowAddress(y);
         for (int x = 0; x < width; ++x) {
-            row[3 * x + 0] = std::uint8_t(255 * x / width);                        // blue
-            row[3 * x + 1] = std::uint8_t(255 * y / height);                       // green
+            row[3 * x + 0] = std::uint8_t(255 * x / width);                          // blue
+            row[3 * x + 1] = std::uint8_t(255 * y / height);                         // green
             row[3 * x + 2] = std::uint8_t(128 + 100 * std::sin((x + 2 * y) / 7.0));  // red
         }
     }
@@ -179,7 +181,8 @@ TEST(JpegEncode, RowsAreReadTopDownWhateverTheStorageOrder) {
     const std::size_t stride = std::size_t(StrideFor(17, 24));
     bottomUp.pixels.clear();
     for (int r = 8; r >= 0; --r)
-        bottomUp.pixels.insert(bottomUp.pixels.end(), topDown.pixels.begin() + std::ptrdiff_t(r * stride),
+        bottomUp.pixels.insert(bottomUp.pixels.end(),
+                               topDown.pixels.begin() + std::ptrdiff_t(r * stride),
                                topDown.pixels.begin() + std::ptrdiff_t((r + 1) * stride));
     TBitmap a, b;
     Bytes fa = testing::BuildBmp(topDown), fb = testing::BuildBmp(bottomUp);
@@ -245,7 +248,9 @@ TEST(JpegDecode, ColourFileOnADeepDisplayIsTwentyFourBitsAsLibjpegDecodesIt) {
     // And it is still the photograph.
     for (int y = 0; y < 21; y += 5)
         for (int x = 0; x < 37; x += 5)
-            EXPECT_LE(std::abs(int(picture->RowAddress(y)[3 * x]) - int(photo->RowAddress(y)[3 * x])), 12);
+            EXPECT_LE(
+                std::abs(int(picture->RowAddress(y)[3 * x]) - int(photo->RowAddress(y)[3 * x])),
+                12);
 }
 
 TEST(JpegDecode, ColourFileOnAnEightBitDisplayIsQuantisedTo236Colours) {
@@ -260,15 +265,17 @@ TEST(JpegDecode, ColourFileOnAnEightBitDisplayIsQuantisedTo236Colours) {
     ASSERT_TRUE(bare::Decode(file.data(), file.size(), {JCS_RGB, true, true, 236}, reference));
     ASSERT_EQ(reference.colormap[0].size(), picture->Palette().size());
     for (std::size_t i = 0; i < picture->Palette().size(); ++i)
-        EXPECT_EQ(picture->Palette()[i],
-                  RGBColor(reference.colormap[0][i], reference.colormap[1][i], reference.colormap[2][i]));
+        EXPECT_EQ(
+            picture->Palette()[i],
+            RGBColor(reference.colormap[0][i], reference.colormap[1][i], reference.colormap[2][i]));
     EXPECT_EQ(testing::RowBytes(*picture), reference.pixels);
 }
 
 TEST(JpegDecode, GrayscaleFileIsEightBitsWith236EvenGrayLevelsOnEitherDisplay) {
     const Bytes file = GrayJpeg(33, 19);
     bare::Decoded reference;
-    ASSERT_TRUE(bare::Decode(file.data(), file.size(), {JCS_GRAYSCALE, true, false, 236}, reference));
+    ASSERT_TRUE(
+        bare::Decode(file.data(), file.size(), {JCS_GRAYSCALE, true, false, 236}, reference));
     for (int bits : {32, 8}) {
         SCOPED_TRACE(bits);
         DisplayDepth display(bits);
@@ -302,12 +309,16 @@ TEST(JpegDecode, ProgressiveFileIsDecodedWhole) {
 // each repeat, so without a cap a small file could make it work on and on.
 Bytes WithRepeatedFirstScan(const Bytes& file, int repeats) {
     std::size_t sos = 2;
-    while (!(file[sos] == 0xFF && file[sos + 1] == 0xDA)) sos += 2 + (file[sos + 2] << 8 | file[sos + 3]);
+    while (!(file[sos] == 0xFF && file[sos + 1] == 0xDA))
+        sos += 2 + (file[sos + 2] << 8 | file[sos + 3]);
     std::size_t end = sos + 2 + (file[sos + 2] << 8 | file[sos + 3]);
-    while (!(file[end] == 0xFF && file[end + 1] != 0 && (file[end + 1] < 0xD0 || file[end + 1] > 0xD7))) ++end;
+    while (!(file[end] == 0xFF && file[end + 1] != 0 &&
+             (file[end + 1] < 0xD0 || file[end + 1] > 0xD7)))
+        ++end;
     Bytes out(file.begin(), file.begin() + std::ptrdiff_t(end));
     for (int i = 0; i < repeats; ++i)
-        out.insert(out.end(), file.begin() + std::ptrdiff_t(sos), file.begin() + std::ptrdiff_t(end));
+        out.insert(out.end(), file.begin() + std::ptrdiff_t(sos),
+                   file.begin() + std::ptrdiff_t(end));
     out.insert(out.end(), file.begin() + std::ptrdiff_t(end), file.end());
     return out;
 }
@@ -346,7 +357,8 @@ TEST(JpegDecode, FilesThatAreNotGrayOrColourAreRefused) {
 }
 
 TEST(JpegDecode, BytesThatAreNotAJpegFileAreRefused) {
-    for (const Bytes& junk : {Bytes{'B', 'M', 0, 0}, Bytes{0xFF, 0xD8}, Bytes{0xFF, 0xD8, 0xFF, 0xD9}}) {
+    for (const Bytes& junk :
+         {Bytes{'B', 'M', 0, 0}, Bytes{0xFF, 0xD8}, Bytes{0xFF, 0xD8, 0xFF, 0xD9}}) {
         TJPEGImage jpeg;
         EXPECT_THROW(jpeg.LoadFromBytes(junk), BitmapError);
     }

@@ -1,7 +1,6 @@
 #include "pictures/picture_files.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include "pictures/bmp.h"
@@ -130,12 +129,14 @@ TEST_F(PictureFiles, EveryLoadFailureShowsTheMessageAndLeavesThePicture) {
         {"missing.bmp", [](const std::string&) {}},
         {"folder.bmp", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }},
         {"folder.jpg", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }},
-        {"cut.bmp", [this](const std::string& p) {
+        {"cut.bmp",
+         [this](const std::string& p) {
              Bytes b = BmpBytes();
              b.resize(20);
              testing::WriteAll(p, b);
          }},
-        {"cut.jpg", [this](const std::string& p) {
+        {"cut.jpg",
+         [this](const std::string& p) {
              Bytes b = JpegBytes();
              b.resize(40);
              testing::WriteAll(p, b);

@@ -1,8 +1,7 @@
 #include "pictures/safe_save.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,7 +59,8 @@ TEST(SafeSave, WriteThatFailsLeavesTheOldFileWholeAndNoTemporaryFile) {
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
             testing::RecordingUi ui;
             SavePictureFile(*picture, path);
-            return ui.messages == std::vector<std::string>{path + " - Error: wrong format"} ? 0 : 11;
+            return ui.messages == std::vector<std::string>{path + " - Error: wrong format"} ? 0
+                                                                                            : 11;
         });
         EXPECT_EQ(status, 0) << "the child saw the message";
         EXPECT_EQ(testing::ReadAll(path), original);
