@@ -9,6 +9,7 @@
 // file was understood.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "pictures/bitmap.h"
@@ -378,16 +379,20 @@ void TBitmap::ReadBmpFile(const std::string& path) {
         bytes = ReadFileBytes(path, kMaxUsefulFileBytes);
     } catch (const std::system_error& error) {
         throw BitmapError(std::string("BMP: ") + error.what());
+    } catch (const std::bad_alloc&) {
+        throw BitmapError("BMP: out of memory for the file");
     }
     ReadBmpData(*this, bytes.data(), bytes.size());
 }
 
 void TBitmap::WriteBmpFile(const std::string& path) const {
-    std::vector<std::uint8_t> bytes = EncodeBmp(*this);
     try {
+        std::vector<std::uint8_t> bytes = EncodeBmp(*this);
         SaveFileSafely(path, bytes.data(), bytes.size());
     } catch (const std::system_error& error) {
         throw BitmapError(std::string("BMP: ") + error.what());
+    } catch (const std::bad_alloc&) {
+        throw BitmapError("BMP: out of memory for the file");
     }
 }
 

@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -323,6 +324,8 @@ void TJPEGImage::LoadFromFile(const std::string& path) {
         bytes = ReadFileBytes(path, kMaxJpegFileBytes);
     } catch (const std::system_error& error) {
         throw BitmapError(std::string("JPEG: ") + error.what());
+    } catch (const std::bad_alloc&) {
+        throw BitmapError("JPEG: out of memory for the file");
     }
     LoadFromBytes(std::move(bytes));
 }
@@ -444,7 +447,11 @@ void TJPEGImage::Compress() {
 
     Compressor e;
     // A first guess of 2 bits per pixel; the destination grows beyond it.
-    e.output.resize(std::size_t(job.width) * job.height / 4 + 65536);
+    try {
+        e.output.resize(std::size_t(job.width) * job.height / 4 + 65536);
+    } catch (const std::bad_alloc&) {
+        throw BitmapError("JPEG: out of memory for the JPEG data");
+    }
     if (!Encode(&e, &job)) Fail(e.errors);
     data_ = std::move(e.output);
 }
