@@ -58,7 +58,7 @@ struct Fixture {
         encoder.Assign(*photo);
         encoder.SetCompressionQuality(85);
         encoder.Compress();
-        jpeg = encoder.Data();
+        jpeg.assign(encoder.Data().begin(), encoder.Data().end());
         char name[] = "/tmp/sigillon-bench-XXXXXX";
         folder = ::mkdtemp(name);
         input = folder + "/photo.jpg";
@@ -184,7 +184,7 @@ void BM_DecodeFromMemory(benchmark::State& state) {
     Fixture& f = Shared();
     for (auto _ : state) {
         TJPEGImage jpeg;
-        jpeg.LoadFromBytes(f.jpeg);  // a copy of the bytes, as a file read makes
+        jpeg.LoadFromBytes(f.jpeg.data(), f.jpeg.size());  // a copy, as a file read makes
         benchmark::DoNotOptimize(jpeg.Bitmap().RowAddress(0));
     }
 }

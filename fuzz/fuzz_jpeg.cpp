@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     jpeg.SetPixelFormat(size % 2 ? sigillon::JpegPixelFormat::Bits8
                                  : sigillon::JpegPixelFormat::Bits24);
     try {
-        jpeg.LoadFromBytes(std::vector<std::uint8_t>(data, data + size));
+        jpeg.LoadFromBytes(data, size);
         // Large pictures are valid, only slow: the size limits have tests.
         if (std::int64_t(jpeg.Width()) * jpeg.Height() > 1'000'000) return 0;
         const sigillon::TBitmap& picture = jpeg.Bitmap();

@@ -374,7 +374,7 @@ std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
 }
 
 void TBitmap::ReadBmpFile(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
+    ByteBlock bytes;
     try {
         bytes = ReadFileBytes(path, kMaxUsefulFileBytes);
     } catch (const std::system_error& error) {

@@ -148,8 +148,8 @@ bool ReadRows(Decompressor* d, std::uint8_t* row0, std::ptrdiff_t step, std::siz
 }
 
 // The encoder, its error manager and a destination of our own that grows
-// a vector in memory. (libjpeg's own memory destination forgets its
-// buffer when an error strikes mid-encode.)
+// a block in memory. (libjpeg's own memory destination forgets its buffer
+// when an error strikes mid-encode.)
 struct Compressor {
     Compressor() {
         std::memset(&cinfo, 0, sizeof cinfo);
@@ -165,43 +165,33 @@ struct Compressor {
 
     static Compressor* Of(j_compress_ptr c) { return static_cast<Compressor*>(c->client_data); }
 
-    // Called from libjpeg: no exception may leave.
-    bool Grow() noexcept {
-        std::size_t used = output.size();
-        try {
-            output.resize(used + used / 2 + 65536);
-        } catch (...) {
-            return false;
-        }
-        destination.next_output_byte = output.data() + used;
-        destination.free_in_buffer = output.size() - used;
-        return true;
-    }
     static void InitDestination(j_compress_ptr c) {
         Compressor* self = Of(c);
         self->destination.next_output_byte = self->output.data();
         self->destination.free_in_buffer = self->output.size();
     }
+    // Called with the whole buffer full, free_in_buffer notwithstanding.
     static boolean EmptyOutputBuffer(j_compress_ptr c) {
-        // libjpeg calls this with the whole buffer full, free_in_buffer
-        // notwithstanding.
         Compressor* self = Of(c);
-        if (!self->Grow()) {
+        std::size_t used = self->output.size();
+        if (!self->output.Resize(used + used / 2)) {
             JpegErrors* errors = reinterpret_cast<JpegErrors*>(c->err);
             std::strcpy(errors->message, "out of memory for the JPEG data");
             std::longjmp(errors->jump, 1);
         }
+        self->destination.next_output_byte = self->output.data() + used;
+        self->destination.free_in_buffer = self->output.size() - used;
         return TRUE;
     }
     static void TermDestination(j_compress_ptr c) {
         Compressor* self = Of(c);
-        self->output.resize(self->output.size() - self->destination.free_in_buffer);
+        self->output.Resize(self->output.size() - self->destination.free_in_buffer);
     }
 
     jpeg_compress_struct cinfo;
     JpegErrors errors;
     jpeg_destination_mgr destination{};
-    std::vector<std::uint8_t> output;
+    ByteBlock output;
 };
 
 struct EncodeJob {
@@ -319,7 +309,7 @@ void TJPEGImage::SetSmoothing(bool on) {
 }
 
 void TJPEGImage::LoadFromFile(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
+    ByteBlock bytes;
     try {
         bytes = ReadFileBytes(path, kMaxJpegFileBytes);
     } catch (const std::system_error& error) {
@@ -330,8 +320,18 @@ void TJPEGImage::LoadFromFile(const std::string& path) {
     LoadFromBytes(std::move(bytes));
 }
 
-void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes) {
-    data_.clear();
+void TJPEGImage::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
+    ByteBlock copy;
+    try {
+        copy = ByteBlock(data, size);
+    } catch (const std::bad_alloc&) {
+        throw BitmapError("JPEG: out of memory for the file");
+    }
+    LoadFromBytes(std::move(copy));
+}
+
+void TJPEGImage::LoadFromBytes(ByteBlock bytes) {
+    data_ = ByteBlock();
     width_ = height_ = 0;
     grayscaleFile_ = progressiveFile_ = false;
     haveBitmap_ = false;
@@ -410,7 +410,7 @@ void TJPEGImage::Decode() {
 }
 
 void TJPEGImage::Assign(const TBitmap& picture) {
-    data_.clear();
+    data_ = ByteBlock();
     bitmap_.ShareImage(picture);
     haveBitmap_ = true;
     width_ = picture.Width();
@@ -423,7 +423,7 @@ void TJPEGImage::Compress() {
         if (!data_.empty()) return;  // the bytes already are the picture
         throw BitmapError("JPEG: no picture to encode");
     }
-    data_.clear();
+    data_ = ByteBlock();
     if (bitmap_.IsEmpty() || bitmap_.Width() == 0 || bitmap_.Height() == 0) return;
     if (bitmap_.Width() > kMaxJpegSide || bitmap_.Height() > kMaxJpegSide)
         throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
@@ -446,12 +446,10 @@ void TJPEGImage::Compress() {
     job.progressive = progressiveEncoding_;
 
     Compressor e;
-    // A first guess of 2 bits per pixel; the destination grows beyond it.
-    try {
-        e.output.resize(std::size_t(job.width) * job.height / 4 + 65536);
-    } catch (const std::bad_alloc&) {
+    // Room for 12 bits per pixel, more than any photograph takes: only the
+    // pages written cost memory, and the block is cut to size at the end.
+    if (!e.output.Resize(std::size_t(job.width) * job.height * 3 / 2 + 65536))
         throw BitmapError("JPEG: out of memory for the JPEG data");
-    }
     if (!Encode(&e, &job)) Fail(e.errors);
     data_ = std::move(e.output);
 }

@@ -10,10 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "pictures/bitmap.h"
+#include "pictures/safe_save.h"
 
 namespace sigillon {
 
@@ -55,7 +56,8 @@ public:
     // byte). Throws BitmapError on a file that does not start like a JPEG
     // file, and on one with other than one or three colour components.
     void LoadFromFile(const std::string& path);
-    void LoadFromBytes(std::vector<std::uint8_t> bytes);
+    void LoadFromBytes(ByteBlock bytes);
+    void LoadFromBytes(const std::uint8_t* data, std::size_t size);  // copies them
 
     // From the header of the bytes held, or the assigned picture's size.
     std::int32_t Width() const { return width_; }
@@ -75,7 +77,7 @@ public:
     // empty picture. Throws BitmapError, holding no bytes then.
     void Compress();
 
-    const std::vector<std::uint8_t>& Data() const { return data_; }
+    std::span<const std::uint8_t> Data() const { return {data_.data(), data_.size()}; }
 
 private:
     void Decode();
@@ -90,7 +92,7 @@ private:
     bool progressiveDisplay_ = false;
     bool progressiveEncoding_ = false;
 
-    std::vector<std::uint8_t> data_;
+    ByteBlock data_;
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     bool grayscaleFile_ = false;

@@ -6,8 +6,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace sigillon {
 namespace {
@@ -115,7 +119,47 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t limit) {
+ByteBlock::ByteBlock(const std::uint8_t* data, std::size_t size) {
+    if (!Resize(size)) throw std::bad_alloc();
+    if (size) std::memcpy(data_, data, size);
+}
+
+ByteBlock::ByteBlock(ByteBlock&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+}
+
+ByteBlock& ByteBlock::operator=(ByteBlock&& other) noexcept {
+    if (this != &other) {
+        std::free(data_);
+        data_ = other.data_;
+        size_ = other.size_;
+        other.data_ = nullptr;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+ByteBlock::~ByteBlock() { std::free(data_); }
+
+bool ByteBlock::Resize(std::size_t size) noexcept {
+    if (size == 0) {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+        return true;
+    }
+    void* moved = std::realloc(data_, size);
+    if (!moved) {
+        if (size > size_) return false;
+        moved = data_;  // a block that could not shrink in place still holds the bytes
+    }
+    data_ = static_cast<std::uint8_t*>(moved);
+    size_ = size;
+    return true;
+}
+
+ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) ThrowErrno(errno, "cannot open " + path);
     FileDescriptor file(fd);
@@ -126,7 +170,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t l
 
     std::uint64_t wanted =
         std::uint64_t(info.st_size) < limit ? std::uint64_t(info.st_size) : limit;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(wanted));
+    ByteBlock bytes;
+    if (!bytes.Resize(static_cast<std::size_t>(wanted))) throw std::bad_alloc();
     std::size_t have = 0;
     while (have < bytes.size()) {
         ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
@@ -137,7 +182,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t l
         if (got == 0) break;  // the file shrank while we read it
         have += std::size_t(got);
     }
-    bytes.resize(have);
+    bytes.Resize(have);  // shrinking always succeeds
     return bytes;
 }
 

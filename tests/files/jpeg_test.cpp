@@ -71,7 +71,7 @@ Bytes OurEncode(const TBitmap& picture, int quality = 85) {
     jpeg.Assign(picture);
     jpeg.SetCompressionQuality(quality);
     jpeg.Compress();
-    return jpeg.Data();
+    return Bytes(jpeg.Data().begin(), jpeg.Data().end());
 }
 
 Bytes GrayJpeg(int width, int height) {
@@ -83,7 +83,7 @@ Bytes GrayJpeg(int width, int height) {
 
 std::unique_ptr<TBitmap> OurDecode(const Bytes& file) {
     TJPEGImage jpeg;
-    jpeg.LoadFromBytes(file);
+    jpeg.LoadFromBytes(file.data(), file.size());
     auto picture = std::make_unique<TBitmap>();
     picture->ShareImage(jpeg.Bitmap());
     return picture;
@@ -207,7 +207,8 @@ TEST(JpegEncode, GrayscaleOutputWritesOneComponent) {
     jpeg.Assign(*picture);
     jpeg.SetGrayscaleOutput(true);
     jpeg.Compress();
-    const std::vector<Bytes> frames = PayloadsOf(HeaderSegments(jpeg.Data()), 0xC0);
+    const std::vector<Bytes> frames =
+        PayloadsOf(HeaderSegments(Bytes(jpeg.Data().begin(), jpeg.Data().end())), 0xC0);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0][5], 1);
 }
@@ -296,7 +297,7 @@ TEST(JpegDecode, ProgressiveFileIsDecodedWhole) {
     auto photo = Photo(30, 20);
     const Bytes file = BareEncode(PackedRgb(*photo), 30, 20, 3, JCS_RGB, true);
     TJPEGImage jpeg;
-    jpeg.LoadFromBytes(file);
+    jpeg.LoadFromBytes(file.data(), file.size());
     EXPECT_TRUE(jpeg.IsProgressiveFile());
     EXPECT_EQ(jpeg.Width(), 30);
     EXPECT_EQ(jpeg.Height(), 20);
@@ -341,7 +342,7 @@ TEST(JpegDecode, FileThatEndsEarlyStillGivesItsPicture) {
 TEST(JpegDecode, ScaleSettingDecodesSmaller) {
     const Bytes file = OurEncode(*Photo(64, 48));
     TJPEGImage jpeg;
-    jpeg.LoadFromBytes(file);
+    jpeg.LoadFromBytes(file.data(), file.size());
     EXPECT_EQ(jpeg.Bitmap().Width(), 64);
     jpeg.SetScale(JpegScale::Quarter);
     EXPECT_EQ(jpeg.Bitmap().Width(), 16);
@@ -353,17 +354,17 @@ TEST(JpegDecode, FilesThatAreNotGrayOrColourAreRefused) {
     for (int i = 0; i < 8 * 8; ++i) cmyk.insert(cmyk.end(), {10, 20, 30, 40});
     const Bytes file = BareEncode(cmyk, 8, 8, 4, JCS_CMYK);
     TJPEGImage jpeg;
-    EXPECT_THROW(jpeg.LoadFromBytes(file), BitmapError);
+    EXPECT_THROW(jpeg.LoadFromBytes(file.data(), file.size()), BitmapError);
 }
 
 TEST(JpegDecode, BytesThatAreNotAJpegFileAreRefused) {
     for (const Bytes& junk :
          {Bytes{'B', 'M', 0, 0}, Bytes{0xFF, 0xD8}, Bytes{0xFF, 0xD8, 0xFF, 0xD9}}) {
         TJPEGImage jpeg;
-        EXPECT_THROW(jpeg.LoadFromBytes(junk), BitmapError);
+        EXPECT_THROW(jpeg.LoadFromBytes(junk.data(), junk.size()), BitmapError);
     }
     TJPEGImage empty;
-    empty.LoadFromBytes({});
+    empty.LoadFromBytes(nullptr, 0);
     EXPECT_THROW(empty.Bitmap(), BitmapError);
 }
 

@@ -82,7 +82,7 @@ protected:
         TJPEGImage jpeg;
         jpeg.Assign(*testing::RandomPicture(Depth24, 8, 6, 91));
         jpeg.Compress();
-        return jpeg.Data();
+        return Bytes(jpeg.Data().begin(), jpeg.Data().end());
     }
     Bytes BmpBytes() { return EncodeBmp(*testing::RandomPicture(Depth24, 5, 4, 92)); }
 

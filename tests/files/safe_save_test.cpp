@@ -167,12 +167,30 @@ TEST(SafeSave, FolderAndMissingFolderAreRefused) {
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"sub"});
 }
 
+TEST(ByteBlock, GrowsAndShrinksKeepingItsBytes) {
+    const Bytes bytes = testing::RandomBytes(100, 105);
+    ByteBlock block(bytes.data(), bytes.size());
+    ASSERT_TRUE(block.Resize(1 << 20));
+    EXPECT_EQ(Bytes(block.data(), block.data() + 100), bytes);
+    ASSERT_TRUE(block.Resize(10));
+    EXPECT_EQ(Bytes(block.data(), block.data() + 10), Bytes(bytes.begin(), bytes.begin() + 10));
+    ByteBlock moved = std::move(block);
+    EXPECT_EQ(moved.size(), 10u);
+    EXPECT_TRUE(block.empty());
+    EXPECT_FALSE(moved.Resize(std::size_t(-1) / 2)) << "an impossible size is refused";
+    EXPECT_EQ(moved.size(), 10u);
+}
+
 TEST(ReadFile, ReadsUpToTheLimitAndOnlyRegularFiles) {
     TempFolder folder;
     const Bytes bytes = testing::RandomBytes(1000, 104);
     testing::WriteAll(folder / "a.bin", bytes);
-    EXPECT_EQ(ReadFileBytes(folder / "a.bin", 5000), bytes);
-    EXPECT_EQ(ReadFileBytes(folder / "a.bin", 10), Bytes(bytes.begin(), bytes.begin() + 10));
+    auto read = [](const std::string& path, std::uint64_t limit) {
+        ByteBlock block = ReadFileBytes(path, limit);
+        return Bytes(block.data(), block.data() + block.size());
+    };
+    EXPECT_EQ(read(folder / "a.bin", 5000), bytes);
+    EXPECT_EQ(read(folder / "a.bin", 10), Bytes(bytes.begin(), bytes.begin() + 10));
     EXPECT_THROW(ReadFileBytes(folder.path(), 5000), std::system_error);
     EXPECT_THROW(ReadFileBytes("/dev/null", 5000), std::system_error);
     EXPECT_THROW(ReadFileBytes(folder / "missing", 5000), std::system_error);
