@@ -6,6 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace sigillon {
 namespace {
 
@@ -157,6 +160,20 @@ std::unique_ptr<TBitmapImage> CopyRecord(const TBitmapImage& from, bool withPixe
     return to;
 }
 
+// A fresh photo of tens of megabytes costs one page fault per 4 KiB when it
+// is first filled; large pages cut that to one per 2 MiB where the system
+// offers them. Only a hint: nothing changes when it is refused.
+void AskForLargePages(std::uint8_t* storage, std::size_t bytes) {
+    constexpr std::size_t kWorthIt = std::size_t(8) << 20;
+    if (bytes < kWorthIt) return;
+    std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    std::uintptr_t begin = (std::uintptr_t(storage) + page - 1) & ~(page - 1);
+    std::uintptr_t end = (std::uintptr_t(storage) + bytes) & ~(page - 1);
+#ifdef MADV_HUGEPAGE
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 void Allocate(TBitmapImage& image) {
     // Divide rather than multiply first: stride and height of a hostile
     // header can each be near 2^33, and their product would overflow.
@@ -166,6 +183,7 @@ void Allocate(TBitmapImage& image) {
     std::int64_t bytes = image.stride * std::int64_t(image.height);
     image.pixels.reset(new (std::nothrow) std::uint8_t[std::size_t(bytes)]);
     if (!image.pixels) throw BitmapError("out of memory for the picture");
+    AskForLargePages(image.pixels.get(), std::size_t(bytes));
 }
 
 }  // namespace
