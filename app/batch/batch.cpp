@@ -92,6 +92,28 @@ const OptionSpec kOptions[] = {
          o.jobs = int(n);
          return {};
      }},
+    {"--text", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         o.textGiven = true;
+         o.text = v;
+         return {};
+     }},
+    {"--color", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         for (int i = 0; i < 7; ++i)
+             if (v == kColourNames[i]) {
+                 o.colour = i;
+                 return {};
+             }
+         return "--color takes black, grey, blue, red, yellow, green or purple";
+     }},
+    {"--size", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 9, n)) return "--size takes a number from 1 to 9";
+         o.size = int(n);
+         return {};
+     }},
     {"--test-picture", false,
      [](BatchOptions& o, const std::string&) -> std::string {
          o.testPicture = true;
@@ -243,6 +265,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     BatchOptions& options = result.options;
     bool modeGiven = false;
     bool timesGiven = false;
+    bool textLookGiven = false;
     bool optionsEnded = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -279,21 +302,29 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             return UsageError(problem);
         modeGiven = modeGiven || name == "--mode";
         timesGiven = timesGiven || name == "--times";
+        textLookGiven = textLookGiven || name == "--color" || name == "--size";
     }
 
     if (options.testPicture && !options.inputs.empty())
         return UsageError("--test-picture is the one input; give no INPUT with it");
     if (!options.testPicture && options.inputs.empty()) return UsageError("no INPUT given");
-    if (options.stampPath.empty() && (modeGiven || timesGiven))
-        return UsageError("--mode and --times need --stamp");
+    if (options.textGiven && !options.stampPath.empty())
+        return UsageError("give --stamp or --text, not both");
+    if (options.stampPath.empty() && !options.textGiven && (modeGiven || timesGiven))
+        return UsageError("--mode and --times need --stamp or --text");
+    if (!options.textGiven && textLookGiven) return UsageError("--color and --size need --text");
     return result;
 }
 
 std::string UsageText() {
-    return "usage: sigillon-batch [--stamp FILE] [--mode 0-8] [--times N] [--to .jpg|.bmp]\n"
+    return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
+           "                      [--mode 0-8] [--times N] [--to .jpg|.bmp]\n"
            "                      [--out DIR] [--force] [--jobs N] INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
            "  --stamp FILE   stamp picture (.jpg or .bmp); without it inputs are only converted\n"
+           "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
+           "  --color C      black, grey, blue, red, yellow, green or purple; default black\n"
+           "  --size 1-9     text size factor; default 3\n"
            "  --mode 0-8     0-3 stamp, 4-7 watermark (top-left, top-right, bottom-left,\n"
            "                 bottom-right), 8 tiled watermark; default 0\n"
            "  --times N      stamp each input N times; default 1\n"
@@ -422,7 +453,7 @@ bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times
     return false;
 }
 
-int RunBatch(const BatchOptions& options) {
+int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
     if (!options.outDir.empty()) {
         std::error_code error;
         if (!std::filesystem::is_directory(options.outDir, error)) {
@@ -463,7 +494,27 @@ int RunBatch(const BatchOptions& options) {
             return summary();
         }
     }
-    const TBitmap* sharedStamp = options.stampPath.empty() ? nullptr : &stamp;
+    if (options.textGiven) {
+        bool ready = false;
+        try {
+            if (renderText) {
+                if (auto rendered = renderText(options)) {
+                    stamp.ShareImage(*rendered);
+                    stamp.SetDepth(Depth24);
+                    ready = true;
+                }
+            }
+        } catch (const std::exception&) {
+            ready = false;
+        }
+        if (!ready) {
+            std::fprintf(stderr, "sigillon-batch: the text stamp could not be rendered\n");
+            failed = jobs.size();
+            return summary();
+        }
+    }
+    const TBitmap* sharedStamp =
+        options.stampPath.empty() && !options.textGiven ? nullptr : &stamp;
 
     std::atomic<std::size_t> next{0};
     auto work = [&] {

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,10 @@ struct BatchOptions {
     bool force = false;            // replace existing outputs (never an input)
     int jobs = 0;                  // 0: one per core
     bool testPicture = false;      // the built-in test picture as the one input
+    bool textGiven = false;        // --text: render this text as the stamp
+    std::string text;              // UTF-8
+    int colour = 0;                // index into the text colours: black
+    int size = 3;                  // the size factor, 1..9
     std::vector<std::string> inputs;
 };
 
@@ -75,8 +81,16 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options);
 // through Ui() and returns false; nothing escapes.
 bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
 
+// The colour names --color takes, in the order of the text colours.
+inline constexpr const char* kColourNames[7] = {"black",  "grey",  "blue",  "red",
+                                                "yellow", "green", "purple"};
+
+// Makes the text stamp for --text; the window toolkit lives behind it, so
+// this library needs none.
+using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)>;
+
 // The whole tool after parsing: the stamp, the workers, the summary.
 // Returns the exit status (0 all saved, 1 any failed).
-int RunBatch(const BatchOptions& options);
+int RunBatch(const BatchOptions& options, const TextRenderer& renderText = {});
 
 }  // namespace sigillon::batch

@@ -1,9 +1,36 @@
 // sigillon-batch: see batch.h and the usage text.
+#include <QApplication>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/batch/batch.h"
+#include "stamping/text/ustamp.h"
+
+namespace {
+
+// The text stamp as the desktop program makes it: the text field's font,
+// one of its colours, a size factor, white background.
+std::unique_ptr<sigillon::TBitmap> RenderText(const sigillon::batch::BatchOptions& options) {
+    using namespace sigillon;
+    Tfstamp window;
+    TextStampInput input;
+    input.font = StampTextFieldFont();
+    input.colour = ToQColor(kTextColours[options.colour].value);
+    input.background = Qt::white;
+    input.text = QString::fromStdString(options.text);
+    input.sizeFactor = options.size;
+    return window.RenderTextStamp(input);
+}
+
+// Standard error carries the tool's own messages, one line each; the
+// toolkit's notes about its environment are not for the user.
+void QuietToolkit(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "sigillon-batch: %s\n", text.toLocal8Bit().constData());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace sigillon::batch;
@@ -22,5 +49,13 @@ int main(int argc, char** argv) {
     }
     // No display here: JPEG pictures decode to true colour, as on a deep one.
     sigillon::SetDisplayBitsPerPixel(32);
-    return RunBatch(parsed.options);
+    if (!parsed.options.textGiven) return RunBatch(parsed.options);
+
+    // Text is drawn by the window toolkit, on its display-less platform.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietToolkit);
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
+    return RunBatch(parsed.options, RenderText);
 }

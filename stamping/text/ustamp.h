@@ -25,6 +25,19 @@ struct TextStampInput {
     int sizeFactor = 3;          // the up-down control's position, 1 to 9
 };
 
+// The seven text colours the colour button cycles through, in its order,
+// with the names the batch tool takes.
+struct TextColour {
+    const char* name;
+    TColor value;  // 0x00BBGGRR
+};
+inline constexpr TextColour kTextColours[7] = {
+    {"black", 0x00000000}, {"grey", 0x00808080},   {"blue", 0x00FF0000}, {"red", 0x000000FF},
+    {"yellow", 0x0000FFFF}, {"green", 0x00008000}, {"purple", 0x00800080},
+};
+
+inline QColor ToQColor(TColor c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
+
 // a * b / c rounded to the nearest integer, halves away from zero; 0 when c
 // is 0. Point and pixel conversions use it.
 int MulDiv(int a, int b, int c);

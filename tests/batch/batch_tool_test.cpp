@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -26,6 +28,7 @@
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
+#include "stamping/text/ustamp.h"
 
 #ifndef SIGILLON_BATCH_TOOL
 #error "SIGILLON_BATCH_TOOL must name the built sigillon-batch"
@@ -447,6 +450,10 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
         {"--test-picture", P("in.bmp")},
         {"--mode", "3", "--to", ".jpg", P("in.bmp")},
         {"--force=yes", "--to", ".jpg", P("in.bmp")},
+        {"--text", "x", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--color", "red", "--to", ".jpg", P("in.bmp")},
+        {"--text", "x", "--size", "10", "--to", ".jpg", P("in.bmp")},
+        {"--text", "x", "--color", "pink", "--to", ".jpg", P("in.bmp")},
     };
     for (const auto& args : cases) {
         std::string shown;
@@ -464,6 +471,48 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
     ToolRun help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out, batch::UsageText());
+}
+
+// ---- Text stamps ---------------------------------------------------------------
+
+// The tool renders the text as the program does: the same window, font,
+// colour and size factor give the same stamp, and so the same pixels.
+TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "batch_tool_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication application(argc, argv);
+
+    struct Case {
+        const char* colour;
+        int index, size, mode;
+    };
+    for (Case c : {Case{"red", 3, 2, 3}, Case{"purple", 6, 1, 8}, Case{nullptr, 0, 3, 0}}) {
+        Save(*Gradient(400, 120), "in.bmp");
+        std::vector<std::string> args = {"--text", "\xC2\xA9 S&igillon", "--mode",
+                                         std::to_string(c.mode), "--to", ".bmp", "--out",
+                                         P("out"), "--force", P("in.bmp")};
+        if (c.colour) args.insert(args.end(), {"--color", c.colour});
+        if (c.size != 3) args.insert(args.end(), {"--size", std::to_string(c.size)});
+        fs::create_directories(dir_ / "out");
+        ToolRun run = Run(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+
+        Tfstamp window;
+        TextStampInput input;
+        input.font = StampTextFieldFont();
+        input.colour = ToQColor(kTextColours[c.index].value);
+        input.text = QString::fromUtf8("\xC2\xA9 S&igillon");
+        input.sizeFactor = c.size;
+        auto stamp = window.RenderTextStamp(input);
+        auto expected = Load(P("in.bmp"));
+        ApplyStamp(*stamp, *expected, StampMode(c.mode));
+        auto saved = Load(P("out/in.bmp"));
+        EXPECT_EQ(PixelBytes(*saved), PixelBytes(*expected)) << c.mode;
+        EXPECT_NE(PixelBytes(*saved), PixelBytes(*Load(P("in.bmp")))) << "nothing was stamped";
+    }
 }
 
 // ---- Progress ------------------------------------------------------------------
