@@ -132,6 +132,7 @@ void KillProcessGroup(pid_t pid) {
 }
 
 void ArmWatchdog(unsigned seconds) {
+    g_childCount = 0;  // the children of an earlier test have been reaped
     struct sigaction action {};
     action.sa_handler = OnWatchdog;
     sigaction(SIGALRM, &action, nullptr);

@@ -40,7 +40,7 @@ std::optional<int> WaitForExit(pid_t pid, Seconds timeout);
 // Ends a child's whole process group and reaps the child.
 void KillProcessGroup(pid_t pid);
 
-// Kills every child registered here if the test runs longer than seconds, so
+// Kills every child registered since if the test runs longer than seconds, so
 // that a hang fails the run instead of blocking it.
 void ArmWatchdog(unsigned seconds);
 void WatchChild(pid_t pid);
