@@ -62,10 +62,12 @@ int main(int argc, char** argv) {
         auto overviewWindow = std::make_unique<Tfoverview>();
         foverview = overviewWindow.get();
         // The hidden window that text stamps are rendered in; never shown.
-        Tfstamp stampWindow;
+        auto stampWindow = std::make_unique<Tfstamp>();
+        fstamp = stampWindow.get();
 
         status = QApplication::exec();
 
+        fstamp = nullptr;
         foverview = nullptr;
         fabout = nullptr;
         Fsigillon = nullptr;

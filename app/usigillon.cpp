@@ -12,6 +12,7 @@
 namespace sigillon {
 
 TFsigillon* Fsigillon = nullptr;
+Tfstamp* fstamp = nullptr;
 
 namespace {
 

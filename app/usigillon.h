@@ -20,6 +20,8 @@
 
 namespace sigillon {
 
+class Tfstamp;
+
 class TFsigillon : public TForm, public Ui::TFsigillon {
     Q_OBJECT
 
@@ -86,5 +88,8 @@ std::unique_ptr<TBitmap> ModeGlyph(const TImage& image, int mode);
 
 // The main window; set by whoever creates it (the program or a test).
 extern TFsigillon* Fsigillon;
+
+// The hidden window that renders text stamps; set likewise.
+extern Tfstamp* fstamp;
 
 }  // namespace sigillon

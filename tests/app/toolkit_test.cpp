@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFile>
 #include <QFocusEvent>
 #include <QFontInfo>
@@ -18,6 +21,7 @@
 #include "app/toolkit/capture.h"
 #include "app/toolkit/controls.h"
 #include "app/toolkit/design.h"
+#include "app/toolkit/desktop.h"
 #include "app/toolkit/form.h"
 #include "app/toolkit/image.h"
 #include "app/toolkit/picture_preview.h"
@@ -494,6 +498,88 @@ TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {
         EXPECT_TRUE(preview.Picture().IsEmpty());
     }
     EXPECT_TRUE(ui.messages.empty());
+}
+
+// Runs steps on the file dialog once it is open; a dialog that stays open
+// is rejected after a while and fails the test.
+void WhenFileDialogOpens(std::function<void(QFileDialog&)> steps) {
+    auto* poll = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, [poll, started, steps] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QFileDialog*>(window);
+            if (!box || !box->isVisible()) continue;
+            poll->stop();
+            poll->deleteLater();
+            steps(*box);
+            if (box->isVisible()) {
+                ADD_FAILURE() << "the dialog stayed open";
+                box->reject();
+            }
+            return;
+        }
+        if (started->elapsed() > 5000) {
+            ADD_FAILURE() << "no file dialog opened";
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(20);
+}
+
+TEST(RealFileDialog, ShowsTheDefinitionAndReturnsTheChoice) {
+    QTemporaryDir folder;
+    QString remembered = folder.filePath("a.bmp");
+    ASSERT_EQ(SavePictureFileQuiet(*MakeRampPicture(8, 8), remembered.toStdString()),
+              FileOutcome::Done);
+    TPictureDialog dialog(TDialogKind::Save, "保存为图片...",
+                          {{"JPG (*.jpg)", "*.jpg"}, {"BMP (*.bmp)", "*.bmp"},
+                           {"All Files (*.*)", "*.*"}},
+                          "jpg", true);
+    dialog.FileName = remembered;
+    dialog.FilterIndex = 2;
+
+    QString title;
+    QStringList types;
+    int typeAtStart = -1;
+    QString nameAtStart, nameAfterAllFiles;
+    bool hasPreview = false;
+    WhenFileDialogOpens([&](QFileDialog& box) {
+        title = box.windowTitle();
+        auto* combo = box.findChild<QComboBox*>("fileTypeCombo");
+        auto* name = box.findChild<QLineEdit*>("fileNameEdit");
+        if (!combo || !name) {
+            ADD_FAILURE() << "the dialog lacks its type list or name field";
+            box.reject();
+            return;
+        }
+        for (int i = 0; i < combo->count(); ++i) types << combo->itemText(i);
+        typeAtStart = combo->currentIndex();
+        nameAtStart = name->text();
+        hasPreview = box.findChild<TPicturePreview*>() != nullptr;
+        // The user picks the last type: the typed extension must stay.
+        combo->setCurrentIndex(2);
+        emit combo->activated(2);
+        nameAfterAllFiles = name->text();
+        box.selectFile("b");  // as typed: a new name, no extension
+        QMetaObject::invokeMethod(&box, "accept");
+    });
+    ASSERT_TRUE(dialog.Execute(nullptr));
+    EXPECT_EQ(title, "保存为图片...");
+    EXPECT_EQ(types, (QStringList{"JPG (*.jpg)", "BMP (*.bmp)", "All Files (*.*)"}));
+    EXPECT_EQ(typeAtStart, 1);
+    EXPECT_EQ(nameAtStart, "a.bmp");
+    EXPECT_EQ(nameAfterAllFiles, "a.bmp");
+    EXPECT_TRUE(hasPreview);
+    EXPECT_EQ(dialog.FileName, folder.filePath("b.jpg"));
+    EXPECT_EQ(dialog.FilterIndex, 3);
+
+    // Cancelled: the dialog keeps what it had.
+    WhenFileDialogOpens([](QFileDialog& box) { box.reject(); });
+    EXPECT_FALSE(dialog.Execute(nullptr));
+    EXPECT_EQ(dialog.FileName, folder.filePath("b.jpg"));
+    EXPECT_EQ(dialog.FilterIndex, 3);
 }
 
 TEST(ScrollBox, RangeFollowsTheVisibleControls) {
