@@ -8,6 +8,8 @@
 #include "app/uoverview.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
+#include "stamping/compositing.h"
+#include "stamping/text/ustamp.h"
 
 namespace sigillon {
 
@@ -89,6 +91,13 @@ void TFsigillon::FormResize() {
 }
 
 void TFsigillon::FormClose(TCloseAction& action) {
+    if (stamping_) {
+        // The pass still writes into the view's raster and reads a stamp;
+        // the window closes as soon as it has ended.
+        closeDeferred_ = true;
+        action = TCloseAction::caNone;
+        return;
+    }
     // The rasters' storage goes now; the fields stay valid, empty rasters.
     stampbmp_ = std::make_unique<TBitmap>();
     textbmp_ = std::make_unique<TBitmap>();
@@ -133,6 +142,7 @@ void TFsigillon::UpdateEnabledStates(PictureEvent event) {
 }
 
 void TFsigillon::btnopenClick() {
+    if (stamping_) return;
     Opd1.FileName.clear();
     Opd1.Title = "Select the picture to stamp";
     if (!Opd1.Execute(this)) return;
@@ -146,12 +156,13 @@ void TFsigillon::btnopenClick() {
 }
 
 void TFsigillon::btnreloadClick() {
-    if (picfile_.isEmpty()) return;
+    if (stamping_ || picfile_.isEmpty()) return;
     LoadPictureFile(dm->Picture(), PathOf(picfile_));
     ShowPicture(dm->Picture());
 }
 
 void TFsigillon::testclick() {
+    if (stamping_) return;
     std::unique_ptr<TBitmap> test = MakeTestPicture();
     dm->Picture().ShareImage(*test);
     test.reset();
@@ -162,6 +173,8 @@ void TFsigillon::testclick() {
 }
 
 void TFsigillon::btnsaveClick() {
+    // A half-stamped picture is not worth a file.
+    if (stamping_) return;
     if (!spd1.Execute(this)) return;
     picfile_ = spd1.FileName;
     SavePictureFile(dm->Picture(), PathOf(picfile_));
@@ -178,15 +191,81 @@ void TFsigillon::btnaboutClick() {
     if (fabout) fabout->ShowModal();
 }
 
-// The stamp controls are placed and in their initial state; the stamp
-// commands give them their work.
-void TFsigillon::btnmodeClick() {}
-void TFsigillon::btncolorClick() {}
-void TFsigillon::UpDown1Click(TUDBtnType) {}
-void TFsigillon::stamptextClick() {}
-void TFsigillon::btnopenstampClick() {}
-void TFsigillon::btnstampClick() {}
-void TFsigillon::btnstamptextClick() {}
+void TFsigillon::btnmodeClick() {
+    std::uint8_t mode = std::uint8_t(std::uint8_t(btnmode->Tag()) + 1);
+    if (mode == 9) mode = 0;
+    btnmode->setTag(mode);
+    std::unique_ptr<TBitmap> glyph = ModeGlyph(*Image1, mode);
+    btnmode->SetGlyph(*glyph);
+    bool solid = mode < 4;
+    btnmode->setToolTip(solid ? "solid stamp" : "watermark");
+    btnstamptext->setText(solid ? "Stamp" : "Watermark");
+    btnstamp->setText(solid ? "Stamp" : "Watermark");
+}
+
+void TFsigillon::btncolorClick() {
+    std::uint8_t index = std::uint8_t(std::uint8_t(btncolor->Tag()) + 1);
+    if (index == 7) index = 0;
+    btncolor->setTag(index);
+    stamptext->SetFontColor(kTextColours[index].value);
+}
+
+void TFsigillon::UpDown1Click(TUDBtnType) {
+    Label1->SetCaption("size " + QString::number(UpDown1->Position()));
+}
+
+void TFsigillon::stamptextClick() {
+    if (stamptext->text().isEmpty()) stamptext->setText(QStringLiteral("\u00A9"));
+}
+
+void TFsigillon::btnopenstampClick() {
+    if (stamping_) return;
+    if (!opd2.Execute(this)) return;
+    LoadPictureFile(*stampbmp_, PathOf(opd2.FileName));
+    UpdateEnabledStates(PictureEvent::StampOpened);
+}
+
+void TFsigillon::btnstampClick() {
+    if (stamping_) return;
+    RunStampPass([this] { ApplyStamp(*stampbmp_, dm->Picture(), StampMode(btnmode->Tag())); });
+}
+
+void TFsigillon::btnstamptextClick() {
+    if (stamping_ || !fstamp) return;
+    TextStampInput input;
+    input.font = stamptext->font();
+    input.colour = ToQColor(stamptext->FontColor());
+    input.background = stamptext->Color();
+    input.text = stamptext->text();
+    input.sizeFactor = UpDown1->Position();
+    // The new raster replaces the last one only once it exists, so a failed
+    // render keeps the previous press's.
+    textbmp_ = fstamp->RenderTextStamp(input);
+    RunStampPass([this] { ApplyStamp(*textbmp_, dm->Picture(), StampMode(btnmode->Tag())); });
+}
+
+template <class Composite>
+void TFsigillon::RunStampPass(Composite&& composite) {
+    stamping_ = true;
+    try {
+        composite();
+    } catch (...) {
+        stamping_ = false;
+        RepaintViews();
+        if (closeDeferred_) close();
+        throw;
+    }
+    stamping_ = false;
+    RepaintViews();
+    if (closeDeferred_) close();
+}
+
+// Stamps are written straight into the rows, which tells no view; both
+// views show the same image and repaint it now.
+void TFsigillon::RepaintViews() {
+    dm->update();
+    if (foverview) foverview->im2->update();
+}
 
 std::unique_ptr<TBitmap> ModeGlyph(const TImage& image, int mode) {
     auto glyph = std::make_unique<TBitmap>();

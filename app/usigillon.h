@@ -37,7 +37,7 @@ public:
     void btnoverviewClick();
     void btnaboutClick();
 
-    // Stamp controls; what they do comes with the stamp commands.
+    // Stamp controls.
     void btnmodeClick();
     void btncolorClick();
     void UpDown1Click(TUDBtnType button);
@@ -51,6 +51,12 @@ public:
     // the view and fits the window's height to a picture smaller than
     // minwidth. Every caller passes dm's own raster.
     void ShowPicture(TBitmap& picture);
+
+    // True while a stamp is being composited. Its per-row event pumping
+    // delivers the user's next clicks in the middle of it; commands that
+    // would replace, resize or free a raster it uses are ignored then, and
+    // a close request waits until it has ended.
+    bool StampPassRunning() const { return stamping_; }
 
     const QString& picfile() const { return picfile_; }
     int minwidth() const { return minwidth_; }
@@ -73,12 +79,19 @@ private:
     // Runs a command in the guard; every button reaches its handler here.
     void Bind(TSpeedButton* button, void (TFsigillon::*handler)());
     void SetTitleForFile(const QString& fileName);
+    // Runs one stamp command's compositing under the stamp-pass guard, then
+    // repaints both views and carries out a close that came meanwhile.
+    template <class Composite>
+    void RunStampPass(Composite&& composite);
+    void RepaintViews();
 
     bool defined_ = false;  // the definition's controls exist
     QString picfile_;
     std::unique_ptr<TBitmap> stampbmp_;
     std::unique_ptr<TBitmap> textbmp_;
     std::int32_t minwidth_ = 0;
+    bool stamping_ = false;
+    bool closeDeferred_ = false;
 };
 
 // The glyph of a stamp mode cut out of the 288 x 32 mode strip held by

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <exception>
 #include <string>
 
@@ -50,7 +51,11 @@ void ShowErrorMessageBox(const QString& text);
 class ToolkitUiServices final : public UiServices {
 public:
     void ShowMessage(const std::string& text) override;
+    // Pumps at most once a millisecond, however often it is asked.
     void ProcessMessages() override;
+
+private:
+    std::chrono::steady_clock::time_point lastPump_{};
 };
 
 }  // namespace sigillon

@@ -35,7 +35,9 @@ int ScreenDotsPerInch() {
 }
 
 QFont StampTextFieldFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
+    QFont font;
+    // Chinese and other text the first family lacks falls back to the second.
+    font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
     font.setPixelSize(13);
     font.setBold(true);
     return font;

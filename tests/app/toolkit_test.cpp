@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QMessageBox>
 #include <QTimer>
 #include <QToolButton>
 #include <stdexcept>
@@ -565,9 +566,22 @@ TEST(RealFileDialog, ShowsTheDefinitionAndReturnsTheChoice) {
         nameAfterAllFiles = name->text();
         // A new name typed without an extension, once the folder has been
         // read (typing into the focused field drops the list's selection).
-        QTest::qWait(100);
-        if (auto* list = box.findChild<QListView*>("listView")) list->selectionModel()->clear();
+        auto* list = box.findChild<QListView*>("listView");
+        if (list)
+            EXPECT_TRUE(QTest::qWaitFor(
+                [list] { return list->model()->rowCount(list->rootIndex()) > 0; }, 5000))
+                << "the folder was never listed";
+        if (list) list->selectionModel()->clear();
         name->setText("b");
+        // A prompt the dialog raises (it would ask about replacing a.bmp if
+        // a.bmp were still selected) must fail the test, not hang it.
+        QTimer::singleShot(3000, [] {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (auto* prompt = qobject_cast<QMessageBox*>(window); prompt && prompt->isVisible()) {
+                    ADD_FAILURE() << "the dialog asked: " << prompt->text().toStdString();
+                    prompt->reject();
+                }
+        });
         QMetaObject::invokeMethod(&box, "accept");
     });
     ASSERT_TRUE(dialog.Execute(nullptr));

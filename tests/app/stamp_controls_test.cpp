@@ -1,0 +1,246 @@
+// The stamp controls of the main window: mode, colour, size, the text
+// field, opening a stamp, both stamp commands, and the guard that keeps a
+// running stamp pass safe from the clicks its event pumping delivers.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstring>
+
+#include "app/toolkit/speed_button.h"
+#include "pictures/picture_files.h"
+#include "pictures/test_picture.h"
+#include "stamping/compositing.h"
+#include "stamping/text/ustamp.h"
+#include "tests/app/app_test_support.h"
+
+namespace sigillon {
+namespace {
+
+class StampControls : public testing::ProgramWindows {
+protected:
+    void SetUp() override {
+        ProgramWindows::SetUp();
+        stampWindow = std::make_unique<Tfstamp>();
+        fstamp = stampWindow.get();
+    }
+    void TearDown() override {
+        fstamp = nullptr;
+        stampWindow.reset();
+        ProgramWindows::TearDown();
+    }
+
+    TFsigillon& w() { return *mainWindow; }
+
+    static std::vector<std::uint8_t> Rows(TBitmap& picture) {
+        std::vector<std::uint8_t> bytes;
+        for (int y = 0; y < picture.Height(); ++y) {
+            const std::uint8_t* row = picture.RowAddress(y);
+            bytes.insert(bytes.end(), row, row + 3 * picture.Width());
+        }
+        return bytes;
+    }
+
+    // Writes a 40 x 20 stamp: black on white, one black pixel per row.
+    QString WriteStamp() {
+        TBitmap stamp;
+        stamp.SetDepth(Depth24);
+        stamp.SetWidth(40);
+        stamp.SetHeight(20);
+        for (int y = 0; y < 20; ++y) std::memset(stamp.RowAddress(y) + 3 * (y % 40), 0, 3);
+        QString path = PathIn("stamp.bmp");
+        EXPECT_EQ(SavePictureFileQuiet(stamp, path.toStdString()), FileOutcome::Done);
+        return path;
+    }
+
+    std::unique_ptr<Tfstamp> stampWindow;
+};
+
+TEST_F(StampControls, NineModePressesCycleGlyphHintAndCaptions) {
+    EXPECT_EQ(w().btnstamp->text(), "邮票");
+    EXPECT_EQ(w().btnstamptext->text(), "邮票");
+    EXPECT_EQ(w().btnmode->toolTip(), "solid stamp");
+    for (int press = 1; press <= 9; ++press) {
+        w().btnmode->click();
+        int mode = press % 9;
+        EXPECT_EQ(w().btnmode->Tag(), mode);
+        bool solid = mode < 4;
+        EXPECT_EQ(w().btnmode->toolTip(), solid ? "solid stamp" : "watermark") << mode;
+        EXPECT_EQ(w().btnstamp->text(), solid ? "Stamp" : "Watermark") << mode;
+        EXPECT_EQ(w().btnstamptext->text(), solid ? "Stamp" : "Watermark") << mode;
+        EXPECT_EQ(w().btnmode->Glyph(), GlyphImage(*ModeGlyph(*w().Image1, mode))) << mode;
+    }
+}
+
+TEST_F(StampControls, ColourPressesStartFromWindowTextAndGiveGreyFirst) {
+    const TColor expected[] = {0x808080, 0xFF0000, 0x0000FF, 0x00FFFF,
+                               0x008000, 0x800080, 0x000000, 0x808080};
+    for (int press = 0; press < 8; ++press) {
+        w().btncolor->click();
+        EXPECT_EQ(w().stamptext->FontColor(), expected[press]) << "press " << press + 1;
+        EXPECT_EQ(w().btncolor->Tag(), (press + 1) % 7);
+    }
+}
+
+TEST_F(StampControls, SizeArrowsStopAtTheLimitsAndLabelOnlyRealChanges) {
+    EXPECT_EQ(w().Label1->Caption(), "大小 3");
+    for (int press = 1; press <= 7; ++press) {
+        w().UpDown1->Press(TUDBtnType::btNext);
+        int size = std::min(3 + press, 9);
+        EXPECT_EQ(w().UpDown1->Position(), size);
+        EXPECT_EQ(w().Label1->Caption(), QString("size %1").arg(size));
+    }
+    for (int press = 0; press < 10; ++press) w().UpDown1->Press(TUDBtnType::btPrev);
+    EXPECT_EQ(w().UpDown1->Position(), 1);
+    EXPECT_EQ(w().Label1->Caption(), "size 1");
+}
+
+TEST_F(StampControls, ClickIntoEmptyTextFieldSuppliesTheCopyrightSign) {
+    w().stamptext->setText(" ");
+    w().stamptextClick();
+    EXPECT_EQ(w().stamptext->text(), " ");
+    w().stamptext->clear();
+    w().stamptextClick();
+    EXPECT_EQ(w().stamptext->text(), QString(QChar(0x00A9)));
+}
+
+TEST_F(StampControls, StampButtonNeedsBothAPictureAndAStampInEitherOrder) {
+    QString stamp = WriteStamp();
+    desktop.Confirm(stamp);
+    w().btnopenstamp->click();
+    EXPECT_FALSE(w().btnstamp->isEnabled()) << "no picture yet";
+    w().btntest->click();
+    EXPECT_TRUE(w().btnstamp->isEnabled());
+}
+
+TEST_F(StampControls, FailedStampLoadStillEnablesAndThenRefuses) {
+    w().btntest->click();
+    QString broken = PathIn("broken.bmp");
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    desktop.Confirm(broken);
+    w().btnopenstamp->click();
+    EXPECT_EQ(ui.messages, std::vector<std::string>{broken.toStdString() + " - Error: wrong format"});
+    EXPECT_TRUE(w().btnstamp->isEnabled());
+    auto before = Rows(w().dm->Picture());
+    w().btnstamp->click();
+    EXPECT_EQ(ui.messages.back(), "Select a stamp!");
+    EXPECT_EQ(Rows(w().dm->Picture()), before);
+}
+
+TEST_F(StampControls, PictureStampLandsInTheModesCornerAndShowsInTheOverview) {
+    desktop.Confirm(WriteStamp());
+    w().btnopenstamp->click();
+    w().btntest->click();
+    for (int i = 0; i < 3; ++i) w().btnmode->click();  // mode 3: bottom-right
+    auto expected = MakeTestPicture();
+    TBitmap stamp;
+    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
+    ApplyStamp(stamp, *expected, 3);
+    w().btnstamp->click();
+    EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected));
+    EXPECT_EQ(w().stampbmp().GetDepth(), Depth24);
+    EXPECT_TRUE(overviewWindow->im2->Picture().SharesImageWith(w().dm->Picture()));
+    EXPECT_EQ(overviewWindow->im2->Picture().PixelAt(767 - 39, 599 - 19), clBlack);
+}
+
+TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
+    w().btntest->click();
+    w().stamptext->setText("© Sigillon");
+    w().btncolor->click();                     // grey
+    w().UpDown1->Press(TUDBtnType::btNext);    // size 4
+    for (int i = 0; i < 4; ++i) w().btnmode->click();  // mode 4: watermark top-left
+
+    // The same text as the batch tool renders it: the text field's font.
+    TextStampInput input;
+    input.font = StampTextFieldFont();
+    input.colour = QColor(0x80, 0x80, 0x80);
+    input.text = "© Sigillon";
+    input.sizeFactor = 4;
+    Tfstamp reference;
+    auto expectedStamp = reference.RenderTextStamp(input);
+    auto expected = MakeTestPicture();
+    ApplyStamp(*expectedStamp, *expected, 4);
+
+    w().btnstamptext->click();
+    EXPECT_EQ(w().textbmp().GetDepth(), Depth24);
+    EXPECT_EQ(w().textbmp().Width(), expectedStamp->Width());
+    EXPECT_EQ(w().textbmp().Height(), expectedStamp->Height());
+    EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected)) << "program and batch tool differ";
+
+    // A second press renders anew and burns the watermark in again.
+    const TBitmap* first = &w().textbmp();
+    ApplyStamp(*expectedStamp, *expected, 4);
+    w().btnstamptext->click();
+    EXPECT_NE(&w().textbmp(), first);
+    EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected));
+}
+
+TEST_F(StampControls, TextTooLargeForThePictureIsRefused) {
+    desktop.Confirm(WritePicture("small.bmp", 40, 40));
+    w().btnopen->click();
+    w().stamptext->setText("far too long for forty pixels");
+    auto before = Rows(w().dm->Picture());
+    w().btnstamptext->click();
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Stamp too large for this picture!"});
+    EXPECT_EQ(Rows(w().dm->Picture()), before);
+}
+
+// Compositing pumps events after every row; every command a user could
+// click meanwhile is delivered from inside that pump here.
+TEST_F(StampControls, CommandsDeliveredDuringAPassCannotReplaceItsRasters) {
+    desktop.Confirm(WriteStamp());
+    w().btnopenstamp->click();
+    QString photo = WritePicture("photo.bmp", 300, 200);
+    OpenThroughDialog(photo);  // a picture from a file, so reload is enabled
+    ASSERT_TRUE(w().btnreload->isEnabled());
+    for (int i = 0; i < 8; ++i) w().btnmode->click();  // mode 8: tiled over every row
+    TBitmap expected;
+    LoadPictureFileQuiet(expected, photo.toStdString());
+    TBitmap stamp;
+    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
+    ApplyStamp(stamp, expected, 8);
+    const TBitmap* stampBefore = &w().stampbmp();
+    const TBitmap* textBefore = &w().textbmp();
+    QString title = w().windowTitle();
+
+    bool delivered = false;
+    ui.pumps = 0;
+    ui.onPump = [&] {
+        if (ui.pumps != 100 || delivered) return;
+        delivered = true;
+        EXPECT_TRUE(w().StampPassRunning());
+        // None of these may open a dialog (the scripted desktop would fail
+        // the test) or touch the rasters.
+        w().btnopen->click();
+        w().btnreload->click();
+        w().btntest->click();
+        w().btnopenstamp->click();
+        w().btnstamp->click();
+        w().btnstamptext->click();
+        w().btnsave->click();
+        w().close();
+        EXPECT_TRUE(w().isVisible()) << "the close waits for the pass";
+        w().btncolor->click();  // harmless changes stay live
+        w().UpDown1->Press(TUDBtnType::btNext);
+        EXPECT_EQ(&w().stampbmp(), stampBefore);
+        EXPECT_EQ(&w().textbmp(), textBefore);
+        EXPECT_EQ(w().dm->Picture().Width(), 300);
+    };
+    w().btnstamp->click();
+    ui.onPump = nullptr;
+
+    EXPECT_TRUE(delivered);
+    EXPECT_EQ(ui.pumps, 200) << "one pass, one pump per picture row";
+    EXPECT_EQ(w().windowTitle(), title);
+    EXPECT_EQ(w().stamptext->FontColor(), 0x808080u);
+    EXPECT_EQ(w().Label1->Caption(), "size 4");
+    EXPECT_FALSE(w().StampPassRunning());
+    EXPECT_FALSE(w().isVisible()) << "the deferred close happened after the pass";
+    EXPECT_EQ(Rows(w().dm->Picture()), Rows(expected)) << "stamped exactly once";
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+}  // namespace
+}  // namespace sigillon
