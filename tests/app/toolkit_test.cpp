@@ -567,10 +567,11 @@ TEST(RealFileDialog, ShowsTheDefinitionAndReturnsTheChoice) {
         // A new name typed without an extension, once the folder has been
         // read (typing into the focused field drops the list's selection).
         auto* list = box.findChild<QListView*>("listView");
-        if (list)
+        if (list) {
             EXPECT_TRUE(QTest::qWaitFor(
                 [list] { return list->model()->rowCount(list->rootIndex()) > 0; }, 5000))
                 << "the folder was never listed";
+        }
         if (list) list->selectionModel()->clear();
         name->setText("b");
         // A prompt the dialog raises (it would ask about replacing a.bmp if
