@@ -1,6 +1,7 @@
 // The fuzz targets' seeds are valid files of the forms they stand for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "pictures/bmp.h"
@@ -15,7 +16,8 @@ const std::filesystem::path kFuzz = SIGILLON_FUZZ_DIR;
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;
     if (std::filesystem::is_directory(folder))
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "pictures/bmp.h"
 #include "pictures/jpeg_image.h"
 #include "tests/files/files_test_support.h"
