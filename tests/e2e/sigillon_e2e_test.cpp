@@ -347,7 +347,7 @@ TEST_F(SigillonE2e, PictureCommandsFromStartToClose) {
 // bottom-left corner, and save. The saved picture differs from the test
 // picture in those two corners and nowhere else. Disabled until the stamp
 // controls have their handlers; remove the prefix then.
-TEST_F(SigillonE2e, DISABLED_TextStampInTwoCornersThenSave) {
+TEST_F(SigillonE2e, TextStampInTwoCornersThenSave) {
     std::unique_ptr<TBitmap> testPicture = MakeTestPicture();
     Press(kTestButton);
     ASSERT_NO_FATAL_FAILURE(ExpectTitle(kTitle + " - test"));
