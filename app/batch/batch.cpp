@@ -122,8 +122,8 @@ const OptionSpec kOptions[] = {
 };
 
 const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& spec : kOptions)
-        if (name == spec.name) return &spec;
+    for (const OptionSpec& option : kOptions)
+        if (name == option.name) return &option;
     return nullptr;
 }
 
@@ -290,15 +290,15 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        const OptionSpec* spec = FindOption(name);
-        if (!spec) return UsageError("unknown option " + name);
-        if (spec->takesValue && !inlineValue) {
+        const OptionSpec* option = FindOption(name);
+        if (!option) return UsageError("unknown option " + name);
+        if (option->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) return UsageError(name + " needs a value");
             value = args[++i];
-        } else if (!spec->takesValue && inlineValue) {
+        } else if (!option->takesValue && inlineValue) {
             return UsageError(name + " takes no value");
         }
-        if (std::string problem = spec->apply(options, value); !problem.empty())
+        if (std::string problem = option->apply(options, value); !problem.empty())
             return UsageError(problem);
         modeGiven = modeGiven || name == "--mode";
         timesGiven = timesGiven || name == "--times";
