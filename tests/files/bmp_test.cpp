@@ -40,7 +40,7 @@ std::unique_ptr<TBitmap> Read(const Bytes& bytes) {
 
 struct RowFormat {
     const char* name;
-    BmpSpec spec;
+    BmpSpec layout;
     PixelDepth depth;
 };
 
@@ -90,25 +90,25 @@ std::vector<RowFormat> RowFormats() {
 TEST(BmpFile, EveryRowFormatIsReadAsStoredAndWrittenBackByteForByte) {
     for (const RowFormat& f : RowFormats()) {
         SCOPED_TRACE(f.name);
-        const Bytes file = BuildBmp(f.spec);
+        const Bytes file = BuildBmp(f.layout);
         auto picture = Read(file);
-        const std::int32_t rows = std::abs(f.spec.height);
-        ASSERT_EQ(picture->Width(), f.spec.width);
+        const std::int32_t rows = std::abs(f.layout.height);
+        ASSERT_EQ(picture->Width(), f.layout.width);
         ASSERT_EQ(picture->Height(), rows);
         EXPECT_EQ(picture->GetDepth(), f.depth);
-        EXPECT_EQ(picture->IsTopDown(), f.spec.height < 0);
-        EXPECT_EQ(picture->Palette(), f.spec.palette);
-        EXPECT_EQ(picture->Image().hasMasks, f.spec.masks.has_value());
-        if (f.spec.masks) {
-            EXPECT_EQ(picture->Image().masks, *f.spec.masks);
+        EXPECT_EQ(picture->IsTopDown(), f.layout.height < 0);
+        EXPECT_EQ(picture->Palette(), f.layout.palette);
+        EXPECT_EQ(picture->Image().hasMasks, f.layout.masks.has_value());
+        if (f.layout.masks) {
+            EXPECT_EQ(picture->Image().masks, *f.layout.masks);
         }
-        EXPECT_EQ(picture->Image().bmpInfo.coreHeader, f.spec.headerSize == 12);
+        EXPECT_EQ(picture->Image().bmpInfo.coreHeader, f.layout.headerSize == 12);
 
         // Row 0 is the top row whatever the order the file stores them in.
-        const std::size_t stride = std::size_t(StrideFor(f.spec.width, f.spec.bits));
-        const std::size_t pixelStart = file.size() - f.spec.pixels.size();
+        const std::size_t stride = std::size_t(StrideFor(f.layout.width, f.layout.bits));
+        const std::size_t pixelStart = file.size() - f.layout.pixels.size();
         for (std::int32_t y = 0; y < rows; ++y) {
-            std::size_t fileRow = std::size_t(f.spec.height < 0 ? y : rows - 1 - y);
+            std::size_t fileRow = std::size_t(f.layout.height < 0 ? y : rows - 1 - y);
             Bytes expected(file.begin() + std::ptrdiff_t(pixelStart + fileRow * stride),
                            file.begin() + std::ptrdiff_t(pixelStart + (fileRow + 1) * stride));
             const std::uint8_t* row = picture->RowAddress(y);
@@ -122,7 +122,7 @@ TEST(BmpFile, EveryRowFormatIsReadAsStoredAndWrittenBackByteForByte) {
 TEST(BmpFile, PixelsMeanWhatTheirFormatSays) {
     struct Case {
         const char* name;
-        BmpSpec spec;
+        BmpSpec layout;
         TColor colour;
     };
     auto one = [](std::uint32_t header, int bits, Bytes pixel, std::vector<TColor> palette = {},
@@ -163,25 +163,25 @@ TEST(BmpFile, PixelsMeanWhatTheirFormatSays) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto picture = Read(BuildBmp(c.spec));
+        auto picture = Read(BuildBmp(c.layout));
         EXPECT_EQ(picture->PixelAt(0, 0), c.colour);
     }
 }
 
 TEST(BmpFile, LongerInfoHeaderIsReadWholeAndWrittenAsTheFortyByteForm) {
-    BmpSpec spec;
-    spec.headerSize = 124;
-    spec.width = 2;
-    spec.height = 1;
-    spec.pixels = {1, 2, 3, 4, 5, 6, 0, 0};
-    auto picture = Read(BuildBmp(spec));
+    BmpSpec layout;
+    layout.headerSize = 124;
+    layout.width = 2;
+    layout.height = 1;
+    layout.pixels = {1, 2, 3, 4, 5, 6, 0, 0};
+    auto picture = Read(BuildBmp(layout));
     ASSERT_EQ(picture->GetDepth(), Depth24);
     EXPECT_EQ(picture->PixelAt(1, 0), RGBColor(6, 5, 4));
     Bytes written = EncodeBmp(*picture);
     EXPECT_EQ(Get32(written, 14), 40u);
     EXPECT_EQ(Get32(written, 10), 54u);
-    spec.headerSize = 40;
-    EXPECT_EQ(written, BuildBmp(spec));
+    layout.headerSize = 40;
+    EXPECT_EQ(written, BuildBmp(layout));
 }
 
 // ---- The writer on pictures the program makes ----
@@ -261,14 +261,14 @@ TEST(BmpWriter, ShortPaletteIsWrittenAsTheWholeTableWithBlackEntries) {
 }
 
 TEST(BmpWriter, TwelveByteFormIsKeptUntilTheFormatChanges) {
-    BmpSpec spec;
-    spec.headerSize = 12;
-    spec.bits = 8;
-    spec.width = 2;
-    spec.height = 2;
-    spec.palette = RandomPalette(256, 40);
-    spec.pixels = {1, 2, 0, 0, 3, 4, 0, 0};
-    const Bytes file = BuildBmp(spec);
+    BmpSpec layout;
+    layout.headerSize = 12;
+    layout.bits = 8;
+    layout.width = 2;
+    layout.height = 2;
+    layout.palette = RandomPalette(256, 40);
+    layout.pixels = {1, 2, 0, 0, 3, 4, 0, 0};
+    const Bytes file = BuildBmp(layout);
     auto picture = Read(file);
     Bytes written = EncodeBmp(*picture);
     EXPECT_EQ(Get32(written, 10), 14u + 12u + 3u * 256u);
@@ -303,11 +303,11 @@ TEST(BmpRle, Rle8IsExpandedIntoDeviceStorage) {
     // Bottom row first: a run of two, three literal pixels of which the
     // last falls off the row, end of line; a jump one right and one up
     // (leaving the middle row black), a run of three; end of picture->
-    BmpSpec spec = RleSpec(8, 4, 3,
+    BmpSpec layout = RleSpec(8, 4, 3,
                            {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02,
                             0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
-    spec.colorsUsed = 6;
-    auto picture = Read(BuildBmp(spec));
+    layout.colorsUsed = 6;
+    auto picture = Read(BuildBmp(layout));
     EXPECT_EQ(picture->GetDepth(), DepthDevice);
     const TColor expected[3][4] = {
         {clBlack, c2, c2, c2}, {clBlack, clBlack, clBlack, clBlack}, {c1, c1, c2, c3}};
@@ -325,8 +325,8 @@ TEST(BmpRle, Rle8IsExpandedIntoDeviceStorage) {
 TEST(BmpRle, Rle4RunsAlternateTheirTwoIndices) {
     // A run of three of 1,2; four literal indices 3,4,5,0 of which one
     // falls off the five-pixel row; end of picture->
-    BmpSpec spec = RleSpec(4, 5, 1, {0x03, 0x12, 0x00, 0x04, 0x34, 0x50, 0x00, 0x01});
-    auto picture = Read(BuildBmp(spec));
+    BmpSpec layout = RleSpec(4, 5, 1, {0x03, 0x12, 0x00, 0x04, 0x34, 0x50, 0x00, 0x01});
+    auto picture = Read(BuildBmp(layout));
     EXPECT_EQ(picture->GetDepth(), DepthDevice);
     const TColor expected[5] = {0x00002200, 0x00330000, 0x00002200, 0x00444444, 0x00555555};
     for (int x = 0; x < 5; ++x) EXPECT_EQ(picture->PixelAt(x, 0), expected[x]) << x;
@@ -402,9 +402,9 @@ void ExpectEightBitPixels(const TBitmap& picture) {
 }
 
 TEST(BmpFile, PixelsBeginAtTheDataOffsetWhenItLiesAfterTheColourTable) {
-    BmpSpec spec = EightBitSpec();
-    spec.gap = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-    auto picture = Read(BuildBmp(spec));
+    BmpSpec layout = EightBitSpec();
+    layout.gap = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+    auto picture = Read(BuildBmp(layout));
     ExpectEightBitPixels(*picture);
 }
 
@@ -426,12 +426,12 @@ TEST(BmpFile, ColourTableShorterThanTheIndicesGivesBlackForTheRest) {
 }
 
 TEST(BmpFile, ShortFileGivesTheRowsItHasAndBlackForTheRest) {
-    BmpSpec spec;
-    spec.width = 1;
-    spec.height = 3;
-    spec.pixels = {0x10, 0x20, 0x30, 0xAA, 0x40, 0x50};  // bottom row, then half a row
-    spec.imageSize = 12;
-    auto picture = Read(BuildBmp(spec));
+    BmpSpec layout;
+    layout.width = 1;
+    layout.height = 3;
+    layout.pixels = {0x10, 0x20, 0x30, 0xAA, 0x40, 0x50};  // bottom row, then half a row
+    layout.imageSize = 12;
+    auto picture = Read(BuildBmp(layout));
     ASSERT_EQ(picture->Height(), 3);
     EXPECT_EQ(picture->PixelAt(0, 2), 0x00102030u);
     EXPECT_EQ(picture->PixelAt(0, 1), RGBColor(0, 0x50, 0x40));
@@ -441,21 +441,21 @@ TEST(BmpFile, ShortFileGivesTheRowsItHasAndBlackForTheRest) {
 TEST(BmpFile, ImageSizeFieldZeroOrTooLargeStillReadsTheRows) {
     for (std::uint32_t size : {0u, 4096u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(size);
-        BmpSpec spec = EightBitSpec();
-        spec.imageSize = size;
-        ExpectEightBitPixels(*Read(BuildBmp(spec)));
+        BmpSpec layout = EightBitSpec();
+        layout.imageSize = size;
+        ExpectEightBitPixels(*Read(BuildBmp(layout)));
     }
 }
 
 TEST(BmpFile, BitFieldPictureWithAnEmptyMaskReadsThatChannelAsZero) {
-    BmpSpec spec;
-    spec.width = 1;
-    spec.height = 1;
-    spec.bits = 16;
-    spec.compression = 3;
-    spec.masks = ColorMasks{0xF800, 0x07E0, 0};
-    spec.pixels = {0xFF, 0xFF, 0, 0};
-    EXPECT_EQ(Read(BuildBmp(spec))->PixelAt(0, 0), RGBColor(255, 255, 0));
+    BmpSpec layout;
+    layout.width = 1;
+    layout.height = 1;
+    layout.bits = 16;
+    layout.compression = 3;
+    layout.masks = ColorMasks{0xF800, 0x07E0, 0};
+    layout.pixels = {0xFF, 0xFF, 0, 0};
+    EXPECT_EQ(Read(BuildBmp(layout))->PixelAt(0, 0), RGBColor(255, 255, 0));
 }
 
 // ---- Files the reader refuses, leaving the picture as it was ----
