@@ -3,23 +3,16 @@
 #include <QApplication>
 
 #include "pictures/picture_files.h"
+#include "tests/support/pictures.h"
 
 namespace sigillon::testing {
 
 std::unique_ptr<TBitmap> MakeRampPicture(int width, int height) {
-    auto picture = std::make_unique<TBitmap>();
-    picture->SetDepth(Depth24);
-    picture->SetWidth(width);
-    picture->SetHeight(height);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = picture->RowAddress(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = std::uint8_t(x);
-            row[3 * x + 1] = std::uint8_t(y);
-            row[3 * x + 2] = 0x40;
-        }
-    }
-    return picture;
+    return MakeTrueColourPicture(width, height, [](int x, int y, std::uint8_t* p) {
+        p[0] = std::uint8_t(x);
+        p[1] = std::uint8_t(y);
+        p[2] = 0x40;
+    });
 }
 
 void ProgramWindows::SetUp() {

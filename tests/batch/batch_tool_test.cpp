@@ -29,6 +29,7 @@
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
 #include "stamping/text/ustamp.h"
+#include "tests/support/pictures.h"
 
 #ifndef SIGILLON_BATCH_TOOL
 #error "SIGILLON_BATCH_TOOL must name the built sigillon-batch"
@@ -60,19 +61,11 @@ std::string ReadText(const fs::path& path) {
 // A picture with something different in every pixel, so that a shifted or
 // mixed-up row shows.
 std::unique_ptr<TBitmap> Gradient(int width, int height) {
-    auto picture = std::make_unique<TBitmap>();
-    picture->SetDepth(Depth24);
-    picture->SetWidth(width);
-    picture->SetHeight(height);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = picture->RowAddress(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = std::uint8_t(x * 5 + y);
-            row[3 * x + 1] = std::uint8_t(y * 7 + x * 3);
-            row[3 * x + 2] = std::uint8_t((x ^ y) * 11);
-        }
-    }
-    return picture;
+    return sigillon::testing::MakeTrueColourPicture(width, height, [](int x, int y, std::uint8_t* p) {
+        p[0] = std::uint8_t(x * 5 + y);
+        p[1] = std::uint8_t(y * 7 + x * 3);
+        p[2] = std::uint8_t((x ^ y) * 11);
+    });
 }
 
 // Transparent white, near white, dark and bright pixels.

@@ -8,6 +8,7 @@
 #include "tests/files/bare_libjpeg.h"
 #include "tests/files/files_test_support.h"
 #include "tests/support/recording_ui.h"
+#include "tests/support/pictures.h"
 
 namespace sigillon {
 namespace {
@@ -28,19 +29,11 @@ private:
 
 // Smooth colour gradients with a little texture, like a small photograph.
 std::unique_ptr<TBitmap> Photo(int width, int height) {
-    auto picture = std::make_unique<TBitmap>();
-    picture->SetDepth(Depth24);
-    picture->SetWidth(width);
-    picture->SetHeight(height);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = picture->RowAddress(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x + 0] = std::uint8_t(255 * x / width);                          // blue
-            row[3 * x + 1] = std::uint8_t(255 * y / height);                         // green
-            row[3 * x + 2] = std::uint8_t(128 + 100 * std::sin((x + 2 * y) / 7.0));  // red
-        }
-    }
-    return picture;
+    return sigillon::testing::MakeTrueColourPicture(width, height, [=](int x, int y, std::uint8_t* p) {
+        p[0] = std::uint8_t(255 * x / width);                          // blue
+        p[1] = std::uint8_t(255 * y / height);                         // green
+        p[2] = std::uint8_t(128 + 100 * std::sin((x + 2 * y) / 7.0));  // red
+    });
 }
 
 // Packed red, green, blue rows of a Depth24 picture, for bare libjpeg.
