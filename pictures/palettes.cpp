@@ -1,5 +1,4 @@
 // The two palettes pictures are converted into, and nearest-colour lookup.
-#include <array>
 
 #include "pictures/bitmap.h"
 
