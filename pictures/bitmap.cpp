@@ -252,6 +252,22 @@ std::unique_ptr<TBitmapImage> TBitmap::NewImage(std::int32_t width, std::int32_t
     return image;
 }
 
+std::unique_ptr<TBitmap> TBitmap::FromRows(
+    std::int32_t width, std::int32_t height, PixelDepth depth,
+    const std::function<void(std::int32_t row, std::uint8_t* bytes)>& fill) {
+    auto picture = std::make_unique<TBitmap>();
+    picture->SetDepth(depth);  // records the format and palette only: no storage yet
+    auto image = NewImage(width, height, BitsOf(depth));
+    const TBitmapImage& format = picture->Image();
+    image->deviceDependent = depth == DepthDevice;
+    image->hasMasks = format.hasMasks;
+    image->masks = format.masks;
+    image->palette = format.palette;
+    for (std::int32_t y = 0; y < height; ++y) fill(y, StorageRow(*image, y));
+    picture->AdoptImage(std::move(image));
+    return picture;
+}
+
 void TBitmap::Changed() {
     if (OnChange) OnChange();
 }

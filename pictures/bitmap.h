@@ -152,6 +152,14 @@ public:
     static std::unique_ptr<TBitmapImage> NewImage(std::int32_t width, std::int32_t height,
                                                   int bitsPerPixel);
 
+    // A new picture of width x height in depth, bottom-up, whose rows are
+    // written top row first by fill(row, bytes) in that format's layout
+    // (DepthDevice: 32-bit pixels, blue, green, red and an unused byte).
+    // Throws BitmapError for DepthCustom or a picture too large to hold.
+    static std::unique_ptr<TBitmap> FromRows(
+        std::int32_t width, std::int32_t height, PixelDepth depth,
+        const std::function<void(std::int32_t row, std::uint8_t* bytes)>& fill);
+
     // True when another picture shares this one's record.
     bool IsShared() const { return image_.use_count() > 1; }
     bool SharesImageWith(const TBitmap& other) const { return image_ == other.image_; }

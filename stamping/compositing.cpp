@@ -8,8 +8,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "pictures/ui_services.h"
-
 namespace sigillon {
 namespace {
 
@@ -115,25 +113,22 @@ private:
 
 }  // namespace
 
-bool StampFits(const TBitmap& stamp, const TBitmap& picture) {
-    const char* refusal = nullptr;
-    if (stamp.Width() < 4 || stamp.Height() < 4 || stamp.IsEmpty())
-        refusal = "Select a stamp!";
-    else if (picture.Width() < 32 || picture.Height() < 32 || picture.IsEmpty())
-        refusal = "Select a picture to stamp!";
-    else if (stamp.Width() > picture.Width() || stamp.Height() > picture.Height())
-        refusal = "Stamp too large for this picture!";
-    else if (picture.GetDepth() != Depth24)
-        refusal = "The program handles only true color pictures (24bpp)!";
-    if (!refusal) return true;
-    Ui().ShowMessage(refusal);
-    return false;
+std::optional<std::string> StampRefusal(const TBitmap& stamp, const TBitmap& picture) {
+    if (stamp.Width() < 4 || stamp.Height() < 4 || stamp.IsEmpty()) return "Select a stamp!";
+    if (picture.Width() < 32 || picture.Height() < 32 || picture.IsEmpty())
+        return "Select a picture to stamp!";
+    if (stamp.Width() > picture.Width() || stamp.Height() > picture.Height())
+        return "Stamp too large for this picture!";
+    if (picture.GetDepth() != Depth24)
+        return "The program handles only true color pictures (24bpp)!";
+    return std::nullopt;
 }
 
-void ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMode mode) {
-    if (!StampFits(stamp, picture)) return;
+std::optional<std::string> ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMode mode,
+                                      const RowStep& afterRow) {
+    if (auto refusal = StampRefusal(stamp, picture)) return refusal;
     stamp.SetDepth(Depth24);
-    if (mode > kTiledWatermark) return;
+    if (mode > kTiledWatermark) return std::nullopt;
 
     std::int32_t right = std::max(0, picture.Width() - stamp.Width());
     std::int32_t bottom = std::max(0, picture.Height() - stamp.Height());
@@ -142,14 +137,16 @@ void ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMode mode) {
     std::int32_t y = (corner == 2 || corner == 3) ? bottom : 0;
 
     if (mode < 4)
-        StampSolid(stamp, picture, x, y);
+        StampSolid(stamp, picture, x, y, afterRow);
     else if (mode < kTiledWatermark)
-        StampWatermark(stamp, picture, x, y, true);
+        StampWatermark(stamp, picture, x, y, true, afterRow);
     else
-        StampWatermark(stamp, picture, 0, 0, false);
+        StampWatermark(stamp, picture, 0, 0, false, afterRow);
+    return std::nullopt;
 }
 
-void StampSolid(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y) {
+void StampSolid(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y,
+                const RowStep& afterRow) {
     const std::int32_t sw = stamp.Width(), sh = stamp.Height();
     const std::int32_t pw = picture.Width(), ph = picture.Height();
     for (std::int32_t r = 0; r < sh; ++r) {
@@ -159,12 +156,12 @@ void StampSolid(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y
         std::uint8_t* p = picture.RowAddress(y + r) + 3 * std::int64_t(x);
         for (std::int32_t c = 0; c < sw; ++c, s += 3, p += 3)
             if (!IsWhite(s)) std::memcpy(p, s, 3);
-        Ui().ProcessMessages();
+        if (afterRow) afterRow();
     }
 }
 
 void StampWatermark(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y,
-                    bool corner) {
+                    bool corner, const RowStep& afterRow) {
     const std::int32_t sw = stamp.Width(), sh = stamp.Height();
     const std::int32_t pw = picture.Width(), ph = picture.Height();
     DeltaRows deltas(stamp, !corner);
@@ -178,7 +175,7 @@ void StampWatermark(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32
             deltas.Row(r, add, sub);
             std::uint8_t* p = picture.RowAddress(y + r) + 3 * std::int64_t(x);
             ApplyDeltas(p, add, sub, std::size_t(sw) * 3);
-            Ui().ProcessMessages();
+            if (afterRow) afterRow();
         }
         return;
     }
@@ -196,7 +193,7 @@ void StampWatermark(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32
             ApplyDeltas(p + 3 * std::int64_t(pc), add, sub, std::size_t(n) * 3);
         }
         if (++stampRow == sh) stampRow = 0;
-        Ui().ProcessMessages();
+        if (afterRow) afterRow();
     }
 }
 
