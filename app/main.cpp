@@ -14,7 +14,6 @@
 #include "app/uoverview.h"
 #include "app/usigillon.h"
 #include "pictures/bitmap.h"
-#include "pictures/ui_services.h"
 #include "stamping/text/ustamp.h"
 
 namespace {
@@ -49,9 +48,6 @@ int main(int argc, char** argv) {
         QIcon(QPixmap::fromImage(GlyphImage(*LoadResourceBitmap(":/glyphs/icon.bmp")))));
     if (QScreen* screen = QGuiApplication::primaryScreen()) SetDisplayBitsPerPixel(screen->depth());
 
-    ToolkitUiServices services;
-    InstallUiServices(&services);
-
     int status = 0;
     {
         auto mainWindow = std::make_unique<TFsigillon>();
@@ -72,6 +68,5 @@ int main(int argc, char** argv) {
         fabout = nullptr;
         Fsigillon = nullptr;
     }
-    InstallUiServices(nullptr);
     return status;
 }

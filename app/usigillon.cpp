@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "app/Uabout.h"
+#include "app/picture_commands.h"
 #include "app/sizing.h"
 #include "app/toolkit/application.h"
 #include "app/uoverview.h"
@@ -227,7 +228,7 @@ void TFsigillon::btnopenstampClick() {
 
 void TFsigillon::btnstampClick() {
     if (stamping_) return;
-    RunStampPass([this] { ApplyStamp(*stampbmp_, dm->Picture(), StampMode(btnmode->Tag())); });
+    RunStampPass([this] { StampPicture(*stampbmp_, dm->Picture(), StampMode(btnmode->Tag())); });
 }
 
 void TFsigillon::btnstamptextClick() {
@@ -241,7 +242,7 @@ void TFsigillon::btnstamptextClick() {
     // The new raster replaces the last one only once it exists, so a failed
     // render keeps the previous press's.
     textbmp_ = fstamp->RenderTextStamp(input);
-    RunStampPass([this] { ApplyStamp(*textbmp_, dm->Picture(), StampMode(btnmode->Tag())); });
+    RunStampPass([this] { StampPicture(*textbmp_, dm->Picture(), StampMode(btnmode->Tag())); });
 }
 
 template <class Composite>

@@ -39,13 +39,19 @@ public:
     std::optional<TDialogAnswer> RunPictureDialog(const TPictureDialog&, QWidget*) override {
         return TDialogAnswer{path_, 1};
     }
+    void ShowMessage(const QString& text) override {
+        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
+    }
     void ShowErrorBox(const QString& text) override {
         std::fprintf(stderr, "error: %s\n", text.toUtf8().constData());
     }
+    // The program's own dispatching, so a stamp pass costs what it does there.
+    void ProcessMessages() override { real_.ProcessMessages(); }
     void ShellOpen(const QString&) override {}
 
 private:
     QString path_;
+    RealDesktop real_;
 };
 
 // Kilobytes of VmHWM (peak resident) or VmRSS from /proc/self/status.

@@ -181,7 +181,7 @@ void BM_LoadPictureFile(benchmark::State& state) {
     Fixture& f = Shared();
     for (auto _ : state) {
         TBitmap picture;
-        LoadPictureFile(picture, f.input);
+        LoadPictureFileQuiet(picture, f.input);
         if (picture.Width() != kWidth) state.SkipWithError("load failed");
         benchmark::DoNotOptimize(picture.RowAddress(0));
     }
@@ -265,7 +265,7 @@ void BM_BareEncodeWriteAndSyncFile(benchmark::State& state) {
 void BM_SavePictureFile(benchmark::State& state) {
     Fixture& f = Shared();
     const std::string path = f.folder + "/saved.jpg";
-    for (auto _ : state) SavePictureFile(*f.photo, path);
+    for (auto _ : state) SavePictureFileQuiet(*f.photo, path);
     state.counters["jpeg_bytes"] = double(f.jpeg.size());
 }
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include "app/toolkit/application.h"
+#include "app/toolkit/desktop.h"
 #include "stamping/compositing.h"
 #include "stamping/text/ustamp.h"
 
@@ -23,12 +24,6 @@ std::unique_ptr<TBitmap> Photo() {
     return picture;
 }
 
-class NoPump final : public UiServices {
-public:
-    void ShowMessage(const std::string&) override {}
-    void ProcessMessages() override {}
-};
-
 void BM_RenderAndStampLongText(benchmark::State& state) {
     auto picture = Photo();
     Tfstamp window;
@@ -37,14 +32,11 @@ void BM_RenderAndStampLongText(benchmark::State& state) {
     input.text = QString(64, QLatin1Char('W'));
     input.text.replace(0, 12, QStringLiteral("© Sigillon  "));
     input.sizeFactor = 9;
-    NoPump quiet;
-    UiServices* previous = InstallUiServices(&quiet);
     for (auto _ : state) {
         auto stamp = window.RenderTextStamp(input);
         ApplyStamp(*stamp, *picture, 3);
         benchmark::DoNotOptimize(picture->RowAddress(0));
     }
-    InstallUiServices(previous);
 }
 BENCHMARK(BM_RenderAndStampLongText)->Unit(benchmark::kMillisecond);
 
@@ -57,15 +49,13 @@ void BM_TiledWatermarkPump(benchmark::State& state) {
     input.text = QStringLiteral("© Sigillon");
     auto stamp = window.RenderTextStamp(input);
     stamp->SetDepth(Depth24);
-    NoPump quiet;
-    ToolkitUiServices toolkit;
-    UiServices* previous = InstallUiServices(state.range(0) ? static_cast<UiServices*>(&toolkit)
-                                                            : static_cast<UiServices*>(&quiet));
+    RealDesktop desktop;
+    RowStep pump;
+    if (state.range(0)) pump = [&desktop] { desktop.ProcessMessages(); };
     for (auto _ : state) {
-        ApplyStamp(*stamp, *picture, kTiledWatermark);
+        ApplyStamp(*stamp, *picture, kTiledWatermark, pump);
         benchmark::DoNotOptimize(picture->RowAddress(0));
     }
-    InstallUiServices(previous);
 }
 BENCHMARK(BM_TiledWatermarkPump)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -1,8 +1,10 @@
 #include "pictures/picture_files.h"
 
+#include <new>
+#include <system_error>
+
 #include "pictures/jpeg_image.h"
 #include "pictures/safe_save.h"
-#include "pictures/ui_services.h"
 
 namespace sigillon {
 namespace {
@@ -23,7 +25,11 @@ void SaveJpeg(const TBitmap& picture, const std::string& path) {
     jpeg.SetCompressionQuality(85);
     // Encoded whole before the file is touched.
     jpeg.Compress();
-    SaveFileSafely(path, jpeg.Data().data(), jpeg.Data().size());
+    try {
+        SaveFileSafely(path, jpeg.Data().data(), jpeg.Data().size());
+    } catch (const std::system_error& error) {
+        throw BitmapError(std::string("JPEG: ") + error.what());
+    }
 }
 
 }  // namespace
@@ -50,40 +56,45 @@ std::string FileNamePart(const std::string& path) {
 
 std::string WrongFormatMessage(const std::string& path) { return path + " - Error: wrong format"; }
 
-FileOutcome LoadPictureFileQuiet(TBitmap& picture, const std::string& path) {
+std::string FailureMessage(const std::string& path, const FileResult& result) {
+    std::string message = WrongFormatMessage(path);
+    if (!result.reason.empty()) message += " (" + result.reason + ")";
+    return message;
+}
+
+FileResult LoadPictureFileQuiet(TBitmap& picture, const std::string& path) {
     PictureKind kind = PictureKindOf(path);
-    if (kind == PictureKind::None) return FileOutcome::Ignored;
+    if (kind == PictureKind::None) return {FileOutcome::Ignored, {}};
     try {
         if (kind == PictureKind::Jpeg) LoadJpeg(picture, path);
         if (kind == PictureKind::Bmp) picture.ReadBmpFile(path);
-        return FileOutcome::Done;
+        return {};
+    } catch (const std::bad_alloc&) {
+        return {FileOutcome::Failed, "out of memory"};
+    } catch (const std::exception& error) {
+        return {FileOutcome::Failed, error.what()};
     } catch (...) {
-        return FileOutcome::Failed;
+        return {FileOutcome::Failed, {}};
     }
 }
 
-FileOutcome SavePictureFileQuiet(const TBitmap& picture, const std::string& path) {
-    if (path.empty()) return FileOutcome::Ignored;
+FileResult SavePictureFileQuiet(const TBitmap& picture, const std::string& path) {
+    if (path.empty()) return {FileOutcome::Ignored, {}};
     PictureKind kind = PictureKindOf(path);
     // Writing nothing under a name the user chose would pass for a save.
-    if (kind == PictureKind::None) return FileOutcome::Failed;
+    if (kind == PictureKind::None)
+        return {FileOutcome::Failed, "the name ends in no picture file type (.jpg or .bmp)"};
     try {
         if (kind == PictureKind::Jpeg) SaveJpeg(picture, path);
         if (kind == PictureKind::Bmp) picture.WriteBmpFile(path);
-        return FileOutcome::Done;
+        return {};
+    } catch (const std::bad_alloc&) {
+        return {FileOutcome::Failed, "out of memory"};
+    } catch (const std::exception& error) {
+        return {FileOutcome::Failed, error.what()};
     } catch (...) {
-        return FileOutcome::Failed;
+        return {FileOutcome::Failed, {}};
     }
-}
-
-void LoadPictureFile(TBitmap& picture, const std::string& path) {
-    if (LoadPictureFileQuiet(picture, path) == FileOutcome::Failed)
-        Ui().ShowMessage(WrongFormatMessage(path));
-}
-
-void SavePictureFile(const TBitmap& picture, const std::string& path) {
-    if (SavePictureFileQuiet(picture, path) == FileOutcome::Failed)
-        Ui().ShowMessage(WrongFormatMessage(path));
 }
 
 }  // namespace sigillon

@@ -1,9 +1,10 @@
 // Loading and saving pictures by the file name's extension.
 //
 // ".jpg" (any letter case, the extension cut to 4 characters) means JPEG,
-// ".bmp" means BMP. Loading any other extension is silently ignored; saving
-// under any other extension is refused with the message, because silently
-// writing nothing would lose the user's stamps.
+// ".bmp" means BMP. Loading any other extension is ignored; saving under any
+// other extension fails, because silently writing nothing would lose the
+// user's stamps. These routines show nothing: they say what happened and
+// why, and the caller decides what a user sees.
 #pragma once
 
 #include <string>
@@ -30,14 +31,21 @@ enum class FileOutcome {
     Failed,   // anything went wrong; nothing was changed
 };
 
-// Quiet forms: no message, the outcome tells. Loading leaves the picture
-// untouched unless it returns Done.
-FileOutcome LoadPictureFileQuiet(TBitmap& picture, const std::string& path);
-FileOutcome SavePictureFileQuiet(const TBitmap& picture, const std::string& path);
+// What a file routine did, and for a failure why, in the reader's or the
+// system's own words ("BMP: 2 bits per pixel are not supported",
+// "JPEG: open: Permission denied").
+struct FileResult {
+    FileOutcome outcome = FileOutcome::Done;
+    std::string reason;
 
-// The program's forms: a failure shows WrongFormatMessage(path) through
-// Ui().ShowMessage and the routine returns normally.
-void LoadPictureFile(TBitmap& picture, const std::string& path);
-void SavePictureFile(const TBitmap& picture, const std::string& path);
+    bool operator==(FileOutcome other) const { return outcome == other; }
+};
+
+// WrongFormatMessage(path), followed by " (reason)" when the result has one.
+std::string FailureMessage(const std::string& path, const FileResult& result);
+
+// Loading leaves the picture untouched unless it returns Done.
+FileResult LoadPictureFileQuiet(TBitmap& picture, const std::string& path);
+FileResult SavePictureFileQuiet(const TBitmap& picture, const std::string& path);
 
 }  // namespace sigillon

@@ -128,7 +128,12 @@ std::optional<std::string> ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMod
                                       const RowStep& afterRow) {
     if (auto refusal = StampRefusal(stamp, picture)) return refusal;
     stamp.SetDepth(Depth24);
-    if (mode > kTiledWatermark) return std::nullopt;
+    CompositeStamp(stamp, picture, mode, afterRow);
+    return std::nullopt;
+}
+
+void CompositeStamp(TBitmap& stamp, TBitmap& picture, StampMode mode, const RowStep& afterRow) {
+    if (mode > kTiledWatermark) return;
 
     std::int32_t right = std::max(0, picture.Width() - stamp.Width());
     std::int32_t bottom = std::max(0, picture.Height() - stamp.Height());
@@ -142,7 +147,6 @@ std::optional<std::string> ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMod
         StampWatermark(stamp, picture, x, y, true, afterRow);
     else
         StampWatermark(stamp, picture, 0, 0, false, afterRow);
-    return std::nullopt;
 }
 
 void StampSolid(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y,

@@ -37,6 +37,12 @@ std::optional<std::string> StampRefusal(const TBitmap& stamp, const TBitmap& pic
 std::optional<std::string> ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMode mode,
                                       const RowStep& afterRow = {});
 
+// The compositing of ApplyStamp without its checks, for a Depth24 stamp
+// that StampRefusal accepted: a caller that stamps one picture many times
+// checks once.
+void CompositeStamp(TBitmap& stamp, TBitmap& picture, StampMode mode,
+                    const RowStep& afterRow = {});
+
 // Both rasters Depth24, the stamp wholly inside the picture at (x, y).
 void StampSolid(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y,
                 const RowStep& afterRow = {});

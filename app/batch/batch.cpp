@@ -19,7 +19,6 @@
 
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
-#include "pictures/ui_services.h"
 
 namespace sigillon::batch {
 namespace {
@@ -136,53 +135,29 @@ ParseResult UsageError(std::string message) {
 
 // ---- Messages ----------------------------------------------------------------
 
-// The input a worker is checking the stamp against. The stamp checks' texts
-// do not say which picture they refused, and with many inputs the user must
-// know; the console puts this name in front of them.
-thread_local const std::string* messageSubject = nullptr;
-
-class SubjectScope {
-public:
-    explicit SubjectScope(const std::string& subject) : previous_(messageSubject) {
-        messageSubject = &subject;
-    }
-    ~SubjectScope() { messageSubject = previous_; }
-    SubjectScope(const SubjectScope&) = delete;
-    SubjectScope& operator=(const SubjectScope&) = delete;
-
-private:
-    const std::string* previous_;
-};
-
 // A file name may hold line breaks or terminal controls; a message stays one
 // plain line.
-void AppendPlain(std::string& line, const std::string& text) {
+std::string PlainLine(const std::string& text) {
+    std::string line;
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
         line += (u < 0x20 || u == 0x7F) ? '?' : c;
     }
+    return line;
 }
 
 // Standard error as the tool's message box: one line per message, whole
 // lines even when several workers talk at once, and on a terminal a
 // progress line that messages push aside.
-class Console final : public UiServices {
+class Console {
 public:
     Console(bool progress, std::size_t total) : progress_(progress), total_(total) {}
 
-    void ShowMessage(const std::string& text) override {
-        std::string line;
-        if (messageSubject) {
-            AppendPlain(line, *messageSubject);
-            line += ": ";
-        }
-        AppendPlain(line, text);
-        line += '\n';
+    void Say(const std::string& text) {
+        std::string line = PlainLine(text) + '\n';
         std::lock_guard lock(mutex_);
         Write(ClearProgress() + line + ProgressText());
     }
-
-    void ProcessMessages() override {}
 
     void Start() {
         std::lock_guard lock(mutex_);
@@ -217,16 +192,14 @@ private:
     std::size_t done_ = 0;
 };
 
-class ConsoleInstallation {
-public:
-    explicit ConsoleInstallation(Console& console) : previous_(InstallUiServices(&console)) {}
-    ~ConsoleInstallation() { InstallUiServices(previous_); }
-    ConsoleInstallation(const ConsoleInstallation&) = delete;
-    ConsoleInstallation& operator=(const ConsoleInstallation&) = delete;
-
-private:
-    UiServices* previous_;
-};
+// Loading ignores a name of no known picture type; here that is a failure
+// with a reason like any other.
+FileResult LoadInput(TBitmap& picture, const std::string& path) {
+    FileResult result = LoadPictureFileQuiet(picture, path);
+    if (result == FileOutcome::Ignored)
+        result = {FileOutcome::Failed, "the name ends in no picture file type (.jpg or .bmp)"};
+    return result;
+}
 
 // ---- Files -------------------------------------------------------------------
 
@@ -412,21 +385,17 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
 
 // ---- Running -------------------------------------------------------------------
 
-bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times) {
-    if (!job.refusal.empty()) {
-        Ui().ShowMessage(job.refusal);
-        return false;
-    }
+JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times) {
+    auto failed = [&](const std::string& text) { return JobResult{false, job.input + ": " + text}; };
+    if (!job.refusal.empty()) return {false, job.refusal};
     try {
         std::unique_ptr<TBitmap> picture;
         if (job.testPicture) {
             picture = MakeTestPicture();
         } else {
             picture = std::make_unique<TBitmap>();
-            if (LoadPictureFileQuiet(*picture, job.input) != FileOutcome::Done) {
-                Ui().ShowMessage(WrongFormatMessage(job.input));
-                return false;
-            }
+            if (FileResult loaded = LoadInput(*picture, job.input); loaded != FileOutcome::Done)
+                return failed(FailureMessage(job.input, loaded));
         }
         if (stamp) {
             // A record of our own that shares the stamp's pixels: the
@@ -434,23 +403,17 @@ bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times
             // conversion.
             TBitmap ownStamp;
             ownStamp.ShareImage(*stamp);
-            {
-                SubjectScope subject(job.input);
-                if (!StampFits(ownStamp, *picture)) return false;
-            }
-            for (int pass = 0; pass < times; ++pass) ApplyStamp(ownStamp, *picture, mode);
+            if (auto refusal = StampRefusal(ownStamp, *picture)) return failed(*refusal);
+            for (int pass = 0; pass < times; ++pass) CompositeStamp(ownStamp, *picture, mode);
         }
-        if (SavePictureFileQuiet(*picture, job.output) != FileOutcome::Done) {
-            Ui().ShowMessage(WrongFormatMessage(job.output));
-            return false;
-        }
-        return true;
+        if (FileResult saved = SavePictureFileQuiet(*picture, job.output); saved != FileOutcome::Done)
+            return failed(FailureMessage(job.output, saved));
+        return {true, {}};
     } catch (const std::exception& error) {
-        Ui().ShowMessage(job.input + ": " + error.what());
+        return failed(error.what());
     } catch (...) {
-        Ui().ShowMessage(job.input + ": failed");
+        return failed("failed");
     }
-    return false;
 }
 
 int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
@@ -465,7 +428,6 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
 
     std::vector<BatchJob> jobs = PlanJobs(options);
     Console console(::isatty(STDERR_FILENO) == 1, jobs.size());
-    ConsoleInstallation installed(console);
     console.Start();
 
     std::atomic<std::size_t> saved{0};
@@ -481,15 +443,14 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
     // from then on nothing writes to it.
     TBitmap stamp;
     if (!options.stampPath.empty()) {
-        bool ready = false;
+        FileResult loaded = LoadInput(stamp, options.stampPath);
         try {
-            ready = LoadPictureFileQuiet(stamp, options.stampPath) == FileOutcome::Done;
-            if (ready && !stamp.IsEmpty()) stamp.SetDepth(Depth24);
-        } catch (const std::exception&) {
-            ready = false;
+            if (loaded == FileOutcome::Done && !stamp.IsEmpty()) stamp.SetDepth(Depth24);
+        } catch (const std::exception& error) {
+            loaded = {FileOutcome::Failed, error.what()};
         }
-        if (!ready) {
-            Ui().ShowMessage(WrongFormatMessage(options.stampPath));
+        if (loaded != FileOutcome::Done) {
+            console.Say(FailureMessage(options.stampPath, loaded));
             failed = jobs.size();
             return summary();
         }
@@ -519,7 +480,9 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            if (RunJob(jobs[i], sharedStamp, options.mode, options.times))
+            JobResult result = RunJob(jobs[i], sharedStamp, options.mode, options.times);
+            if (!result.message.empty()) console.Say(result.message);
+            if (result.saved)
                 ++saved;
             else
                 ++failed;

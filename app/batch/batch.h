@@ -76,10 +76,17 @@ std::string OutputPathFor(const std::string& input, bool testPicture,
 // output that exists (without --force), two inputs with the same output.
 std::vector<BatchJob> PlanJobs(const BatchOptions& options);
 
+// What became of one input: saved, or the one line that says why not, the
+// input first ("scan.bmp: scan.bmp - Error: wrong format (BMP: ...)").
+struct JobResult {
+    bool saved = false;
+    std::string message;
+};
+
 // Loads, stamps and saves one input. stamp is null to convert only, else a
-// Depth24 picture that is only read. Every failure shows one message
-// through Ui() and returns false; nothing escapes.
-bool RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
+// Depth24 picture that is only read. The stamp is checked once, before the
+// first of its passes. Nothing escapes.
+JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
 
 // The colour names --color takes, in the order of the text colours.
 inline constexpr const char* kColourNames[7] = {"black",  "grey",  "blue",  "red",

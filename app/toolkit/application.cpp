@@ -58,19 +58,4 @@ void ShowPlainMessageBox(const QString& text) { RunMessageBox(QMessageBox::NoIco
 
 void ShowErrorMessageBox(const QString& text) { RunMessageBox(QMessageBox::Critical, text); }
 
-void ToolkitUiServices::ShowMessage(const std::string& text) {
-    ShowPlainMessageBox(QString::fromStdString(text));
-}
-
-void ToolkitUiServices::ProcessMessages() {
-    // Compositing asks for a pass after every row, thousands of times a
-    // second on a big photo, and each pass asks the window system for
-    // events. Nobody can tell a pass every millisecond from one every row,
-    // and it keeps the pumping to a few percent of the stamping.
-    auto now = std::chrono::steady_clock::now();
-    if (now - lastPump_ < std::chrono::milliseconds(1)) return;
-    sigillon::ProcessMessages();
-    lastPump_ = std::chrono::steady_clock::now();
-}
-
 }  // namespace sigillon

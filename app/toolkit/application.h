@@ -1,15 +1,11 @@
 // The application-wide pieces of the toolkit layer: the application title,
 // the guard that every event handler runs in, the plain message box and the
-// one-pass event pump that the picture and stamp code reach through
-// UiServices.
+// one-pass event pump.
 #pragma once
 
 #include <QString>
-#include <chrono>
 #include <exception>
 #include <string>
-
-#include "pictures/ui_services.h"
 
 namespace sigillon {
 
@@ -46,16 +42,5 @@ void ShowPlainMessageBox(const QString& text);
 
 // The error box: as the plain one, with the error icon.
 void ShowErrorMessageBox(const QString& text);
-
-// UiServices of the desktop program: the plain message box and the pump.
-class ToolkitUiServices final : public UiServices {
-public:
-    void ShowMessage(const std::string& text) override;
-    // Pumps at most once a millisecond, however often it is asked.
-    void ProcessMessages() override;
-
-private:
-    std::chrono::steady_clock::time_point lastPump_{};
-};
 
 }  // namespace sigillon

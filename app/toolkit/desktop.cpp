@@ -90,7 +90,20 @@ std::optional<TDialogAnswer> RealDesktop::RunPictureDialog(const TPictureDialog&
     return answer;
 }
 
+void RealDesktop::ShowMessage(const QString& text) { ShowPlainMessageBox(text); }
+
 void RealDesktop::ShowErrorBox(const QString& text) { ShowErrorMessageBox(text); }
+
+void RealDesktop::ProcessMessages() {
+    // A pass asks after every row, thousands of times a second on a big
+    // photo, and each dispatch asks the window system for events. Nobody can
+    // tell a dispatch every millisecond from one every row, and it keeps the
+    // dispatching to a few percent of the stamping.
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < std::chrono::milliseconds(1)) return;
+    sigillon::ProcessMessages();
+    lastPump_ = std::chrono::steady_clock::now();
+}
 
 void RealDesktop::ShellOpen(const QString& target) {
     QDesktopServices::openUrl(QUrl::fromUserInput(target));

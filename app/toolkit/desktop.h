@@ -1,10 +1,11 @@
 // What the windows ask of the person at the desktop and of the desktop
-// itself: running a picture file dialog, the error box, and handing a web
-// address to the shell. The program uses the real ones; tests install a
+// itself: running a picture file dialog, the plain message box and the error
+// box, a pass of event dispatching, and handing a web address to the shell. The program uses the real ones; tests install a
 // script that answers instead of a person.
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 
 class QWidget;
@@ -27,7 +28,12 @@ public:
     // the answer is the dialog's own job.
     virtual std::optional<TDialogAnswer> RunPictureDialog(const TPictureDialog& dialog,
                                                           QWidget* owner) = 0;
+    // The plain message box; returns when the user closed it.
+    virtual void ShowMessage(const QString& text) = 0;
     virtual void ShowErrorBox(const QString& text) = 0;
+    // Dispatches pending window events once so the windows repaint during a
+    // long stamp pass; asked after every row the pass writes.
+    virtual void ProcessMessages() = 0;
     // Asks the platform shell to open a document or web address; the outcome
     // is not examined.
     virtual void ShellOpen(const QString& target) = 0;
@@ -45,8 +51,14 @@ class RealDesktop final : public TDesktopServices {
 public:
     std::optional<TDialogAnswer> RunPictureDialog(const TPictureDialog& dialog,
                                                   QWidget* owner) override;
+    void ShowMessage(const QString& text) override;
     void ShowErrorBox(const QString& text) override;
+    // Dispatches at most once a millisecond, however often it is asked.
+    void ProcessMessages() override;
     void ShellOpen(const QString& target) override;
+
+private:
+    std::chrono::steady_clock::time_point lastPump_{};
 };
 
 }  // namespace sigillon

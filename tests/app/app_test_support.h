@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,12 +21,12 @@
 #include "app/uoverview.h"
 #include "app/usigillon.h"
 #include "pictures/bitmap.h"
-#include "tests/support/recording_ui.h"
 
 namespace sigillon::testing {
 
 // Answers every picture dialog from a queue and records what the dialog
-// looked like when it opened; records error boxes and shell requests.
+// looked like when it opened; records message boxes, error boxes and shell
+// requests, and counts event dispatches without dispatching.
 class ScriptedDesktop : public TDesktopServices {
 public:
     ScriptedDesktop() : previous_(InstallDesktopServices(this)) {}
@@ -62,13 +63,21 @@ public:
         answers.pop_front();
         return answer;
     }
+    void ShowMessage(const QString& text) override { messages.push_back(text.toStdString()); }
     void ShowErrorBox(const QString& text) override { errors.push_back(text); }
+    void ProcessMessages() override {
+        ++pumps;
+        if (onPump) onPump();
+    }
     void ShellOpen(const QString& target) override { opened.push_back(target); }
 
     std::deque<std::optional<TDialogAnswer>> answers;
     std::vector<Shown> dialogs;
+    std::vector<std::string> messages;
     std::vector<QString> errors;
     std::vector<QString> opened;
+    int pumps = 0;
+    std::function<void()> onPump;  // runs inside each dispatch, like a nested event
 
 private:
     TDesktopServices* previous_;
@@ -97,7 +106,6 @@ protected:
     static void Settle();
 
     QTemporaryDir folder;
-    RecordingUi ui;
     ScriptedDesktop desktop;
     std::unique_ptr<TFsigillon> mainWindow;
     std::unique_ptr<Tfabout> aboutWindow;

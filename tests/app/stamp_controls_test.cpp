@@ -121,11 +121,11 @@ TEST_F(StampControls, FailedStampLoadStillEnablesAndThenRefuses) {
     file.close();
     desktop.Confirm(broken);
     w().btnopenstamp->click();
-    EXPECT_EQ(ui.messages, std::vector<std::string>{broken.toStdString() + " - Error: wrong format"});
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{broken.toStdString() + " - Error: wrong format"});
     EXPECT_TRUE(w().btnstamp->isEnabled());
     auto before = Rows(w().dm->Picture());
     w().btnstamp->click();
-    EXPECT_EQ(ui.messages.back(), "Select a stamp!");
+    EXPECT_EQ(desktop.messages.back(), "Select a stamp!");
     EXPECT_EQ(Rows(w().dm->Picture()), before);
 }
 
@@ -183,7 +183,7 @@ TEST_F(StampControls, TextTooLargeForThePictureIsRefused) {
     w().stamptext->setText("far too long for forty pixels");
     auto before = Rows(w().dm->Picture());
     w().btnstamptext->click();
-    EXPECT_EQ(ui.messages, std::vector<std::string>{"Stamp too large for this picture!"});
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{"Stamp too large for this picture!"});
     EXPECT_EQ(Rows(w().dm->Picture()), before);
 }
 
@@ -206,9 +206,9 @@ TEST_F(StampControls, CommandsDeliveredDuringAPassCannotReplaceItsRasters) {
     QString title = w().windowTitle();
 
     bool delivered = false;
-    ui.pumps = 0;
-    ui.onPump = [&] {
-        if (ui.pumps != 100 || delivered) return;
+    desktop.pumps = 0;
+    desktop.onPump = [&] {
+        if (desktop.pumps != 100 || delivered) return;
         delivered = true;
         EXPECT_TRUE(w().StampPassRunning());
         // None of these may open a dialog (the scripted desktop would fail
@@ -229,17 +229,17 @@ TEST_F(StampControls, CommandsDeliveredDuringAPassCannotReplaceItsRasters) {
         EXPECT_EQ(w().dm->Picture().Width(), 300);
     };
     w().btnstamp->click();
-    ui.onPump = nullptr;
+    desktop.onPump = nullptr;
 
     EXPECT_TRUE(delivered);
-    EXPECT_EQ(ui.pumps, 200) << "one pass, one pump per picture row";
+    EXPECT_EQ(desktop.pumps, 200) << "one pass, one pump per picture row";
     EXPECT_EQ(w().windowTitle(), title);
     EXPECT_EQ(w().stamptext->FontColor(), 0x808080u);
     EXPECT_EQ(w().Label1->Caption(), "size 4");
     EXPECT_FALSE(w().StampPassRunning());
     EXPECT_FALSE(w().isVisible()) << "the deferred close happened after the pass";
     EXPECT_EQ(Rows(w().dm->Picture()), Rows(expected)) << "stamped exactly once";
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ namespace sigillon {
 namespace {
 
 using testing::MakeRampPicture;
-using testing::RecordingUi;
 using testing::ScriptedDesktop;
 
 // A picture of every pixel format with distinct colours, in either storage
@@ -469,7 +468,7 @@ TEST(Capture, PaintsTheWindowAndItsControlsIntoANewRaster) {
 }
 
 TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {
-    RecordingUi ui;
+    ScriptedDesktop desktop;
     QTemporaryDir folder;
     QString picture = folder.filePath("wide.bmp");
     ASSERT_EQ(SavePictureFileQuiet(*MakeRampPicture(400, 100), picture.toStdString()),
@@ -499,7 +498,7 @@ TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {
         EXPECT_FALSE(preview.PreviewEnabled());
         EXPECT_TRUE(preview.Picture().IsEmpty());
     }
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 // Runs steps on the file dialog once it is open; a dialog that stays open
@@ -635,10 +634,10 @@ TEST(Pump, ProcessMessagesRunsPendingEventsAndReturns) {
     int ran = 0;
     QObject target;
     QMetaObject::invokeMethod(&target, [&] { ++ran; }, Qt::QueuedConnection);
-    ToolkitUiServices services;
-    services.ProcessMessages();
+    RealDesktop desktop;
+    desktop.ProcessMessages();
     EXPECT_EQ(ran, 1);
-    services.ProcessMessages();  // nothing pending: returns at once
+    desktop.ProcessMessages();  // nothing pending: returns at once
     EXPECT_EQ(ran, 1);
 }
 

@@ -161,7 +161,7 @@ TEST_F(MainWindow, ShowPictureCentresAndFits) {
         EXPECT_EQ(w.ScrollBox1->HorzPosition(), 0) << label;
         EXPECT_EQ(w.ScrollBox1->VertPosition(), 0) << label;
     }
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 TEST_F(MainWindow, TestPictureIsCentredAndNamedTest) {
@@ -188,8 +188,8 @@ TEST_F(MainWindow, FailedFirstOpenStillNamesTheFileAndEnablesTheButtons) {
     }
     TFsigillon& w = *mainWindow;
     OpenThroughDialog(broken);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], broken.toStdString() + " - Error: wrong format");
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0], broken.toStdString() + " - Error: wrong format");
     EXPECT_TRUE(w.dm->Picture().IsEmpty());
     EXPECT_EQ(w.dm->geometry(), QRect(437, 0, 145, 0));
     EXPECT_EQ(ClientOf(w), QSize(1020, 137));
@@ -255,7 +255,7 @@ TEST_F(MainWindow, TitlesFollowOpenAndSaveButNotReload) {
     EXPECT_EQ(w.dm->size(), QSize(30, 20));
     EXPECT_EQ(w.windowTitle(), "Sigillon 1.0.1 - b.bmp");
     EXPECT_EQ(w.dm->x(), 495);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 TEST_F(MainWindow, DialogsRememberWhatTheirDefinitionSays) {
@@ -344,7 +344,7 @@ TEST_F(MainWindow, ReloadWithoutAFileDoesNothing) {
     w.btnreloadClick();
     EXPECT_TRUE(w.dm->Picture().IsEmpty());
     EXPECT_EQ(ClientOf(w), QSize(1020, 510));
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 TEST_F(MainWindow, ModeGlyphIsCutFromTheStrip) {

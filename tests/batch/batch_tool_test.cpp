@@ -291,10 +291,17 @@ TEST_F(BatchTool, BadInputsAmongGoodOnesFailAloneAndAreCounted) {
     EXPECT_EQ(lines.back(), "2 saved, 5 failed");
     std::multiset<std::string> messages(lines.begin(), lines.end() - 1);
     EXPECT_EQ(messages, (std::multiset<std::string>{
-                            P("broken.bmp") + " - Error: wrong format",
-                            P("missing.bmp") + " - Error: wrong format",
-                            P("text.jpg") + " - Error: wrong format",
-                            P("photo.png") + " - Error: wrong format",
+                            P("broken.bmp") + ": " + P("broken.bmp") +
+                                " - Error: wrong format (BMP: file ends inside the info header)",
+                            P("missing.bmp") + ": " + P("missing.bmp") +
+                                " - Error: wrong format (BMP: cannot open " + P("missing.bmp") +
+                                ": No such file or directory)",
+                            P("text.jpg") + ": " + P("text.jpg") +
+                                " - Error: wrong format (JPEG: Not a JPEG file: starts with 0x68 "
+                                "0x65)",
+                            P("photo.png") + ": " + P("photo.png") +
+                                " - Error: wrong format (the name ends in no picture file type "
+                                "(.jpg or .bmp))",
                             P("tiny.bmp") + ": Select a picture to stamp!",
                         }));
     EXPECT_EQ(Files(dir_ / "out"), (std::set<std::string>{"good1.bmp", "good2.jpg"}));
@@ -334,8 +341,10 @@ TEST_F(BatchTool, AStampThatDoesNotLoadFailsEveryInput) {
     fs::create_directory(dir_ / "out");
     ToolRun run = Run({"--stamp", P("stamp.bmp"), "--out", P("out"), P("a.bmp"), P("b.bmp")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{P("stamp.bmp") + " - Error: wrong format",
-                                                        "0 saved, 2 failed"}));
+    EXPECT_EQ(run.ErrLines(),
+              (std::vector<std::string>{
+                  P("stamp.bmp") + " - Error: wrong format (BMP: file ends inside the file header)",
+                  "0 saved, 2 failed"}));
     EXPECT_TRUE(Files(dir_ / "out").empty());
 }
 
@@ -422,8 +431,11 @@ TEST_F(BatchTool, AFailedSaveLeavesNoFile) {
     fs::create_directory(dir_ / "out/in.jpg");  // the output's name is taken by a folder
     ToolRun run = Run({"--to", ".jpg", "--out", P("out"), "--force", P("in.bmp")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{P("out") + "/in.jpg - Error: wrong format",
-                                                        "0 saved, 1 failed"}));
+    EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{
+                                  P("in.bmp") + ": " + P("out") +
+                                      "/in.jpg - Error: wrong format (JPEG: " + P("out") +
+                                      "/in.jpg: Is a directory)",
+                                  "0 saved, 1 failed"}));
     EXPECT_EQ(Files(dir_ / "out"), (std::set<std::string>{"in.jpg"}));
     EXPECT_TRUE(fs::is_directory(dir_ / "out/in.jpg"));
 }

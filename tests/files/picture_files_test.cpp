@@ -8,13 +8,11 @@
 #include "pictures/bmp.h"
 #include "pictures/jpeg_image.h"
 #include "tests/files/files_test_support.h"
-#include "tests/support/recording_ui.h"
 
 namespace sigillon {
 namespace {
 
 using testing::Bytes;
-using testing::RecordingUi;
 using testing::TempFolder;
 
 TEST(PictureKind, ExtensionIsLowerCasedAndCutToFourCharacters) {
@@ -79,7 +77,6 @@ protected:
         EXPECT_TRUE(picture_.SharesImageWith(*before_));
         EXPECT_EQ(changes_, 0);
     }
-    std::string Message(const std::string& path) { return path + " - Error: wrong format"; }
     Bytes JpegBytes() {
         TJPEGImage jpeg;
         jpeg.Assign(*testing::RandomPicture(Depth24, 8, 6, 91));
@@ -88,7 +85,6 @@ protected:
     }
     Bytes BmpBytes() { return EncodeBmp(*testing::RandomPicture(Depth24, 5, 4, 92)); }
 
-    RecordingUi ui_;
     TempFolder folder_;
     std::unique_ptr<TBitmap> before_;
     TBitmap picture_;
@@ -98,69 +94,79 @@ protected:
 TEST_F(PictureFiles, UpperCaseJpgLoadsAsJpeg) {
     const std::string path = folder_ / "PHOTO.JPG";
     testing::WriteAll(path, JpegBytes());
-    LoadPictureFile(picture_, path);
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(LoadPictureFileQuiet(picture_, path), FileOutcome::Done);
     EXPECT_EQ(picture_.GetDepth(), Depth24);
     EXPECT_EQ(picture_.Width(), 8);
     EXPECT_EQ(changes_, 1) << "the picture notifies once it shows the file";
 }
 
-TEST_F(PictureFiles, OtherExtensionsAndEmptyPathLoadNothingAndSayNothing) {
+TEST_F(PictureFiles, OtherExtensionsAndEmptyPathLoadNothing) {
     for (const char* name : {"photo.jpeg", "photo", "photo.png", "photo.jpe"}) {
         const std::string path = folder_ / name;
         testing::WriteAll(path, JpegBytes());
-        LoadPictureFile(picture_, path);
-        EXPECT_EQ(LoadPictureFileQuiet(picture_, path), FileOutcome::Ignored) << name;
+        FileResult result = LoadPictureFileQuiet(picture_, path);
+        EXPECT_EQ(result, FileOutcome::Ignored) << name;
+        EXPECT_EQ(result.reason, "") << name;
     }
-    LoadPictureFile(picture_, "");
     EXPECT_EQ(LoadPictureFileQuiet(picture_, ""), FileOutcome::Ignored);
-    EXPECT_TRUE(ui_.messages.empty());
     ExpectUntouched();
 }
 
-TEST_F(PictureFiles, EveryLoadFailureShowsTheMessageAndLeavesThePicture) {
+TEST_F(PictureFiles, EveryLoadFailureSaysWhyAndLeavesThePicture) {
     struct Case {
         const char* name;
         std::function<void(const std::string&)> make;
+        const char* reason;  // what the reason must say
     };
     const Case cases[] = {
-        {"bmp-inside.jpg", [this](const std::string& p) { testing::WriteAll(p, BmpBytes()); }},
-        {"jpeg-inside.bmp", [this](const std::string& p) { testing::WriteAll(p, JpegBytes()); }},
-        {"empty.jpg", [](const std::string& p) { testing::WriteAll(p, {}); }},
-        {"missing.jpg", [](const std::string&) {}},
-        {"missing.bmp", [](const std::string&) {}},
-        {"folder.bmp", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }},
-        {"folder.jpg", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }},
+        {"bmp-inside.jpg", [this](const std::string& p) { testing::WriteAll(p, BmpBytes()); },
+         "JPEG: "},
+        {"jpeg-inside.bmp", [this](const std::string& p) { testing::WriteAll(p, JpegBytes()); },
+         "BMP: not a BMP file"},
+        {"empty.jpg", [](const std::string& p) { testing::WriteAll(p, {}); }, "JPEG: no data"},
+        {"missing.jpg", [](const std::string&) {}, "No such file or directory"},
+        {"missing.bmp", [](const std::string&) {}, "No such file or directory"},
+        {"folder.bmp", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }, "BMP: "},
+        {"folder.jpg", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }, "JPEG: "},
+        {"two-bits.bmp",
+         [this](const std::string& p) {
+             Bytes b = BmpBytes();
+             b[28] = 2;  // bits per pixel
+             testing::WriteAll(p, b);
+         },
+         "BMP: 2 bits per pixel are not supported"},
         {"cut.bmp",
          [this](const std::string& p) {
              Bytes b = BmpBytes();
              b.resize(20);
              testing::WriteAll(p, b);
-         }},
+         },
+         "BMP: file ends inside the info header"},
         {"cut.jpg",
          [this](const std::string& p) {
              Bytes b = JpegBytes();
              b.resize(40);
              testing::WriteAll(p, b);
-         }},
+         },
+         "JPEG: "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = folder_ / c.name;
         c.make(path);
-        ui_.messages.clear();
-        LoadPictureFile(picture_, path);
-        EXPECT_EQ(ui_.messages, std::vector<std::string>{Message(path)});
-        EXPECT_EQ(LoadPictureFileQuiet(picture_, path), FileOutcome::Failed);
+        FileResult result = LoadPictureFileQuiet(picture_, path);
+        EXPECT_EQ(result, FileOutcome::Failed);
+        EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+        EXPECT_EQ(FailureMessage(path, result),
+                  path + " - Error: wrong format (" + result.reason + ")");
         ExpectUntouched();
     }
 }
 
-TEST_F(PictureFiles, EmptyBmpFileEmptiesThePictureWithoutAMessage) {
+TEST_F(PictureFiles, EmptyBmpFileEmptiesThePicture) {
     const std::string path = folder_ / "empty.bmp";
     testing::WriteAll(path, {});
-    LoadPictureFile(picture_, path);
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(LoadPictureFileQuiet(picture_, path), FileOutcome::Done);
     EXPECT_TRUE(picture_.IsEmpty());
     EXPECT_TRUE(before_->Width() == 3) << "the other picture keeps its image";
 }
@@ -169,14 +175,12 @@ TEST_F(PictureFiles, TrueColourPictureRoundTripsThroughBothFormats) {
     auto original = testing::RandomPicture(Depth24, 21, 13, 93);
     const std::string bmp = folder_ / "a.bmp";
     const std::string jpg = folder_ / "a.jpg";
-    SavePictureFile(*original, bmp);
-    SavePictureFile(*original, jpg);
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(SavePictureFileQuiet(*original, bmp), FileOutcome::Done);
+    EXPECT_EQ(SavePictureFileQuiet(*original, jpg), FileOutcome::Done);
 
     TBitmap fromBmp, fromJpg;
-    LoadPictureFile(fromBmp, bmp);
-    LoadPictureFile(fromJpg, jpg);
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(LoadPictureFileQuiet(fromBmp, bmp), FileOutcome::Done);
+    EXPECT_EQ(LoadPictureFileQuiet(fromJpg, jpg), FileOutcome::Done);
     EXPECT_EQ(fromBmp.GetDepth(), Depth24);
     EXPECT_EQ(testing::RowBytes(fromBmp), testing::RowBytes(*original));
     EXPECT_EQ(fromJpg.GetDepth(), Depth24);
@@ -189,38 +193,34 @@ TEST_F(PictureFiles, EmptyPictureSavesAsAnEmptyFileInBothFormats) {
     TBitmap empty;
     for (const char* name : {"empty.jpg", "empty.bmp"}) {
         const std::string path = folder_ / name;
-        SavePictureFile(empty, path);
         EXPECT_EQ(SavePictureFileQuiet(empty, path), FileOutcome::Done);
         struct stat info;
         ASSERT_EQ(::stat(path.c_str(), &info), 0) << name;
         EXPECT_EQ(info.st_size, 0) << name;
     }
-    EXPECT_TRUE(ui_.messages.empty());
 }
 
-TEST_F(PictureFiles, SavingUnderAnotherExtensionIsRefusedWithTheMessage) {
+TEST_F(PictureFiles, SavingUnderAnotherExtensionIsRefusedWithAReason) {
     auto picture = testing::RandomPicture(Depth24, 4, 4, 94);
     for (const char* name : {"photo.png", "photo", "photo.jpeg"}) {
         const std::string path = folder_ / name;
-        ui_.messages.clear();
-        SavePictureFile(*picture, path);
-        EXPECT_EQ(ui_.messages, std::vector<std::string>{Message(path)});
-        EXPECT_EQ(SavePictureFileQuiet(*picture, path), FileOutcome::Failed);
+        FileResult result = SavePictureFileQuiet(*picture, path);
+        EXPECT_EQ(result, FileOutcome::Failed);
+        EXPECT_EQ(result.reason, "the name ends in no picture file type (.jpg or .bmp)");
     }
     EXPECT_TRUE(folder_.Names().empty());
-    ui_.messages.clear();
-    SavePictureFile(*picture, "");
     EXPECT_EQ(SavePictureFileQuiet(*picture, ""), FileOutcome::Ignored);
-    EXPECT_TRUE(ui_.messages.empty()) << "an empty path stays silent";
 }
 
-TEST_F(PictureFiles, SavingIntoAMissingFolderShowsTheMessageAndWritesNothing) {
+TEST_F(PictureFiles, SavingIntoAMissingFolderSaysWhyAndWritesNothing) {
     auto picture = testing::RandomPicture(Depth24, 4, 4, 95);
     for (const char* name : {"nowhere/a.jpg", "nowhere/a.bmp"}) {
         const std::string path = folder_ / name;
-        ui_.messages.clear();
-        SavePictureFile(*picture, path);
-        EXPECT_EQ(ui_.messages, std::vector<std::string>{Message(path)});
+        FileResult result = SavePictureFileQuiet(*picture, path);
+        EXPECT_EQ(result, FileOutcome::Failed);
+        EXPECT_NE(result.reason.find("No such file or directory"), std::string::npos)
+            << result.reason;
+        EXPECT_EQ(result.reason.substr(0, 4), name[10] == 'j' ? "JPEG" : "BMP:");
     }
     EXPECT_TRUE(folder_.Names().empty());
 }
@@ -230,8 +230,8 @@ TEST_F(PictureFiles, SavingDoesNotChangeThePicture) {
     const Bytes rows = testing::RowBytes(*picture);
     int changes = 0;
     picture->OnChange = [&] { ++changes; };
-    SavePictureFile(*picture, folder_ / "a.jpg");
-    SavePictureFile(*picture, folder_ / "a.bmp");
+    EXPECT_EQ(SavePictureFileQuiet(*picture, folder_ / "a.jpg"), FileOutcome::Done);
+    EXPECT_EQ(SavePictureFileQuiet(*picture, folder_ / "a.bmp"), FileOutcome::Done);
     EXPECT_EQ(picture->GetDepth(), Depth8);
     EXPECT_EQ(testing::RowBytes(*picture), rows);
     EXPECT_EQ(changes, 0);
