@@ -1,5 +1,6 @@
 #include "pictures/bitmap.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
@@ -13,6 +14,7 @@ namespace sigillon {
 namespace {
 
 std::atomic<int> displayBits{32};
+std::atomic<std::int64_t> storageLimit{kMaxStorageBytes};
 
 constexpr ColorMasks kMasks565{0xF800, 0x07E0, 0x001F};
 constexpr ColorMasks kMasks555{0x7C00, 0x03E0, 0x001F};
@@ -175,9 +177,7 @@ void AskForLargePages(std::uint8_t* storage, std::size_t bytes) {
 }
 
 void Allocate(TBitmapImage& image) {
-    // Divide rather than multiply first: stride and height of a hostile
-    // header can each be near 2^33, and their product would overflow.
-    if (image.height > 0 && image.stride > kMaxStorageBytes / image.height)
+    if (!CanHoldRows(image.width, image.height, image.bitsPerPixel))
         throw BitmapError("picture of " + std::to_string(image.width) + " x " +
                           std::to_string(image.height) + " pixels is too large");
     std::int64_t bytes = image.stride * std::int64_t(image.height);
@@ -187,6 +187,24 @@ void Allocate(TBitmapImage& image) {
 }
 
 }  // namespace
+
+std::int64_t StorageLimit() { return storageLimit.load(std::memory_order_relaxed); }
+
+void SetStorageLimit(std::int64_t bytes) {
+    storageLimit.store(std::clamp<std::int64_t>(bytes, 0, kMaxStorageBytes),
+                       std::memory_order_relaxed);
+}
+
+bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel) {
+    // A side beyond 2^32 or a pixel beyond 64 bits is no picture; below
+    // that the stride fits easily in 64 bits. Divide rather than multiply:
+    // stride and rows of a hostile header can each be near 2^33, and their
+    // product would overflow.
+    if (width < 0 || rows < 0 || bitsPerPixel < 0 || bitsPerPixel > 64) return false;
+    if (width > (std::int64_t(1) << 32) || rows > (std::int64_t(1) << 32)) return false;
+    if (rows == 0) return true;
+    return StrideFor(width, bitsPerPixel) <= StorageLimit() / rows;
+}
 
 int DisplayBitsPerPixel() { return displayBits.load(std::memory_order_relaxed); }
 void SetDisplayBitsPerPixel(int bits) { displayBits.store(bits, std::memory_order_relaxed); }
@@ -453,7 +471,7 @@ void TBitmap::ClearTransparentColor() { hasTransparentColor_ = false; }
 
 void TBitmap::AdoptImage(std::unique_ptr<TBitmapImage> image) {
     if (!image) image = std::make_unique<TBitmapImage>();
-    if (image->pixels && image->height > 0 && image->stride > kMaxStorageBytes / image->height)
+    if (image->pixels && !CanHoldRows(image->width, image->height, image->bitsPerPixel))
         throw BitmapError("picture storage too large");
     image_ = std::move(image);
     Changed();

@@ -58,6 +58,17 @@ inline constexpr std::int64_t StrideFor(std::int64_t width, int bitsPerPixel) {
     return ((width * bitsPerPixel + 31) / 32) * 4;
 }
 
+// The most pixel storage one picture may take: kMaxStorageBytes unless a
+// lower limit was set. A fuzzer sets a low one so that it reaches the size
+// checks without spending its time on pictures that are only large.
+std::int64_t StorageLimit();
+void SetStorageLimit(std::int64_t bytes);
+
+// Whether rows rows of width pixels at bitsPerPixel can be held within the
+// storage limit. Every place that sizes storage from numbers it was given
+// asks this first; it cannot overflow for any values a file header holds.
+bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel);
+
 // Colour masks of 16- and 32-bit storage described by bit fields.
 struct ColorMasks {
     std::uint32_t red = 0, green = 0, blue = 0;

@@ -4,7 +4,7 @@
 //
 // Every field is read little-endian from the bytes after checking that the
 // bytes are there, every size is computed in 64 bits and checked against
-// kMaxStorageBytes before anything is allocated, and the picture is built
+// the storage limit before anything is allocated, and the picture is built
 // in a record of its own that replaces the caller's only when the whole
 // file was understood.
 #include <algorithm>
@@ -218,8 +218,7 @@ std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* da
     const int bits = int(h.bitCount);
 
     // Run-length pictures are expanded into 32-bit device rows.
-    const std::int64_t storageStride = StrideFor(h.width, rle ? 32 : bits);
-    if (storageStride * rows > kMaxStorageBytes)
+    if (!CanHoldRows(h.width, rows, rle ? 32 : bits))
         Refuse("picture of " + std::to_string(h.width) + " x " + std::to_string(rows) +
                " pixels is too large");
 

@@ -320,5 +320,36 @@ TEST(Bitmap, StorageOverTheLimitIsRefusedAndThePictureKept) {
     EXPECT_THROW(TBitmap::NewImage(0x7FFFFFFF, 0x7FFFFFFF, 32), BitmapError);
 }
 
+TEST(Bitmap, StorageCheckHoldsExactlyUpToTheLimitAndNeverOverflows) {
+    struct Case {
+        std::int64_t width, rows;
+        int bits;
+        std::int64_t limit;
+        bool held;
+    };
+    const std::int64_t most = kMaxStorageBytes;  // 2147483647
+    const Case cases[] = {
+        {1, 536870911, 32, most, true},  // 4 x 536870911 = 2147483644
+        {1, 536870912, 32, most, false},
+        {100000, 7158, 24, most, true},  // 300000 x 7158 = 2147400000
+        {100000, 7159, 24, most, false},
+        {0x7FFFFFFF, 0x7FFFFFFF, 32, most, false},  // 2^33 x 2^31 overflows 64 bits
+        {0x7FFFFFFF, 0x7FFFFFFF, 64, most, false},
+        {std::int64_t(1) << 33, 1, 1, most, false},
+        {5, 0, 24, most, true},
+        {-1, 4, 24, most, false},
+        {4, -1, 24, most, false},
+        {10, 25, 32, 1000, true},  // 40 x 25 = 1000
+        {10, 26, 32, 1000, false},
+    };
+    for (const Case& c : cases) {
+        SetStorageLimit(c.limit);
+        EXPECT_EQ(CanHoldRows(c.width, c.rows, c.bits), c.held)
+            << c.width << " x " << c.rows << " at " << c.bits << " within " << c.limit;
+    }
+    SetStorageLimit(kMaxStorageBytes);
+    EXPECT_EQ(StorageLimit(), kMaxStorageBytes);
+}
+
 }  // namespace
 }  // namespace sigillon
