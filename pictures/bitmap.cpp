@@ -196,6 +196,10 @@ void SetStorageLimit(std::int64_t bytes) {
 }
 
 bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel) {
+    return CanHoldRows(width, rows, bitsPerPixel, StorageLimit());
+}
+
+bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel, std::int64_t limit) {
     // A side beyond 2^32 or a pixel beyond 64 bits is no picture; below
     // that the stride fits easily in 64 bits. Divide rather than multiply:
     // stride and rows of a hostile header can each be near 2^33, and their
@@ -203,7 +207,7 @@ bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel) {
     if (width < 0 || rows < 0 || bitsPerPixel < 0 || bitsPerPixel > 64) return false;
     if (width > (std::int64_t(1) << 32) || rows > (std::int64_t(1) << 32)) return false;
     if (rows == 0) return true;
-    return StrideFor(width, bitsPerPixel) <= StorageLimit() / rows;
+    return StrideFor(width, bitsPerPixel) <= limit / rows;
 }
 
 int DisplayBitsPerPixel() { return displayBits.load(std::memory_order_relaxed); }
@@ -252,6 +256,20 @@ void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor c
         Insert(RedOf(colour), m.red) | Insert(GreenOf(colour), m.green) | Insert(BlueOf(colour), m.blue);
     std::uint8_t* p = row + (bits / 8) * std::int64_t(x);
     for (int i = 0; i < bits / 8; ++i) p[i] = std::uint8_t(value >> (8 * i));
+}
+
+void ConvertRowToDepth24(const TBitmapImage& format, const std::uint8_t* from, std::uint8_t* to) {
+    if (format.bitsPerPixel == 32 && !format.hasMasks) {
+        for (std::int32_t x = 0; x < format.width; ++x) std::memcpy(to + 3 * x, from + 4 * x, 3);
+        return;
+    }
+    for (std::int32_t x = 0; x < format.width; ++x) {
+        TColor colour = ReadPixel(format, from, x);
+        std::uint8_t* p = to + 3 * std::int64_t(x);
+        p[0] = BlueOf(colour);
+        p[1] = GreenOf(colour);
+        p[2] = RedOf(colour);
+    }
 }
 
 TBitmap::TBitmap() : image_(std::make_shared<TBitmapImage>()) {}
@@ -352,8 +370,9 @@ void TBitmap::SetHeight(std::int32_t height) {
     Changed();
 }
 
-PixelDepth TBitmap::GetDepth() const {
-    const TBitmapImage& image = *image_;
+PixelDepth TBitmap::GetDepth() const { return DepthOf(*image_); }
+
+PixelDepth DepthOf(const TBitmapImage& image) {
     if (!image.formatSet || image.deviceDependent) return DepthDevice;
     switch (image.bitsPerPixel) {
         case 1: return Depth1;
@@ -398,8 +417,8 @@ void TBitmap::SetDepth(PixelDepth depth) {
             const std::uint8_t* from = StorageRow(old, y);
             std::uint8_t* to = StorageRow(*next, y);
             if (next->bitsPerPixel < 8) std::memset(to, 0, std::size_t(next->stride));
-            if (next->bitsPerPixel == 24 && old.bitsPerPixel == 32 && !old.hasMasks) {
-                for (std::int32_t x = 0; x < old.width; ++x) std::memcpy(to + 3 * x, from + 4 * x, 3);
+            if (next->bitsPerPixel == 24) {
+                ConvertRowToDepth24(old, from, to);
             } else {
                 for (std::int32_t x = 0; x < old.width; ++x)
                     WriteConverted(*next, to, x, ReadPixel(old, from, x), cache);

@@ -68,6 +68,9 @@ void SetStorageLimit(std::int64_t bytes);
 // storage limit. Every place that sizes storage from numbers it was given
 // asks this first; it cannot overflow for any values a file header holds.
 bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel);
+// The same check against a limit of the caller's, for code that never holds
+// the rows together (the row-by-row readers) and so has limits of its own.
+bool CanHoldRows(std::int64_t width, std::int64_t rows, int bitsPerPixel, std::int64_t limit);
 
 // Colour masks of 16- and 32-bit storage described by bit fields.
 struct ColorMasks {
@@ -197,6 +200,15 @@ private:
 // switch it; nothing changes it while pictures are being worked on.
 int DisplayBitsPerPixel();
 void SetDisplayBitsPerPixel(int bits);
+
+// The depth a record's format has, as TBitmap::GetDepth gives it; the
+// record need not hold storage, so a file's header can be judged by it.
+PixelDepth DepthOf(const TBitmapImage& format);
+
+// One row of a record's format as the 24-bit row that converting the whole
+// picture to Depth24 would give (blue, green, red; the fill bytes after the
+// pixels are not written).
+void ConvertRowToDepth24(const TBitmapImage& format, const std::uint8_t* from, std::uint8_t* to);
 
 // Reads the colour of one pixel of a record, whatever its format.
 TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_t x);

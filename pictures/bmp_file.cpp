@@ -14,6 +14,7 @@
 
 #include "pictures/bitmap.h"
 #include "pictures/bmp.h"
+#include "pictures/bmp_layout.h"
 #include "pictures/safe_save.h"
 
 namespace sigillon {
@@ -43,21 +44,26 @@ std::uint32_t Load32(const std::uint8_t* p) {
            (std::uint32_t(p[3]) << 24);
 }
 
-// The file's bytes, with every read checked against their end.
+// The file's bytes, with every read checked against their end. Only the
+// first held of them may be in memory (the headers of a file read row by
+// row); the rest are never looked at here.
 class Bytes {
 public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    Bytes(const std::uint8_t* data, std::size_t held, std::uint64_t size)
+        : data_(data), held_(held), size_(size) {}
     std::uint64_t size() const { return size_; }
     bool Has(std::uint64_t offset, std::uint64_t count) const {
         return offset <= size_ && count <= size_ - offset;
     }
     const std::uint8_t* At(std::uint64_t offset, std::uint64_t count, const char* what) const {
         if (!Has(offset, count)) Refuse(std::string("file ends inside the ") + what);
+        if (offset + count > held_) Refuse(std::string("the ") + what + " lies beyond the bytes read");
         return data_ + offset;
     }
 
 private:
     const std::uint8_t* data_;
+    std::uint64_t held_;
     std::uint64_t size_;
 };
 
@@ -205,7 +211,7 @@ void ExpandRle(const std::uint8_t* data, std::size_t size, int bits,
     }
 }
 
-std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* data) {
+BmpLayout ReadLayout(const Bytes& file, std::int64_t storageLimit) {
     const std::uint8_t* signature = file.At(0, kFileHeaderSize, "file header");
     if (signature[0] != 'B' || signature[1] != 'M') Refuse("not a BMP file");
     const std::uint32_t dataOffset = Load32(signature + 10);
@@ -218,7 +224,7 @@ std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* da
     const int bits = int(h.bitCount);
 
     // Run-length pictures are expanded into 32-bit device rows.
-    if (!CanHoldRows(h.width, rows, rle ? 32 : bits))
+    if (!CanHoldRows(h.width, rows, rle ? 32 : bits, storageLimit))
         Refuse("picture of " + std::to_string(h.width) + " x " + std::to_string(rows) +
                " pixels is too large");
 
@@ -258,26 +264,52 @@ std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* da
     if (dataOffset >= offset && dataOffset < file.size()) offset = dataOffset;
     const std::uint64_t fileStride = std::uint64_t(StrideFor(h.width, bits));
     const std::uint64_t length = h.imageSize ? h.imageSize : fileStride * std::uint64_t(rows);
-    const std::uint64_t available = std::min(length, file.size() - offset);
-    const std::uint8_t* pixels = data + offset;
 
-    std::unique_ptr<TBitmapImage> image =
-        TBitmap::NewImage(std::int32_t(h.width), std::int32_t(rows), rle ? 32 : bits);
-    image->bmpInfo = {h.xPelsPerMeter, h.yPelsPerMeter, h.colorsImportant, core};
+    BmpLayout layout;
+    TBitmapImage& format = layout.format;
+    format.width = std::int32_t(h.width);
+    format.height = std::int32_t(rows);
+    format.formatSet = true;
+    format.bitsPerPixel = rle ? 32 : bits;
+    format.stride = StrideFor(h.width, format.bitsPerPixel);
+    format.bmpInfo = {h.xPelsPerMeter, h.yPelsPerMeter, h.colorsImportant, core};
+    layout.pixelOffset = offset;
+    layout.pixelBytes = std::min(length, file.size() - offset);
     if (rle) {
-        image->deviceDependent = true;
-        ExpandRle(pixels, std::size_t(available), bits, palette, *image);
+        format.deviceDependent = true;
+        layout.rle = true;
+        layout.runBits = bits;
+        layout.runPalette = std::move(palette);
+        return layout;
+    }
+    format.topDown = h.height < 0;
+    format.hasMasks = h.compression == kBitFields;
+    format.masks = masks;
+    format.palette = std::move(palette);
+    return layout;
+}
+
+std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* data) {
+    BmpLayout layout = ReadLayout(file, StorageLimit());
+    const TBitmapImage& format = layout.format;
+    std::unique_ptr<TBitmapImage> image =
+        TBitmap::NewImage(format.width, format.height, format.bitsPerPixel);
+    image->deviceDependent = format.deviceDependent;
+    image->topDown = format.topDown;
+    image->hasMasks = format.hasMasks;
+    image->masks = format.masks;
+    image->palette = format.palette;
+    image->bmpInfo = format.bmpInfo;
+
+    const std::uint8_t* pixels = data + layout.pixelOffset;
+    if (layout.rle) {
+        ExpandRle(pixels, std::size_t(layout.pixelBytes), layout.runBits, layout.runPalette, *image);
         return image;
     }
-
-    image->topDown = h.height < 0;
-    image->hasMasks = h.compression == kBitFields;
-    image->masks = masks;
-    image->palette = std::move(palette);
     // A short file gives the rows it has; the rest are zero bytes (black,
     // or the first colour of the table).
     const std::uint64_t storage = std::uint64_t(image->StorageBytes());
-    const std::uint64_t copied = std::min(available, storage);
+    const std::uint64_t copied = std::min(layout.pixelBytes, storage);
     std::memcpy(image->pixels.get(), pixels, std::size_t(copied));
     std::memset(image->pixels.get() + copied, 0, std::size_t(storage - copied));
     return image;
@@ -299,13 +331,24 @@ void ReadBmpData(TBitmap& picture, const std::uint8_t* data, std::size_t size) {
         picture.AdoptImage(std::make_unique<TBitmapImage>());
         return;
     }
-    picture.AdoptImage(ParseBmp(Bytes(data, size), data));
+    picture.AdoptImage(ParseBmp(Bytes(data, size, size), data));
 }
 
-std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
-    const TBitmapImage& image = picture.Image();
-    if (!image.HasStorage()) return {};
+BmpLayout ReadBmpLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize,
+                        std::int64_t storageLimit) {
+    return ReadLayout(Bytes(head, headSize, fileSize), storageLimit);
+}
 
+std::uint64_t BmpHeadBytesNeeded(const std::uint8_t* head, std::size_t headSize) {
+    const std::uint64_t fixed = kFileHeaderSize + 4;
+    if (headSize < fixed) return fixed;
+    // The masks come after a 40-byte header, and no table is longer than
+    // 256 entries of 4 bytes.
+    const std::uint64_t header = std::max(Load32(head + kFileHeaderSize), kCoreHeaderSize);
+    return kFileHeaderSize + header + 12 + 4 * kMaxColourTable;
+}
+
+BmpFilePlan PlanBmpFile(const TBitmapImage& image) {
     // Device rows are plain 32-bit rows once given row storage, which is
     // how they are written.
     const int bits = image.bitsPerPixel;
@@ -317,14 +360,24 @@ std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
     const std::uint32_t entries = bits <= 8 ? 1u << bits : 0u;
     const std::uint32_t entrySize = core ? 3 : 4;
     const std::uint32_t headerSize = core ? kCoreHeaderSize : kInfoHeaderSize;
-    const std::uint32_t rowBytes = std::uint32_t(StrideFor(image.width, bits));
-    if (image.stride < rowBytes) throw BitmapError("BMP: picture rows are shorter than its width");
-    const std::uint32_t imageSize = rowBytes * std::uint32_t(image.height);
+    const std::uint64_t rowBytes = std::uint64_t(StrideFor(image.width, bits));
+    if (std::uint64_t(image.stride) < rowBytes)
+        throw BitmapError("BMP: picture rows are shorter than its width");
     const std::uint32_t dataOffset =
         std::uint32_t(kFileHeaderSize) + headerSize + (masks ? 12 : 0) + entries * entrySize;
+    // The file's size and the pixels' size are 32-bit fields.
+    const std::uint64_t pixelBytes = rowBytes * std::uint64_t(image.height);
+    if (dataOffset + pixelBytes > 0xFFFFFFFFu)
+        throw BitmapError("BMP: a picture of " + std::to_string(image.width) + " x " +
+                          std::to_string(image.height) + " pixels does not fit in a BMP file");
+    const std::uint32_t imageSize = std::uint32_t(pixelBytes);
 
-    std::vector<std::uint8_t> out;
-    out.reserve(std::size_t(dataOffset) + imageSize);
+    BmpFilePlan plan;
+    plan.rowBytes = rowBytes;
+    plan.topDown = image.topDown;
+    plan.fileSize = dataOffset + pixelBytes;
+    std::vector<std::uint8_t>& out = plan.head;
+    out.reserve(dataOffset);
     // File header.
     out.push_back('B');
     out.push_back('M');
@@ -364,10 +417,19 @@ std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
         out.push_back(RedOf(c));
         if (!core) out.push_back(0);
     }
+    return plan;
+}
+
+std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
+    const TBitmapImage& image = picture.Image();
+    if (!image.HasStorage()) return {};
+    BmpFilePlan plan = PlanBmpFile(image);
+    std::vector<std::uint8_t> out = std::move(plan.head);
+    out.reserve(std::size_t(plan.fileSize));
     // The rows in storage order.
     for (std::int32_t row = 0; row < image.height; ++row) {
         const std::uint8_t* from = image.pixels.get() + row * image.stride;
-        out.insert(out.end(), from, from + rowBytes);
+        out.insert(out.end(), from, from + plan.rowBytes);
     }
     return out;
 }

@@ -1,10 +1,17 @@
-// Whole files in and out of memory, for the picture file routines.
+// Files in and out of the picture file routines: whole in memory, or
+// written in pieces by SafeFileWriter.
 //
 // Saving never destroys the file it replaces: the bytes go to a temporary
-// file beside the target, are flushed to the disk, and only then take the
-// target's name. A save that fails at any point leaves the old file exactly
-// as it was and no temporary file behind.
+// file in the target's folder, are flushed to the disk, and only then take
+// the target's name. A save that fails at any point leaves the old file
+// exactly as it was and no temporary file behind; so does a process killed
+// while it writes, where the file system has files without a name
+// (O_TMPFILE). Elsewhere the temporary file is a hidden one named after the
+// target, ".NAME.sigillon-N", and the next save of that target removes what
+// a killed one left.
 #pragma once
+
+#include <sys/uio.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +55,57 @@ private:
 // std::system_error when it cannot be opened or read, or is not a regular
 // file, and std::bad_alloc.
 ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit);
+
+// Opens a regular file for reading, as ReadFileBytes does and with its
+// errors; the descriptor is the caller's to close. Sets *size to the file's
+// size.
+int OpenRegularFile(const std::string& path, std::uint64_t* size);
+
+// A new file for path, written in any order and in as many pieces as the
+// writer likes, that replaces path atomically on Commit and vanishes
+// without it. It keeps the promises of SaveFileSafely below.
+class SafeFileWriter {
+public:
+    enum class Temporary {
+        Unnamed,  // a file without a name where the folder's file system has them, else Named
+        Named,    // always the hidden ".NAME.sigillon-N" beside the target
+    };
+
+    // Checks the target as SaveFileSafely does and creates the temporary
+    // file; removes temporary files a killed writer left for this target.
+    // Throws std::system_error.
+    explicit SafeFileWriter(const std::string& path, Temporary temporary = Temporary::Unnamed);
+    // Without Commit the temporary file is removed and the target is as it was.
+    ~SafeFileWriter();
+    SafeFileWriter(const SafeFileWriter&) = delete;
+    SafeFileWriter& operator=(const SafeFileWriter&) = delete;
+
+    // Writes after the bytes appended so far. Throws std::system_error.
+    void Append(const std::uint8_t* data, std::size_t size);
+    // The same for C callbacks: 0, or the errno of the failure.
+    int TryAppend(const std::uint8_t* data, std::size_t size) noexcept;
+    // Writes the pieces one after the other from offset on (the appending
+    // position does not move). Throws std::system_error.
+    void WriteAt(std::uint64_t offset, const iovec* pieces, int count);
+
+    // Flushes the file to the disk, gives it the target's name and flushes
+    // the folder. Throws std::system_error, leaving the target as it was.
+    void Commit();
+
+    // The file that is replaced: the final target of any symbolic links.
+    const std::string& Target() const { return target_; }
+    bool IsUnnamed() const { return temporaryName_.empty(); }
+
+private:
+    void CreateNamed();
+    void Discard() noexcept;
+
+    std::string target_;
+    bool targetExists_ = false;
+    std::string temporaryName_;  // empty while the file has no name
+    int fd_ = -1;
+    bool committed_ = false;
+};
 
 // Makes path hold exactly size bytes from data, atomically. An existing
 // file keeps its permission bits (and its owner, where the process may set
