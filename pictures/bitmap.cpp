@@ -258,6 +258,11 @@ void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor c
     for (int i = 0; i < bits / 8; ++i) p[i] = std::uint8_t(value >> (8 * i));
 }
 
+TBitmapImage FormatOf(const TBitmapImage& image) {
+    std::unique_ptr<TBitmapImage> copy = CopyRecord(image, false);
+    return std::move(*copy);
+}
+
 void ConvertRowToDepth24(const TBitmapImage& format, const std::uint8_t* from, std::uint8_t* to) {
     if (format.bitsPerPixel == 32 && !format.hasMasks) {
         for (std::int32_t x = 0; x < format.width; ++x) std::memcpy(to + 3 * x, from + 4 * x, 3);

@@ -201,6 +201,10 @@ private:
 int DisplayBitsPerPixel();
 void SetDisplayBitsPerPixel(int bits);
 
+// A record with the format of image (size, bits, masks, palette, row order,
+// BMP fields) and no storage.
+TBitmapImage FormatOf(const TBitmapImage& image);
+
 // The depth a record's format has, as TBitmap::GetDepth gives it; the
 // record need not hold storage, so a file's header can be judged by it.
 PixelDepth DepthOf(const TBitmapImage& format);

@@ -1,136 +1,22 @@
 #include "pictures/jpeg_image.h"
 
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <system_error>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
-
+#include "pictures/jpeg_codec.h"
 #include "pictures/safe_save.h"
 
-// How the C library and the C++ code meet. libjpeg reports a fatal error by
-// calling error_exit, which must not return; ours jumps back with longjmp
-// to the setjmp of the phase function that called into the library. Every
-// phase function (StartDecoding, ...) is C-style: its locals have trivial
-// destructors, it returns whether the library succeeded, and only its C++
-// caller turns a failure into BitmapError. No C++ exception ever travels
-// through libjpeg's frames, and longjmp never skips a C++ destructor.
+// The phase functions here keep to the rules of jpeg_codec.h: setjmp in
+// small C-style functions, BitmapError only once they have returned.
 
 namespace sigillon {
 namespace {
 
-// Up to about 10 scans are usual; a file with hundreds only makes the
-// decoder redo its work over the whole picture again and again.
-constexpr int kMaxScans = 500;
-
-// libjpeg's own buffers (a progressive file's coefficients, the two-pass
-// quantiser's copy of the picture) may take this much besides the picture.
-long LibjpegMemoryLimit() { return 2 * long(StorageLimit()); }
-
-// The decoder's colour count on displays of 8 bits or fewer, which leaves
-// the display system its 20 reserved colours.
-constexpr int kPaletteColours = 236;
+using namespace jpeg_codec;
 
 constexpr std::uint64_t kMaxJpegFileBytes = std::uint64_t(1) << 32;
-
-struct JpegErrors {
-    jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is ours
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void OnFatalError(j_common_ptr cinfo) {
-    JpegErrors* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, errors->message);
-    std::longjmp(errors->jump, 1);
-}
-
-// Warnings and trace messages: a damaged file still gives its picture.
-void OnMessage(j_common_ptr, int) {}
-
-void InstallErrors(JpegErrors& errors) {
-    jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = OnFatalError;
-    errors.pub.emit_message = OnMessage;
-    std::strcpy(errors.message, "JPEG error");
-}
-
-// Stops a progressive file that keeps on sending scans.
-void CapScans(j_common_ptr cinfo) {
-    if (!cinfo->is_decompressor) return;
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxScans) return;
-    JpegErrors* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
-    std::snprintf(errors->message, sizeof errors->message, "more than %d scans", kMaxScans);
-    std::longjmp(errors->jump, 1);
-}
-
-// The decoder with its error manager; destroyed in every case.
-struct Decompressor {
-    Decompressor() {
-        std::memset(&cinfo, 0, sizeof cinfo);
-        InstallErrors(errors);
-        cinfo.err = &errors.pub;
-        progress.progress_monitor = CapScans;
-    }
-    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
-    Decompressor(const Decompressor&) = delete;
-    Decompressor& operator=(const Decompressor&) = delete;
-
-    jpeg_decompress_struct cinfo;
-    JpegErrors errors;
-    jpeg_progress_mgr progress{};
-};
-
-struct DecodeOptions {
-    J_COLOR_SPACE outColorSpace;
-    bool quantize;
-    bool twoPass;
-    bool fast;
-    bool smoothing;
-    unsigned scaleDenominator;
-};
-
-// ---- Phase functions: C-style, see the top of the file ----
-
-bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size) {
-    if (setjmp(d->errors.jump)) return false;
-    jpeg_create_decompress(&d->cinfo);
-    d->cinfo.mem->max_memory_to_use = LibjpegMemoryLimit();
-    d->cinfo.progress = &d->progress;
-    jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&d->cinfo, TRUE);
-    return true;
-}
-
-bool SetUpDecoding(Decompressor* d, const DecodeOptions* o) {
-    if (setjmp(d->errors.jump)) return false;
-    j_decompress_ptr c = &d->cinfo;
-    c->scale_num = 1;
-    c->scale_denom = o->scaleDenominator;
-    c->do_block_smoothing = o->smoothing ? TRUE : FALSE;
-    c->dct_method = o->fast ? JDCT_IFAST : JDCT_ISLOW;
-    c->do_fancy_upsampling = o->fast ? FALSE : TRUE;
-    c->out_color_space = o->outColorSpace;
-    c->quantize_colors = o->quantize ? TRUE : FALSE;
-    if (o->quantize) {
-        c->desired_number_of_colors = kPaletteColours;
-        c->two_pass_quantize = o->twoPass ? TRUE : FALSE;
-        c->dither_mode = JDITHER_FS;
-    }
-    jpeg_calc_output_dimensions(c);
-    return true;
-}
-
-// Runs the first pass of two-pass quantisation and absorbs every scan of a
-// progressive file, so that it is the long part for those.
-bool StartDecoding(Decompressor* d) {
-    if (setjmp(d->errors.jump)) return false;
-    jpeg_start_decompress(&d->cinfo);
-    return true;
-}
 
 // Row y of the picture is at row0 + y * step; each row's fill bytes after
 // the used ones are cleared.
@@ -210,31 +96,7 @@ bool Encode(Compressor* e, const EncodeJob* job) {
     jpeg_create_compress(c);
     c->client_data = e;
     c->dest = &e->destination;
-    c->image_width = job->width;
-    c->image_height = job->height;
-    c->input_components = 3;
-    // Our rows hold blue, green, red: the encoder reads them as they are.
-    c->in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(c);
-    if (job->grayscale) jpeg_set_colorspace(c, JCS_GRAYSCALE);
-    jpeg_set_quality(c, job->quality, TRUE);
-    c->optimize_coding = FALSE;
-    c->dct_method = JDCT_ISLOW;
-    c->restart_interval = 0;
-    // A JFIF 1.01 header without density.
-    c->write_JFIF_header = TRUE;
-    c->JFIF_major_version = 1;
-    c->JFIF_minor_version = 1;
-    c->density_unit = 0;
-    c->X_density = 1;
-    c->Y_density = 1;
-    if (!job->grayscale) {
-        c->comp_info[0].h_samp_factor = 2;
-        c->comp_info[0].v_samp_factor = 2;
-        for (int i = 1; i < 3; ++i)
-            c->comp_info[i].h_samp_factor = c->comp_info[i].v_samp_factor = 1;
-    }
-    if (job->progressive) jpeg_simple_progression(c);
+    ConfigureEncoder(c, job->width, job->height, job->quality, job->grayscale, job->progressive);
     jpeg_start_compress(c, TRUE);
     while (c->next_scanline < c->image_height) {
         JSAMPROW rows[1] = {
@@ -246,31 +108,6 @@ bool Encode(Compressor* e, const EncodeJob* job) {
 }
 
 // ---- The C++ side ----
-
-[[noreturn]] void Fail(const JpegErrors& errors) {
-    throw BitmapError(std::string("JPEG: ") + errors.message);
-}
-
-unsigned Denominator(JpegScale scale) {
-    switch (scale) {
-        case JpegScale::Half:
-            return 2;
-        case JpegScale::Quarter:
-            return 4;
-        case JpegScale::Eighth:
-            return 8;
-        default:
-            return 1;
-    }
-}
-
-// Gray and colour pictures are what we know; four components are CMYK or
-// YCCK, whose colours we cannot render.
-void CheckComponents(const jpeg_decompress_struct& c) {
-    if (c.num_components != 1 && c.num_components != 3)
-        throw BitmapError("JPEG: " + std::to_string(c.num_components) +
-                          " colour components are not supported");
-}
 
 }  // namespace
 
@@ -348,6 +185,16 @@ void TJPEGImage::LoadFromBytes(ByteBlock bytes) {
     data_ = std::move(bytes);
 }
 
+JpegDecodeSettings TJPEGImage::DecodeSettings() const {
+    JpegDecodeSettings settings;
+    settings.grayscaleOutput = grayscale_;
+    settings.pixelFormat = pixelFormat_;
+    settings.performance = performance_;
+    settings.scale = scale_;
+    settings.smoothing = smoothing_;
+    return settings;
+}
+
 const TBitmap& TJPEGImage::Bitmap() {
     if (!haveBitmap_) Decode();
     return bitmap_;
@@ -359,23 +206,14 @@ void TJPEGImage::Decode() {
     if (!ReadHeader(&d, data_.data(), data_.size())) Fail(d.errors);
     CheckComponents(d.cinfo);
 
-    const bool gray = grayscale_ || d.cinfo.num_components == 1;
-    const bool quantize = gray || pixelFormat_ == JpegPixelFormat::Bits8;
-    const bool fast = performance_ == JpegPerformance::BestSpeed;
-    DecodeOptions options{};
-    options.outColorSpace = gray ? JCS_GRAYSCALE : quantize ? JCS_RGB : JCS_EXT_BGR;
-    options.quantize = quantize;
-    options.twoPass = !gray && !fast;
-    options.fast = fast;
-    options.smoothing = smoothing_;
-    options.scaleDenominator = Denominator(scale_);
+    const DecodeOptions options = DecodeOptionsFor(DecodeSettings(), d.cinfo.num_components);
     if (!SetUpDecoding(&d, &options)) Fail(d.errors);
 
     // Refuse what the picture could not hold before libjpeg allocates
     // anything for it.
     const std::int64_t width = d.cinfo.output_width;
     const std::int64_t height = d.cinfo.output_height;
-    const int bits = quantize ? 8 : 24;
+    const int bits = options.bits;
     if (width <= 0 || height <= 0 || !CanHoldRows(width, height, bits))
         throw BitmapError("JPEG: picture of " + std::to_string(width) + " x " +
                           std::to_string(height) + " pixels is too large");
@@ -383,18 +221,7 @@ void TJPEGImage::Decode() {
 
     std::unique_ptr<TBitmapImage> image =
         TBitmap::NewImage(std::int32_t(width), std::int32_t(height), bits);
-    if (quantize) {
-        // The decoder's colour map is the palette; its rows are the
-        // components of the output colour space.
-        const int colours = d.cinfo.actual_number_of_colors;
-        image->palette.resize(std::size_t(colours));
-        for (int i = 0; i < colours; ++i) {
-            JSAMPLE r = d.cinfo.colormap[0][i];
-            image->palette[std::size_t(i)] =
-                gray ? RGBColor(r, r, r)
-                     : RGBColor(r, d.cinfo.colormap[1][i], d.cinfo.colormap[2][i]);
-        }
-    }
+    if (options.quantize) image->palette = DecodedPalette(d.cinfo, options.gray);
     haveBitmap_ = false;
     bitmap_.AdoptImage(std::move(image));
 

@@ -22,6 +22,18 @@ enum class JpegPixelFormat { Bits24, Bits8 };
 enum class JpegPerformance { BestQuality, BestSpeed };
 enum class JpegScale { FullSize, Half, Quarter, Eighth };
 
+// What decides the rows decoded from a file: the decoding settings of a
+// TJPEGImage, with their initial values (the pixel format follows
+// DisplayBitsPerPixel() as it is when the settings are made).
+struct JpegDecodeSettings {
+    JpegDecodeSettings();
+    bool grayscaleOutput = false;
+    JpegPixelFormat pixelFormat;
+    JpegPerformance performance = JpegPerformance::BestQuality;
+    JpegScale scale = JpegScale::FullSize;
+    bool smoothing = true;
+};
+
 // libjpeg cannot hold a side longer than this.
 inline constexpr std::int32_t kMaxJpegSide = 65500;
 
@@ -64,6 +76,9 @@ public:
     std::int32_t Height() const { return height_; }
     bool IsGrayscaleFile() const { return grayscaleFile_; }
     bool IsProgressiveFile() const { return progressiveFile_; }
+
+    // The settings above that decide the decoded rows.
+    JpegDecodeSettings DecodeSettings() const;
 
     // The picture: decoded from the bytes on first use (throws BitmapError
     // when that fails, or when there are no bytes and no picture).
