@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,20 @@ mode_t ModeOf(const std::string& path) {
     return info.st_mode & 07777;
 }
 
-void Save(const std::string& path, const Bytes& bytes) {
-    SaveFileSafely(path, bytes.data(), bytes.size());
+using Temporary = SafeFileWriter::Temporary;
+constexpr Temporary kBothKinds[] = {Temporary::Unnamed, Temporary::Named};
+
+// SaveFileSafely, or the same through a writer whose temporary file has a
+// name, so that the promises are checked for both kinds.
+void Save(const std::string& path, const Bytes& bytes, Temporary kind = Temporary::Unnamed) {
+    if (kind == Temporary::Unnamed) {
+        SaveFileSafely(path, bytes.data(), bytes.size());
+        return;
+    }
+    SafeFileWriter writer(path, kind);
+    EXPECT_FALSE(writer.IsUnnamed());
+    writer.Append(bytes.data(), bytes.size());
+    writer.Commit();
 }
 
 TEST(SafeSave, WriteThatFailsLeavesTheOldFileWholeAndNoTemporaryFile) {
@@ -88,21 +101,26 @@ TEST(SafeSave, SuccessfulSaveReplacesTheContentsAndLeavesNothingElse) {
 TEST(SafeSave, ExistingFileKeepsItsPermissions) {
     TempFolder folder;
     const std::string path = folder / "a.bin";
-    for (mode_t mode : {0640, 0600, 0755, 0664}) {
-        testing::WriteAll(path, {1, 2, 3});
-        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-        Save(path, {4, 5});
-        EXPECT_EQ(ModeOf(path), mode);
-        EXPECT_EQ(testing::ReadAll(path), (Bytes{4, 5}));
+    for (Temporary kind : kBothKinds) {
+        for (mode_t mode : {0640, 0600, 0755, 0664}) {
+            testing::WriteAll(path, {1, 2, 3});
+            ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+            Save(path, {4, 5}, kind);
+            EXPECT_EQ(ModeOf(path), mode);
+            EXPECT_EQ(testing::ReadAll(path), (Bytes{4, 5}));
+        }
     }
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.bin"});
 }
 
 TEST(SafeSave, NewFileGetsThePermissionsTheUmaskGives) {
     TempFolder folder;
     mode_t previous = ::umask(027);
     Save(folder / "new.bin", {1});
+    Save(folder / "named.bin", {1}, Temporary::Named);
     ::umask(previous);
     EXPECT_EQ(ModeOf(folder / "new.bin"), 0640);
+    EXPECT_EQ(ModeOf(folder / "named.bin"), 0640);
 }
 
 TEST(SafeSave, SymbolicLinkKeepsPointingWhereItDid) {
@@ -112,6 +130,8 @@ TEST(SafeSave, SymbolicLinkKeepsPointingWhereItDid) {
     ASSERT_EQ(::symlink("real/target.bin", (folder / "link.bin").c_str()), 0);
     ASSERT_EQ(::symlink("link.bin", (folder / "link2.bin").c_str()), 0);
 
+    Save(folder / "link2.bin", {9, 7}, Temporary::Named);
+    EXPECT_EQ(testing::ReadAll(folder / "real/target.bin"), (Bytes{9, 7}));
     Save(folder / "link2.bin", {9, 8});
     for (const char* link : {"link.bin", "link2.bin"}) {
         struct stat info;
@@ -151,12 +171,15 @@ TEST(SafeSave, WriteProtectedFileIsNotReplaced) {
             if (::chmod(folder.path().c_str(), 0777) != 0) return 10;
             if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 11;
         }
-        try {
-            Save(path, {4});
-        } catch (const std::system_error& error) {
-            return error.code().value() == EACCES ? 0 : 12;
+        for (Temporary kind : kBothKinds) {
+            try {
+                Save(path, {4}, kind);
+                return 13;
+            } catch (const std::system_error& error) {
+                if (error.code().value() != EACCES) return 12;
+            }
         }
-        return 13;
+        return 0;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(testing::ReadAll(path), (Bytes{1, 2, 3}));
@@ -166,9 +189,101 @@ TEST(SafeSave, WriteProtectedFileIsNotReplaced) {
 TEST(SafeSave, FolderAndMissingFolderAreRefused) {
     TempFolder folder;
     ASSERT_EQ(::mkdir((folder / "sub").c_str(), 0700), 0);
-    EXPECT_THROW(Save(folder / "sub", {1}), std::system_error);
-    EXPECT_THROW(Save(folder / "missing/a.bin", {1}), std::system_error);
+    for (Temporary kind : kBothKinds) {
+        EXPECT_THROW(Save(folder / "sub", {1}, kind), std::system_error);
+        EXPECT_THROW(Save(folder / "missing/a.bin", {1}, kind), std::system_error);
+    }
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"sub"});
+}
+
+TEST(SafeFileWriter, PiecesWrittenAtOffsetsAndAppendedMakeTheFile) {
+    TempFolder folder;
+    for (Temporary kind : kBothKinds) {
+        SafeFileWriter writer(folder / "a.bin", kind);
+        EXPECT_EQ(writer.IsUnnamed(), kind == Temporary::Unnamed) << "this folder has files without a name";
+        const Bytes head{1, 2, 3};
+        writer.Append(head.data(), head.size());
+        // The last rows first, as a bottom-up BMP file is written.
+        std::uint8_t c[] = {7, 8}, b[] = {5, 6}, a[] = {4};
+        iovec late[] = {{c, 2}};
+        iovec early[] = {{a, 1}, {b, 2}};
+        writer.WriteAt(6, late, 1);
+        writer.WriteAt(3, early, 2);
+        // The second round replaces the file of the first.
+        const std::vector<std::string> during =
+            kind == Temporary::Unnamed ? std::vector<std::string>{}
+                                       : std::vector<std::string>{".a.bin.sigillon-1", "a.bin"};
+        EXPECT_EQ(folder.Names(), during);
+        writer.Commit();
+        EXPECT_EQ(testing::ReadAll(folder / "a.bin"), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+        EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.bin"});
+    }
+}
+
+// A writer killed half-way: the child writes part of the file, says so
+// through a pipe, and is killed as it waits.
+void KillWriterHalfWay(const std::string& path, Temporary kind) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ready[0]);
+        SafeFileWriter writer(path, kind);
+        const Bytes part = testing::RandomBytes(4096, 9);
+        writer.Append(part.data(), part.size());
+        char done = 1;
+        if (::write(ready[1], &done, 1) != 1) ::_exit(1);
+        ::pause();
+        ::_exit(2);
+    }
+    ::close(ready[1]);
+    char done = 0;
+    EXPECT_EQ(::read(ready[0], &done, 1), 1);
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+}
+
+TEST(SafeFileWriter, AKilledWriterLeavesTheTargetAndAnyFileItLeftGoesWithTheNextSave) {
+    TempFolder folder;
+    const std::string path = folder / "photo.jpg";
+    const Bytes original = testing::RandomBytes(300, 8);
+    testing::WriteAll(path, original);
+
+    // Without a name nothing is left at all.
+    KillWriterHalfWay(path, Temporary::Unnamed);
+    EXPECT_EQ(testing::ReadAll(path), original);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"photo.jpg"});
+    KillWriterHalfWay(folder / "new.jpg", Temporary::Unnamed);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"photo.jpg"});
+
+    // A named one stays until the target is saved again, whichever kind
+    // of writer that is.
+    KillWriterHalfWay(path, Temporary::Named);
+    EXPECT_EQ(testing::ReadAll(path), original);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{".photo.jpg.sigillon-1", "photo.jpg"}));
+    KillWriterHalfWay(path, Temporary::Named);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{".photo.jpg.sigillon-1", "photo.jpg"}));
+    Save(path, {1, 2});
+    EXPECT_EQ(testing::ReadAll(path), (Bytes{1, 2}));
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"photo.jpg"});
+}
+
+TEST(SafeFileWriter, AWriterAtWorkKeepsItsFileWhileAnotherSavesTheSameTarget) {
+    TempFolder folder;
+    const std::string path = folder / "a.bin";
+    SafeFileWriter first(path, Temporary::Named);
+    const Bytes one{1};
+    first.Append(one.data(), 1);
+    Save(path, {2}, Temporary::Named);
+    Save(path, {3});
+    EXPECT_EQ(testing::ReadAll(path), Bytes{3});
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{".a.bin.sigillon-1", "a.bin"}));
+    first.Commit();
+    EXPECT_EQ(testing::ReadAll(path), Bytes{1});
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.bin"});
 }
 
 TEST(ByteBlock, GrowsAndShrinksKeepingItsBytes) {
