@@ -99,6 +99,8 @@ TEST(StampRefusal, RefusesInOrderWithTheUsersText) {
             EXPECT_EQ(*refusal, c.message) << c.name;
         }
         EXPECT_EQ(stamp->GetDepth(), Depth8) << c.name << ": the check must not convert";
+        // The same from the header of a picture that is not held.
+        EXPECT_EQ(StampRefusal(*stamp, PictureShape{c.pw, c.ph, c.pictureDepth}), refusal) << c.name;
     }
 }
 
