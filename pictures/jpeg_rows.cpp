@@ -175,6 +175,8 @@ public:
         if (!FinishDecoding(&d_)) Fail(d_.errors);
     }
 
+    bool Progressive() const { return d_.cinfo.progressive_mode; }
+
 protected:
     void ReadRows(std::uint8_t* rows, std::int32_t count) override {
         pointers_.resize(std::size_t(count));
@@ -351,7 +353,11 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
         ::close(fd);
         throw BitmapError("JPEG: out of memory for the file");
     }
-    if (reader->Start(settings, limits, opening.whyNot)) opening.reader = std::move(reader);
+    if (reader->Start(settings, limits, opening.whyNot)) {
+        if (reader->Progressive())
+            opening.note = "progressive: libjpeg holds the whole picture's coefficients";
+        opening.reader = std::move(reader);
+    }
     return opening;
 }
 

@@ -22,7 +22,7 @@ void LoadJpeg(TBitmap& picture, const std::string& path) {
 void SaveJpeg(const TBitmap& picture, const std::string& path) {
     TJPEGImage jpeg;
     jpeg.Assign(picture);
-    jpeg.SetCompressionQuality(85);
+    jpeg.SetCompressionQuality(kSavedJpegQuality);
     // Encoded whole before the file is touched.
     jpeg.Compress();
     try {

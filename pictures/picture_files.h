@@ -15,6 +15,9 @@ namespace sigillon {
 
 enum class PictureKind { None, Jpeg, Bmp };
 
+// The quality JPEG files are saved at.
+inline constexpr int kSavedJpegQuality = 85;
+
 // The extension rule: from the last '.' after the last '/', '\' or ':'.
 PictureKind PictureKindOf(const std::string& path);
 

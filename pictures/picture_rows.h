@@ -70,6 +70,7 @@ private:
 struct RowReaderOpening {
     std::unique_ptr<PictureRowReader> reader;
     std::string whyNot;  // set when there is no reader
+    std::string note;    // what else there is to know of the reading, or empty
 };
 
 // Reads the file's headers. Throws BitmapError, with the reason the

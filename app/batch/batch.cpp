@@ -17,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 
@@ -111,6 +112,23 @@ const OptionSpec kOptions[] = {
          long n;
          if (!ParseNumber(v, 1, 9, n)) return "--size takes a number from 1 to 9";
          o.size = int(n);
+         return {};
+     }},
+    {"--verbose", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.verbose = true;
+         return {};
+     }},
+    {"--encoder-thread", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v == "auto")
+             o.encoderThread = EncoderThread::Auto;
+         else if (v == "on")
+             o.encoderThread = EncoderThread::On;
+         else if (v == "off")
+             o.encoderThread = EncoderThread::Off;
+         else
+             return "--encoder-thread takes auto, on or off";
          return {};
      }},
     {"--test-picture", false,
@@ -292,7 +310,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
            "                      [--mode 0-8] [--times N] [--to .jpg|.bmp]\n"
-           "                      [--out DIR] [--force] [--jobs N] INPUT...\n"
+           "                      [--out DIR] [--force] [--jobs N] [--verbose] INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
            "  --stamp FILE   stamp picture (.jpg or .bmp); without it inputs are only converted\n"
            "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
@@ -305,6 +323,10 @@ std::string UsageText() {
            "  --out DIR      save into DIR; default beside each input\n"
            "  --force        replace existing outputs (inputs are never replaced)\n"
            "  --jobs N       pictures worked on at once; default one per core\n"
+           "  --verbose      say for each input whether it went row by row or whole, and why\n"
+           "  --encoder-thread auto|on|off\n"
+           "                 write a picture read row by row on a second thread; auto: when\n"
+           "                 no picture waits for a core\n"
            "  --test-picture the built-in test picture as the one input, saved as test.bmp\n";
 }
 
@@ -478,9 +500,20 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
         options.stampPath.empty() && !options.textGiven ? nullptr : &stamp;
 
     std::atomic<std::size_t> next{0};
+    // Cores go to pictures first; a picture's writing gets one of its own
+    // only where no other picture waits for it.
+    const unsigned cores = AvailableCores();
+    std::atomic<std::size_t> running{0};
     auto work = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            JobResult result = RunJob(jobs[i], sharedStamp, options.mode, options.times);
+            const std::size_t waiting = jobs.size() - std::min(jobs.size(), next.load());
+            const bool encoderThread =
+                UseEncoderThread(options.encoderThread, waiting, ++running, cores);
+            RoutedJob routed =
+                RunJobByRows(jobs[i], sharedStamp, options.mode, options.times, encoderThread);
+            --running;
+            if (options.verbose) console.Say(routed.route);
+            const JobResult& result = routed.result;
             if (!result.message.empty()) console.Say(result.message);
             if (result.saved)
                 ++saved;
@@ -490,8 +523,7 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
         }
     };
 
-    std::size_t workers = options.jobs > 0 ? std::size_t(options.jobs)
-                                           : std::max(1u, std::thread::hardware_concurrency());
+    std::size_t workers = options.jobs > 0 ? std::size_t(options.jobs) : cores;
     workers = std::min(workers, jobs.size());
     {
         // This thread is one of the workers; should a thread not start, the

@@ -17,6 +17,14 @@
 
 namespace sigillon::batch {
 
+// Whether a picture read and written row by row has its writing (the
+// encoding) on a second thread.
+enum class EncoderThread {
+    Auto,  // when a core would otherwise stay idle: no picture waits for one
+    On,
+    Off,
+};
+
 struct BatchOptions {
     std::string stampPath;         // empty: convert only
     StampMode mode = 0;            // 0..8
@@ -30,6 +38,8 @@ struct BatchOptions {
     std::string text;              // UTF-8
     int colour = 0;                // index into the text colours: black
     int size = 3;                  // the size factor, 1..9
+    bool verbose = false;          // say for each input how it was read and written, and why
+    EncoderThread encoderThread = EncoderThread::Auto;
     std::vector<std::string> inputs;
 };
 

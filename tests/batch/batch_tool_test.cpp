@@ -25,10 +25,15 @@
 #include <vector>
 
 #include "app/batch/batch.h"
+#include "app/batch/row_pipeline.h"
+#include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
 #include "stamping/text/ustamp.h"
+#include "pictures/picture_rows.h"
+#include "tests/files/bare_libjpeg.h"
+#include "tests/files/files_test_support.h"
 #include "tests/support/pictures.h"
 
 #ifndef SIGILLON_BATCH_TOOL
@@ -269,6 +274,281 @@ TEST_F(BatchTool, SeveralJobsGiveTheSameFilesAsOne) {
     EXPECT_EQ(Files(dir_ / "many"), Files(dir_ / "one"));
     for (const std::string& name : Files(dir_ / "one"))
         EXPECT_EQ(ReadText(dir_ / "many" / name), ReadText(dir_ / "one" / name)) << name;
+}
+
+// ---- Row by row ----------------------------------------------------------------
+
+// Packed red, green, blue rows of a Depth24 picture, for bare libjpeg.
+std::vector<std::uint8_t> PackedRgb(const TBitmap& picture) {
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+            for (int k = 2; k >= 0; --k) rgb.push_back(picture.RowAddress(y)[3 * x + k]);
+    return rgb;
+}
+
+// Lines of the tool's standard error: the routes --verbose names, and the
+// rest.
+struct SortedLines {
+    std::multiset<std::string> routes, others;
+};
+SortedLines Sort(const ToolRun& run) {
+    SortedLines sorted;
+    for (const std::string& line : run.ErrLines()) {
+        bool route = line.find(": row by row") != std::string::npos ||
+                     line.find(": whole picture") != std::string::npos ||
+                     line.find(": not read") != std::string::npos;
+        (route ? sorted.routes : sorted.others).insert(line);
+    }
+    return sorted;
+}
+
+class RowPath : public BatchTool {
+protected:
+    struct Input {
+        std::string name;
+        bool byRows;  // read row by row rather than whole
+    };
+
+    // Inputs of every kind the row path reads, and two it leaves whole.
+    std::vector<Input> MakeInputs() {
+        auto photo = Gradient(203, 97);
+        Save(*photo, "photo.jpg");
+        Save(*sigillon::testing::RandomPicture(Depth24, 97, 61, 3), "odd.bmp");
+        sigillon::testing::BmpSpec topDown;
+        topDown.width = 45;
+        topDown.height = -38;
+        topDown.pixels = sigillon::testing::RandomBytes(std::size_t(StrideFor(45, 24)) * 38, 4);
+        sigillon::testing::WriteAll(P("topdown.bmp"), sigillon::testing::BuildBmp(topDown));
+        Save(*sigillon::testing::RandomPicture(Depth8, 50, 40, 5), "pal8.bmp");
+
+        const std::vector<std::uint8_t> rgb = PackedRgb(*photo);
+        bare::EncodeRequest progressive{rgb.data(), photo->Width(), photo->Height()};
+        progressive.progressive = true;
+        progressive.quality = 75;
+        std::vector<std::uint8_t> bytes;
+        EXPECT_TRUE(bare::Encode(progressive, bytes));
+        sigillon::testing::WriteAll(P("progressive.jpg"), bytes);
+        std::vector<std::uint8_t> gray;
+        for (int i = 0; i < 64 * 48; ++i) gray.push_back(std::uint8_t(i * 7));
+        bare::EncodeRequest grayRequest{gray.data(), 64, 48, 1, JCS_GRAYSCALE};
+        EXPECT_TRUE(bare::Encode(grayRequest, bytes));
+        sigillon::testing::WriteAll(P("gray.jpg"), bytes);
+
+        // A file that ends early and one with damaged bytes: libjpeg fills
+        // in what it cannot read, the same way on both paths.
+        std::vector<std::uint8_t> jpeg = sigillon::testing::ReadAll(P("photo.jpg"));
+        sigillon::testing::WriteAll(P("cut.jpg"), {jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() * 3 / 5)});
+        for (std::size_t at = 700; at < jpeg.size(); at += 997) jpeg[at] ^= 0x5A;
+        sigillon::testing::WriteAll(P("damaged.jpg"), jpeg);
+        sigillon::testing::WriteAll(P("rle.bmp"), sigillon::testing::ReadAll(std::string(SIGILLON_BMPSUITE_DIR) + "/g/pal8rle.bmp"));
+        sigillon::testing::WriteAll(P("empty.bmp"), {});
+        return {{"photo.jpg", true},   {"odd.bmp", true},  {"topdown.bmp", true},
+                {"pal8.bmp", true},    {"progressive.jpg", true}, {"gray.jpg", true},
+                {"cut.jpg", true},     {"damaged.jpg", true},     {"rle.bmp", false},
+                {"empty.bmp", false}};
+    }
+
+    // Runs the tool on the inputs into out/, and the whole-picture path in
+    // this process into whole/, and expects the same files and messages.
+    void ExpectSameAsWhole(const std::vector<Input>& inputs, std::vector<std::string> options,
+                           const TBitmap* stamp, StampMode mode, int times, const std::string& to) {
+        fs::remove_all(dir_ / "out");
+        fs::remove_all(dir_ / "whole");
+        fs::create_directory(dir_ / "out");
+        fs::create_directory(dir_ / "whole");
+        options.insert(options.end(), {"--verbose", "--to", to, "--out", P("out")});
+        for (const Input& input : inputs) options.push_back(P(input.name));
+        ToolRun run = Run(options);
+
+        std::multiset<std::string> messages;
+        std::size_t failed = 0;
+        for (const Input& input : inputs) {
+            batch::BatchJob job{P(input.name), false, P("whole/" + input.name.substr(0, input.name.size() - 4) + to), {}};
+            batch::JobResult whole = batch::RunJob(job, stamp, mode, times);
+            if (!whole.message.empty()) messages.insert(whole.message);
+            failed += !whole.saved;
+        }
+        if (failed) messages.insert(std::to_string(inputs.size() - failed) + " saved, " +
+                                    std::to_string(failed) + " failed");
+        EXPECT_EQ(run.status, failed ? 1 : 0) << run.err;
+        SortedLines lines = Sort(run);
+        EXPECT_EQ(lines.others, messages);
+        EXPECT_EQ(Files(dir_ / "out"), Files(dir_ / "whole"));
+        for (const std::string& name : Files(dir_ / "whole"))
+            EXPECT_TRUE(ReadText(dir_ / "out" / name) == ReadText(dir_ / "whole" / name)) << name;
+        // Each input named once with the way it went.
+        ASSERT_EQ(lines.routes.size(), inputs.size()) << run.err;
+        for (const Input& input : inputs) {
+            const std::string byRows = P(input.name) + ": row by row";
+            bool found = false;
+            for (const std::string& route : lines.routes)
+                found = found || route.rfind(input.byRows ? byRows : P(input.name) + ": whole picture", 0) == 0;
+            EXPECT_TRUE(found) << input.name << "\n" << run.err;
+        }
+    }
+};
+
+TEST_F(RowPath, EveryModeAndNumberOfPassesGivesTheFilesOfTheWholePicturePath) {
+    const std::vector<Input> inputs = MakeInputs();
+    auto stamp = StampPicture(23, 13);
+    Save(*stamp, "stamp.bmp");
+    stamp = Load(P("stamp.bmp"));
+    stamp->SetDepth(Depth24);
+    int run = 0;
+    for (int mode = 0; mode <= 8; ++mode) {
+        for (int times : {1, 3}) {
+            for (const std::string to : {".jpg", ".bmp"}) {
+                SCOPED_TRACE("mode " + std::to_string(mode) + ", times " + std::to_string(times) + " " + to);
+                // The writing thread, on or off, changes no byte.
+                ExpectSameAsWhole(inputs,
+                                  {"--stamp", P("stamp.bmp"), "--mode", std::to_string(mode),
+                                   "--times", std::to_string(times), "--encoder-thread",
+                                   ++run % 2 ? "on" : "off", "--jobs", run % 3 ? "1" : "3"},
+                                  stamp.get(), StampMode(mode), times, to);
+            }
+        }
+    }
+}
+
+TEST_F(RowPath, ConvertingEveryKindOfInputGivesTheFilesOfTheWholePicturePath) {
+    const std::vector<Input> inputs = MakeInputs();
+    for (const std::string to : {".jpg", ".bmp"}) {
+        SCOPED_TRACE(to);
+        ExpectSameAsWhole(inputs, {}, nullptr, 0, 1, to);
+    }
+}
+
+TEST_F(RowPath, EveryGoodFileOfTheBmpSuiteConvertsAsOnTheWholePicturePath) {
+    std::vector<Input> inputs;
+    for (const auto& entry : fs::directory_iterator(std::string(SIGILLON_BMPSUITE_DIR) + "/g")) {
+        const std::string name = entry.path().filename().string();
+        fs::copy_file(entry.path(), dir_ / name);
+        inputs.push_back({name, name.find("rle") == std::string::npos});
+    }
+    ASSERT_GE(inputs.size(), 20u);
+    for (const std::string to : {".jpg", ".bmp"}) {
+        SCOPED_TRACE(to);
+        ExpectSameAsWhole(inputs, {}, nullptr, 0, 1, to);
+    }
+}
+
+TEST_F(RowPath, PicturesBeyondTheStorageLimitGoRowByRowToTheSameFile) {
+    Save(*Gradient(300, 200), "big.jpg");
+    Save(*StampPicture(30, 20), "stamp.bmp");
+    auto stamp = Load(P("stamp.bmp"));
+    stamp->SetDepth(Depth24);
+    for (const std::string to : {".jpg", ".bmp"}) {
+        batch::BatchJob whole{P("big.jpg"), false, P("whole" + to), {}};
+        ASSERT_TRUE(batch::RunJob(whole, stamp.get(), 8, 2).saved);
+        SetStorageLimit(1 << 16);  // far below the 180,000 bytes of the picture
+        batch::BatchJob refused{P("big.jpg"), false, P("refused" + to), {}};
+        EXPECT_FALSE(batch::RunJob(refused, stamp.get(), 8, 2).saved);
+        batch::BatchJob rows{P("big.jpg"), false, P("rows" + to), {}};
+        batch::RoutedJob routed = batch::RunJobByRows(rows, stamp.get(), 8, 2, true);
+        SetStorageLimit(kMaxStorageBytes);
+        EXPECT_TRUE(routed.result.saved) << routed.result.message;
+        EXPECT_EQ(routed.route, P("big.jpg") + ": row by row, writing on a second thread");
+        EXPECT_TRUE(ReadText(P("rows" + to)) == ReadText(P("whole" + to))) << to;
+    }
+}
+
+TEST(BatchEncoderThread, OnlyWhereNoPictureWaitsForACore) {
+    using batch::EncoderThread;
+    struct Case {
+        EncoderThread setting;
+        std::size_t waiting, running;
+        unsigned cores;
+        bool expected;
+    } cases[] = {
+        {EncoderThread::Auto, 0, 1, 2, true},    // one picture on two cores
+        {EncoderThread::Auto, 5, 1, 2, false},   // --jobs 1 with more to come
+        {EncoderThread::Auto, 0, 2, 2, false},   // two pictures fill two cores
+        {EncoderThread::Auto, 0, 2, 4, true},    // the last two on four cores
+        {EncoderThread::Auto, 0, 1, 1, false},   // one core
+        {EncoderThread::On, 9, 2, 1, true},
+        {EncoderThread::Off, 0, 1, 8, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(batch::UseEncoderThread(c.setting, c.waiting, c.running, c.cores), c.expected)
+            << c.waiting << " waiting, " << c.running << " running, " << c.cores << " cores";
+}
+
+// A reader and a writer of rows in memory that fail at a chosen row.
+class MemoryRows final : public PictureRowReader {
+public:
+    MemoryRows(std::int32_t width, std::int32_t height, std::int32_t failAt) : failAt_(failAt) {
+        format_ = FormatOf(Gradient(width, height)->Image());
+    }
+    void Finish() override { finished = true; }
+    bool finished = false;
+
+protected:
+    void ReadRows(std::uint8_t* rows, std::int32_t count) override {
+        for (std::int32_t k = 0; k < count; ++k) {
+            if (NextRow() + k == failAt_) throw BitmapError("JPEG: damaged at row " + std::to_string(failAt_));
+            std::memset(rows + std::size_t(k) * std::size_t(format_.stride), (NextRow() + k) & 0xFF,
+                        std::size_t(format_.stride));
+        }
+    }
+
+private:
+    std::int32_t failAt_;
+};
+
+class MemoryWriter final : public PictureRowWriter {
+public:
+    MemoryWriter(std::int64_t stride, std::int32_t failAt) : stride_(stride), failAt_(failAt) {}
+    void Write(const std::uint8_t* rows, std::int32_t count) override {
+        for (std::int32_t k = 0; k < count; ++k, ++written) {
+            if (written == failAt_) throw BitmapError("BMP: write failed: No space left on device");
+            firstBytes.push_back(rows[std::size_t(k) * std::size_t(stride_)]);
+        }
+    }
+    void Finish() override { finished = true; }
+    std::vector<std::uint8_t> firstBytes;
+    std::int32_t written = 0;
+    bool finished = false;
+
+private:
+    std::int64_t stride_;
+    std::int32_t failAt_;
+};
+
+TEST(BatchRowPump, RowsArriveInOrderAndAFailureStopsBothSides) {
+    using Failure = batch::PumpOutcome::Failure;
+    struct Case {
+        std::int32_t readFailsAt, writeFailsAt;
+        Failure failure;
+        std::string reason;
+    } cases[] = {
+        {-1, -1, Failure::None, ""},
+        {0, -1, Failure::Reading, "JPEG: damaged at row 0"},
+        {1500, -1, Failure::Reading, "JPEG: damaged at row 1500"},
+        {-1, 0, Failure::Writing, "BMP: write failed: No space left on device"},
+        {-1, 2999, Failure::Writing, "BMP: write failed: No space left on device"},
+    };
+    for (bool thread : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(c.readFailsAt) + " " + std::to_string(c.writeFailsAt) +
+                         (thread ? " with a writing thread" : ""));
+            MemoryRows reader(40, 3000, c.readFailsAt);
+            MemoryWriter writer(reader.Format().stride, c.writeFailsAt);
+            batch::PumpOutcome outcome = batch::PumpRows(reader, nullptr, writer, thread);
+            EXPECT_EQ(outcome.failure, c.failure);
+            EXPECT_EQ(outcome.reason, c.reason);
+            EXPECT_EQ(writer.finished, c.failure == Failure::None);
+            EXPECT_EQ(reader.finished, c.failure == Failure::None);
+            if (c.readFailsAt >= 0) {
+                EXPECT_LE(writer.written, c.readFailsAt);
+            }
+            for (std::size_t y = 0; y < writer.firstBytes.size(); ++y)
+                ASSERT_EQ(writer.firstBytes[y], std::uint8_t(y)) << "row " << y;
+            if (c.failure == Failure::None) {
+                EXPECT_EQ(writer.written, 3000);
+            }
+        }
+    }
 }
 
 // ---- Failures ------------------------------------------------------------------

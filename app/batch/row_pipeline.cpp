@@ -1,0 +1,158 @@
+#include "app/batch/row_pipeline.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace sigillon::batch {
+namespace {
+
+struct Band {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::int32_t first = 0;
+    std::int32_t count = 0;
+};
+
+// Bands go round: empty ones to the reading side, full ones to the writing
+// side and back. Stop ends both sides at once; End lets the writing side
+// finish the bands it has.
+class BandQueue {
+public:
+    explicit BandQueue(std::vector<Band>& bands) {
+        for (Band& band : bands) empty_.push_back(&band);
+    }
+
+    Band* TakeEmpty() { return Take(empty_, false); }
+    Band* TakeFull() { return Take(full_, true); }
+    void GiveFull(Band* band) { Give(full_, band); }
+    void GiveEmpty(Band* band) { Give(empty_, band); }
+
+    void End() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    Band* Take(std::deque<Band*>& from, bool endsWithEnd) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || !from.empty() || (endsWithEnd && ended_); });
+        if (stopped_ || from.empty()) return nullptr;
+        Band* band = from.front();
+        from.pop_front();
+        return band;
+    }
+    void Give(std::deque<Band*>& to, Band* band) {
+        std::lock_guard lock(mutex_);
+        to.push_back(band);
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Band*> empty_, full_;
+    bool ended_ = false;
+    bool stopped_ = false;
+};
+
+// Runs one side's step; a failure is kept with its reason.
+template <class Step>
+bool Attempt(Step step, PumpOutcome& outcome, PumpOutcome::Failure side) {
+    try {
+        step();
+        return true;
+    } catch (const std::bad_alloc&) {
+        outcome = {side, "out of memory"};
+    } catch (const std::exception& error) {
+        outcome = {side, error.what()};
+    } catch (...) {
+        outcome = {side, "failed"};
+    }
+    return false;
+}
+
+void ReadBand(PictureRowReader& reader, BandStamp* stamp, Band& band, std::int32_t rows) {
+    const std::int64_t stride = reader.Format().stride;
+    band.first = reader.NextRow();
+    band.count = std::min(rows, reader.Format().height - band.first);
+    reader.Read(band.bytes.get(), band.count);
+    if (stamp) stamp->Apply(band.first, band.bytes.get(), stride, band.count);
+}
+
+}  // namespace
+
+std::int32_t BandRows(std::int64_t stride) {
+    return std::int32_t(std::clamp<std::int64_t>(kBandBytes / std::max<std::int64_t>(stride, 1), 1, 1024));
+}
+
+PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWriter& writer,
+                     bool encoderThread) {
+    using Failure = PumpOutcome::Failure;
+    PumpOutcome outcome;
+    const TBitmapImage& format = reader.Format();
+    const std::int32_t rows = BandRows(format.stride);
+    std::vector<Band> bands(encoderThread ? kQueuedBands : 1);
+    if (!Attempt([&] {
+            for (Band& band : bands)
+                band.bytes.reset(new std::uint8_t[std::size_t(rows) * std::size_t(format.stride)]);
+        }, outcome, Failure::Reading))
+        return outcome;
+
+    if (!encoderThread) {
+        Band& band = bands.front();
+        while (reader.NextRow() < format.height) {
+            if (!Attempt([&] { ReadBand(reader, stamp, band, rows); }, outcome, Failure::Reading) ||
+                !Attempt([&] { writer.Write(band.bytes.get(), band.count); }, outcome, Failure::Writing))
+                return outcome;
+        }
+    } else {
+        BandQueue queue(bands);
+        PumpOutcome written;
+        std::jthread encoder;
+        try {
+            encoder = std::jthread([&] {
+                while (Band* band = queue.TakeFull()) {
+                    if (!Attempt([&] { writer.Write(band->bytes.get(), band->count); }, written,
+                                 Failure::Writing)) {
+                        queue.Stop();
+                        return;
+                    }
+                    queue.GiveEmpty(band);
+                }
+            });
+        } catch (const std::system_error&) {
+            // No second thread to be had: the rows go through this one.
+            return PumpRows(reader, stamp, writer, false);
+        }
+        while (reader.NextRow() < format.height) {
+            Band* band = queue.TakeEmpty();
+            if (!band) break;  // the writing side stopped
+            if (!Attempt([&] { ReadBand(reader, stamp, *band, rows); }, outcome, Failure::Reading)) {
+                queue.Stop();
+                break;
+            }
+            queue.GiveFull(band);
+        }
+        queue.End();
+        encoder.join();
+        if (outcome.failure != Failure::None) return outcome;
+        if (written.failure != Failure::None) return written;
+    }
+    if (!Attempt([&] { reader.Finish(); }, outcome, Failure::Reading)) return outcome;
+    Attempt([&] { writer.Finish(); }, outcome, Failure::Writing);
+    return outcome;
+}
+
+}  // namespace sigillon::batch
