@@ -1,0 +1,67 @@
+// What the fuzz targets ask of the row readers: given the same bytes as the
+// whole-picture reader, they read the same rows or refuse with the same
+// reason, at limits as low as the targets set for the whole-picture reader.
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "pictures/picture_rows.h"
+
+namespace sigillon::fuzzing {
+
+inline constexpr std::int64_t kStorageLimit = 16 << 20;
+inline constexpr RowLimits kRowLimits{1 << 20, kStorageLimit};
+
+// The bytes as a file of their own, for the readers that read by offset.
+inline int MemoryFile(const std::uint8_t* data, std::size_t size) {
+    int fd = ::memfd_create("fuzz", MFD_CLOEXEC);
+    if (fd < 0) __builtin_trap();
+    for (std::size_t done = 0; done < size;) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) __builtin_trap();
+        done += std::size_t(n);
+    }
+    return fd;
+}
+
+// Reads every row in bands of 7 and, when compare is set, checks them
+// against the picture the whole-picture reader gave, or its refusal (whole
+// is null then).
+inline void ExpectSameRows(const std::function<RowReaderOpening()>& open, const TBitmap* whole,
+                           const std::string& refusal, bool compare = true) {
+    if (!compare) whole = nullptr;
+    RowReaderOpening opening;
+    try {
+        opening = open();
+        if (!opening.reader) return;  // for the whole-picture reader
+        PictureRowReader& reader = *opening.reader;
+        const TBitmapImage& format = reader.Format();
+        if (whole && (format.width != whole->Width() || format.height != whole->Height() ||
+                      format.bitsPerPixel != whole->Image().bitsPerPixel ||
+                      format.stride != whole->Stride() || format.palette != whole->Palette()))
+            __builtin_trap();
+        std::vector<std::uint8_t> band(std::size_t(format.stride) * 7);
+        while (reader.NextRow() < format.height) {
+            const std::int32_t first = reader.NextRow();
+            const std::int32_t count = std::min(7, format.height - first);
+            reader.Read(band.data(), count);
+            for (std::int32_t k = 0; whole && k < count; ++k)
+                if (std::memcmp(band.data() + std::size_t(k) * std::size_t(format.stride),
+                                whole->RowAddress(first + k), std::size_t(format.stride)) != 0)
+                    __builtin_trap();
+        }
+        reader.Finish();
+    } catch (const BitmapError& error) {
+        if (compare && (whole || error.what() != refusal)) __builtin_trap();
+        return;
+    }
+    if (compare && !whole) __builtin_trap();  // read what the whole-picture reader refused
+}
+
+}  // namespace sigillon::fuzzing
