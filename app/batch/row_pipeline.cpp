@@ -83,12 +83,17 @@ bool Attempt(Step step, PumpOutcome& outcome, PumpOutcome::Failure side) {
     return false;
 }
 
-void ReadBand(PictureRowReader& reader, BandStamp* stamp, Band& band, std::int32_t rows) {
-    const std::int64_t stride = reader.Format().stride;
+void ReadBand(PictureRowReader& reader, Band& band, std::int32_t rows) {
     band.first = reader.NextRow();
     band.count = std::min(rows, reader.Format().height - band.first);
     reader.Read(band.bytes.get(), band.count);
+}
+
+// The stamp goes on where the rows are written: decoding a JPEG file takes
+// longer than encoding one, so the writing side has the time to spare.
+void WriteBand(PictureRowWriter& writer, BandStamp* stamp, Band& band, std::int64_t stride) {
     if (stamp) stamp->Apply(band.first, band.bytes.get(), stride, band.count);
+    writer.Write(band.bytes.get(), band.count);
 }
 
 }  // namespace
@@ -113,8 +118,9 @@ PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWrite
     if (!encoderThread) {
         Band& band = bands.front();
         while (reader.NextRow() < format.height) {
-            if (!Attempt([&] { ReadBand(reader, stamp, band, rows); }, outcome, Failure::Reading) ||
-                !Attempt([&] { writer.Write(band.bytes.get(), band.count); }, outcome, Failure::Writing))
+            if (!Attempt([&] { ReadBand(reader, band, rows); }, outcome, Failure::Reading) ||
+                !Attempt([&] { WriteBand(writer, stamp, band, format.stride); }, outcome,
+                         Failure::Writing))
                 return outcome;
         }
     } else {
@@ -124,7 +130,7 @@ PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWrite
         try {
             encoder = std::jthread([&] {
                 while (Band* band = queue.TakeFull()) {
-                    if (!Attempt([&] { writer.Write(band->bytes.get(), band->count); }, written,
+                    if (!Attempt([&] { WriteBand(writer, stamp, *band, format.stride); }, written,
                                  Failure::Writing)) {
                         queue.Stop();
                         return;
@@ -139,7 +145,7 @@ PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWrite
         while (reader.NextRow() < format.height) {
             Band* band = queue.TakeEmpty();
             if (!band) break;  // the writing side stopped
-            if (!Attempt([&] { ReadBand(reader, stamp, *band, rows); }, outcome, Failure::Reading)) {
+            if (!Attempt([&] { ReadBand(reader, *band, rows); }, outcome, Failure::Reading)) {
                 queue.Stop();
                 break;
             }

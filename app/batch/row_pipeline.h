@@ -1,8 +1,8 @@
 // One picture's rows on their way from its file through the stamp into the
 // output file, a band at a time, so that no more than a few bands are ever
-// held. With an encoder thread, reading and stamping on the calling thread
-// overlap with writing (the encoding, for JPEG) on a second one, which a
-// bounded queue of bands feeds.
+// held. With an encoder thread, reading (the decoding, for JPEG) on the
+// calling thread overlaps with stamping and writing (the encoding) on a
+// second one, which a bounded queue of bands feeds.
 #pragma once
 
 #include <cstdint>
