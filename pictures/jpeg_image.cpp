@@ -9,6 +9,7 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/safe_save.h"
 
 // How the C library and the C++ code meet. libjpeg reports a fatal error by
@@ -382,7 +383,8 @@ void TJPEGImage::Decode() {
     if (!StartDecoding(&d)) Fail(d.errors);
 
     std::unique_ptr<TBitmapImage> image =
-        TBitmap::NewImage(std::int32_t(width), std::int32_t(height), bits);
+        TBitmap::NewImage(std::int32_t(width), std::int32_t(height),
+                          quantize ? RowFormat::Index8 : RowFormat::Bgr24);
     if (quantize) {
         // The decoder's colour map is the palette; its rows are the
         // components of the output colour space.

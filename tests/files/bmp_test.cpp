@@ -98,11 +98,8 @@ TEST(BmpFile, EveryRowFormatIsReadAsStoredAndWrittenBackByteForByte) {
         EXPECT_EQ(picture->GetDepth(), f.depth);
         EXPECT_EQ(picture->IsTopDown(), f.layout.height < 0);
         EXPECT_EQ(picture->Palette(), f.layout.palette);
-        EXPECT_EQ(picture->Image().hasMasks, f.layout.masks.has_value());
-        if (f.layout.masks) {
-            EXPECT_EQ(picture->Image().masks, *f.layout.masks);
-        }
-        EXPECT_EQ(picture->Image().bmpInfo.coreHeader, f.layout.headerSize == 12);
+        EXPECT_EQ(picture->Masks(), f.layout.masks.value_or(ColorMasks{}));
+        EXPECT_EQ(picture->BmpInfo().coreHeader, f.layout.headerSize == 12);
 
         // Row 0 is the top row whatever the order the file stores them in.
         const std::size_t stride = std::size_t(StrideFor(f.layout.width, f.layout.bits));
@@ -243,7 +240,7 @@ TEST(BmpWriter, PaletteAndMaskFormatsWriteTheirTablesAndRoundTrip) {
 }
 
 TEST(BmpWriter, ShortPaletteIsWrittenAsTheWholeTableWithBlackEntries) {
-    auto image = TBitmap::NewImage(2, 1, 8);
+    auto image = TBitmap::NewImage(2, 1, sigillon::RowFormat::Index8);
     image->palette = {0x00010203, 0x00040506, 0x00070809};
     image->pixels[0] = 1;
     image->pixels[1] = 2;
