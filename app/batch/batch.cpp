@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/batch/report.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 
@@ -116,6 +119,41 @@ const OptionSpec kOptions[] = {
     {"--test-picture", false,
      [](BatchOptions& o, const std::string&) -> std::string {
          o.testPicture = true;
+         return {};
+     }},
+    {"--files-from", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--files-from needs a file (- for standard input)";
+         if (!o.filesFrom.empty()) return "give --files-from once";
+         o.filesFrom = v;
+         return {};
+     }},
+    {"-0", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.nulSeparated = true;
+         return {};
+     }},
+    {"--shard", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         const char* problem = "--shard takes K/N, a part K of N from 0 to N-1 (N at most 1000000)";
+         std::size_t slash = v.find('/');
+         if (slash == std::string::npos) return problem;
+         long index, count;
+         if (!ParseNumber(v.substr(slash + 1), 1, 1000000, count) ||
+             !ParseNumber(v.substr(0, slash), 0, count - 1, index))
+             return problem;
+         o.shard = {std::uint64_t(index), std::uint64_t(count)};
+         return {};
+     }},
+    {"--skip-existing", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.skipExisting = true;
+         return {};
+     }},
+    {"--report", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--report needs a file";
+         o.reportPath = v;
          return {};
      }},
 };
@@ -239,6 +277,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     bool modeGiven = false;
     bool timesGiven = false;
     bool textLookGiven = false;
+    bool shardGiven = false;
     bool optionsEnded = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -276,11 +315,19 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         modeGiven = modeGiven || name == "--mode";
         timesGiven = timesGiven || name == "--times";
         textLookGiven = textLookGiven || name == "--color" || name == "--size";
+        shardGiven = shardGiven || name == "--shard";
     }
 
-    if (options.testPicture && !options.inputs.empty())
-        return UsageError("--test-picture is the one input; give no INPUT with it");
-    if (!options.testPicture && options.inputs.empty()) return UsageError("no INPUT given");
+    if (options.testPicture && (!options.inputs.empty() || !options.filesFrom.empty()))
+        return UsageError("--test-picture is the one input; give no INPUT or --files-from with it");
+    if (options.testPicture && shardGiven)
+        return UsageError("--shard splits INPUTs, not --test-picture");
+    if (!options.testPicture && options.inputs.empty() && options.filesFrom.empty())
+        return UsageError("no INPUT given");
+    if (options.nulSeparated && options.filesFrom.empty())
+        return UsageError("-0 needs --files-from");
+    if (options.force && options.skipExisting)
+        return UsageError("give --force or --skip-existing, not both");
     if (options.textGiven && !options.stampPath.empty())
         return UsageError("give --stamp or --text, not both");
     if (options.stampPath.empty() && !options.textGiven && (modeGiven || timesGiven))
@@ -292,7 +339,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
            "                      [--mode 0-8] [--times N] [--to .jpg|.bmp]\n"
-           "                      [--out DIR] [--force] [--jobs N] INPUT...\n"
+           "                      [--out DIR] [--force | --skip-existing] [--jobs N]\n"
+           "                      [--files-from LIST [-0]] [--shard K/N] [--report FILE]\n"
+           "                      INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
            "  --stamp FILE   stamp picture (.jpg or .bmp); without it inputs are only converted\n"
            "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
@@ -304,8 +353,23 @@ std::string UsageText() {
            "  --to EXT       save as .jpg or .bmp; default the input's own\n"
            "  --out DIR      save into DIR; default beside each input\n"
            "  --force        replace existing outputs (inputs are never replaced)\n"
+           "  --skip-existing  leave existing outputs alone and count them skipped,\n"
+           "                 so that a run cut short can be run again to finish\n"
            "  --jobs N       pictures worked on at once; default one per core\n"
-           "  --test-picture the built-in test picture as the one input, saved as test.bmp\n";
+           "  --files-from LIST  more inputs, one path a line (a CR before the line\n"
+           "                 end is dropped, empty lines skipped); - reads standard input\n"
+           "  -0             the LIST is NUL-separated, as find -print0 writes it\n"
+           "  --shard K/N    work only on the inputs in part K of N (0 <= K < N): those\n"
+           "                 whose path, byte for byte as given, has a 64-bit FNV-1a hash\n"
+           "                 equal to K modulo N; N workers given the same inputs and\n"
+           "                 K = 0..N-1 share them out, each input to exactly one\n"
+           "  --report FILE  write one JSON object per input to FILE as it finishes:\n"
+           "                 input, output, status (saved, skipped, failed), reason,\n"
+           "                 width, height, ms\n"
+           "  --test-picture the built-in test picture as the one input, saved as test.bmp\n"
+           "The last line on standard output is \"N saved, M failed\" (\", K skipped\" when\n"
+           "any were); messages go to standard error. Exit status: 0 when nothing failed,\n"
+           "1 when any input failed, 2 for a usage error or a run that could not start.\n";
 }
 
 // ---- Planning ------------------------------------------------------------------
@@ -351,31 +415,45 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
         if (!job.testPicture && ::stat(job.input.c_str(), &info) == 0)
             inputFiles.insert({info.st_dev, info.st_ino});
     }
-    FileId stampFile{};
-    bool stampExists = false;
-    if (!options.stampPath.empty()) {
+    // The stamp and the list of inputs are read by the run too.
+    auto fileOf = [](const std::string& path, FileId& id) {
         struct stat info;
-        stampExists = ::stat(options.stampPath.c_str(), &info) == 0;
-        if (stampExists) stampFile = {info.st_dev, info.st_ino};
-    }
+        if (path.empty() || ::stat(path.c_str(), &info) != 0) return false;
+        id = {info.st_dev, info.st_ino};
+        return true;
+    };
+    FileId stampFile{};
+    FileId listFile{};
+    const bool stampExists = fileOf(options.stampPath, stampFile);
+    const bool listExists = options.filesFrom != "-" && fileOf(options.filesFrom, listFile);
 
     std::map<std::string, const BatchJob*> claimed;  // output -> the job that writes it
     for (BatchJob& job : jobs) {
         std::string target = CanonicalForm(job.output);
-        struct stat info;
+        struct stat info {};
         bool followed = ::stat(job.output.c_str(), &info) == 0;
         bool present = followed || ::lstat(job.output.c_str(), &info) == 0;
-        if (followed && inputFiles.count({info.st_dev, info.st_ino})) {
-            job.refusal = job.input + ": not saved, its output " + job.output +
-                          " is an input (choose --out or --to)";
-        } else if (followed && stampExists && stampFile == FileId{info.st_dev, info.st_ino}) {
-            job.refusal = job.input + ": not saved, its output " + job.output + " is the stamp";
+        FileId outputFile{info.st_dev, info.st_ino};
+        if (followed && inputFiles.count(outputFile)) {
+            job.refusal =
+                "not saved, its output " + job.output + " is an input (choose --out or --to)";
+        } else if (followed && stampExists && stampFile == outputFile) {
+            job.refusal = "not saved, its output " + job.output + " is the stamp";
+        } else if (followed && listExists && listFile == outputFile) {
+            job.refusal = "not saved, its output " + job.output + " is the list of inputs";
         } else if (auto owner = claimed.find(target); owner != claimed.end()) {
-            job.refusal = job.input + ": not saved, " + owner->second->input +
-                          " is saved as " + job.output + " too";
+            job.refusal =
+                "not saved, " + owner->second->input + " is saved as " + job.output + " too";
+        } else if (present && options.skipExisting) {
+            // Saving renames a complete file into place, so an output that
+            // is there is whole; what is not a file was never one of ours.
+            if (followed && S_ISREG(info.st_mode))
+                job.skip = true;
+            else
+                job.refusal = "not saved, " + job.output + " exists and is not a file";
+            claimed.emplace(target, &job);
         } else if (present && !options.force) {
-            job.refusal = job.input + ": not saved, " + job.output +
-                          " exists (--force replaces it)";
+            job.refusal = "not saved, " + job.output + " exists (--force replaces it)";
         } else {
             claimed.emplace(target, &job);
         }
@@ -385,9 +463,23 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
 
 // ---- Running -------------------------------------------------------------------
 
+const char* StatusName(JobStatus status) {
+    switch (status) {
+        case JobStatus::Saved: return "saved";
+        case JobStatus::Skipped: return "skipped";
+        case JobStatus::Failed: break;
+    }
+    return "failed";
+}
+
 JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times) {
-    auto failed = [&](const std::string& text) { return JobResult{false, job.input + ": " + text}; };
-    if (!job.refusal.empty()) return {false, job.refusal};
+    JobResult result;
+    auto failed = [&](const std::string& reason) {
+        result.status = JobStatus::Failed;
+        result.reason = reason;
+        return result;
+    };
+    if (!job.refusal.empty()) return failed(job.refusal);
     try {
         std::unique_ptr<TBitmap> picture;
         if (job.testPicture) {
@@ -397,6 +489,8 @@ JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int 
             if (FileResult loaded = LoadInput(*picture, job.input); loaded != FileOutcome::Done)
                 return failed(FailureMessage(job.input, loaded));
         }
+        result.width = picture->Width();
+        result.height = picture->Height();
         if (stamp) {
             // A record of our own that shares the stamp's pixels: the
             // workers only ever read them, since a Depth24 stamp needs no
@@ -408,7 +502,8 @@ JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int 
         }
         if (FileResult saved = SavePictureFileQuiet(*picture, job.output); saved != FileOutcome::Done)
             return failed(FailureMessage(job.output, saved));
-        return {true, {}};
+        result.status = JobStatus::Saved;
+        return result;
     } catch (const std::exception& error) {
         return failed(error.what());
     } catch (...) {
@@ -416,27 +511,103 @@ JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int 
     }
 }
 
-int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
-    if (!options.outDir.empty()) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(options.outDir, error)) {
-            std::fprintf(stderr, "sigillon-batch: --out %s is not a folder\n",
-                         options.outDir.c_str());
-            return 2;
+namespace {
+
+// What the run has done so far, and where each finished input is told:
+// its failure line on standard error, its line in the report.
+class Tally {
+public:
+    Tally(Console& console, ReportFile* report) : console_(console), report_(report) {}
+
+    void Finished(const BatchJob& job, const JobResult& result, bool sayFailure = true) {
+        if (result.status == JobStatus::Failed && sayFailure)
+            console_.Say(job.input + ": " + result.reason);
+        if (report_) report_->Add(job, result);
+        switch (result.status) {
+            case JobStatus::Saved: ++saved_; break;
+            case JobStatus::Skipped: ++skipped_; break;
+            case JobStatus::Failed: ++failed_; break;
         }
+        console_.JobDone();
+    }
+
+    // The summary as the last line on standard output; the exit status.
+    int Summary() {
+        console_.Finish();
+        bool reportFailed = false;
+        if (report_) {
+            if (std::string problem = report_->Problem(); !problem.empty()) {
+                console_.Say("sigillon-batch: " + problem);
+                reportFailed = true;
+            }
+        }
+        std::string line = std::to_string(saved_.load()) + " saved, " +
+                           std::to_string(failed_.load()) + " failed";
+        if (skipped_ > 0) line += ", " + std::to_string(skipped_.load()) + " skipped";
+        line += '\n';
+        std::fflush(stderr);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+        return failed_ == 0 && !reportFailed ? 0 : 1;
+    }
+
+private:
+    Console& console_;
+    ReportFile* report_;
+    std::atomic<std::size_t> saved_{0};
+    std::atomic<std::size_t> skipped_{0};
+    std::atomic<std::size_t> failed_{0};
+};
+
+// A run that could not start says why and touches nothing.
+int CannotStart(const std::string& problem) {
+    std::fprintf(stderr, "sigillon-batch: %s\n", PlainLine(problem).c_str());
+    return 2;
+}
+
+}  // namespace
+
+int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
+    if (!given.outDir.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(given.outDir, error))
+            return CannotStart("--out " + given.outDir + " is not a folder");
+    }
+
+    BatchOptions options = given;
+    if (!options.filesFrom.empty()) {
+        InputList list = ReadInputList(options.filesFrom, options.nulSeparated);
+        if (!list.problem.empty()) return CannotStart(list.problem);
+        options.inputs.insert(options.inputs.end(), std::make_move_iterator(list.paths.begin()),
+                              std::make_move_iterator(list.paths.end()));
     }
 
     std::vector<BatchJob> jobs = PlanJobs(options);
+    std::unique_ptr<ReportFile> report;
+    if (!options.reportPath.empty()) {
+        if (std::string clash = ReportClash(options, jobs); !clash.empty())
+            return CannotStart(clash + "; name another file");
+        report = std::make_unique<ReportFile>(options.reportPath);
+        if (std::string problem = report->Problem(); !problem.empty()) return CannotStart(problem);
+    }
+    std::erase_if(jobs, [&](const BatchJob& job) {
+        return !job.testPicture && !InShard(job.input, options.shard);
+    });
+
     Console console(::isatty(STDERR_FILENO) == 1, jobs.size());
     console.Start();
+    Tally tally(console, report.get());
 
-    std::atomic<std::size_t> saved{0};
-    std::atomic<std::size_t> failed{0};
-    auto summary = [&] {
-        console.Finish();
-        if (failed == 0) return 0;
-        std::fprintf(stderr, "%zu saved, %zu failed\n", saved.load(), failed.load());
-        return 1;
+    // Every input fails for the one reason, said once; outputs that are
+    // already there are still done.
+    auto failAll = [&](const std::string& reason) {
+        for (const BatchJob& job : jobs) {
+            JobResult result;
+            result.status = job.skip ? JobStatus::Skipped : JobStatus::Failed;
+            if (!job.skip) result.reason = job.refusal.empty() ? reason : job.refusal;
+            tally.Finished(job, result, false);
+        }
+        return tally.Summary();
     };
 
     // The stamp is read and made Depth24 once, before any worker starts;
@@ -450,9 +621,9 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
             loaded = {FileOutcome::Failed, error.what()};
         }
         if (loaded != FileOutcome::Done) {
-            console.Say(FailureMessage(options.stampPath, loaded));
-            failed = jobs.size();
-            return summary();
+            std::string reason = FailureMessage(options.stampPath, loaded);
+            console.Say(reason);
+            return failAll(reason);
         }
     }
     if (options.textGiven) {
@@ -469,9 +640,9 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
             ready = false;
         }
         if (!ready) {
-            std::fprintf(stderr, "sigillon-batch: the text stamp could not be rendered\n");
-            failed = jobs.size();
-            return summary();
+            const std::string reason = "the text stamp could not be rendered";
+            console.Say("sigillon-batch: " + reason);
+            return failAll(reason);
         }
     }
     const TBitmap* sharedStamp =
@@ -480,13 +651,18 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            JobResult result = RunJob(jobs[i], sharedStamp, options.mode, options.times);
-            if (!result.message.empty()) console.Say(result.message);
-            if (result.saved)
-                ++saved;
-            else
-                ++failed;
-            console.JobDone();
+            const BatchJob& job = jobs[i];
+            JobResult result;
+            if (job.skip) {
+                result.status = JobStatus::Skipped;
+            } else {
+                auto start = std::chrono::steady_clock::now();
+                result = RunJob(job, sharedStamp, options.mode, options.times);
+                result.ms = std::chrono::duration<double, std::milli>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+            }
+            tally.Finished(job, result);
         }
     };
 
@@ -503,7 +679,7 @@ int RunBatch(const BatchOptions& options, const TextRenderer& renderText) {
         }
         work();
     }
-    return summary();
+    return tally.Summary();
 }
 
 }  // namespace sigillon::batch

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/input_list.h"
 #include "pictures/bitmap.h"
 #include "stamping/compositing.h"
 
@@ -31,6 +32,11 @@ struct BatchOptions {
     int colour = 0;                // index into the text colours: black
     int size = 3;                  // the size factor, 1..9
     std::vector<std::string> inputs;
+    std::string filesFrom;         // --files-from: a list of further inputs, "-" standard input
+    bool nulSeparated = false;     // -0: that list is NUL-separated
+    Shard shard;                   // --shard K/N: only the inputs of part K
+    bool skipExisting = false;     // leave existing outputs, count them skipped
+    std::string reportPath;        // --report: a JSON Lines file, one object per input
 };
 
 enum class ParseStatus {
@@ -59,7 +65,8 @@ struct BatchJob {
     std::string input;    // path, or kTestPictureName for the test picture
     bool testPicture = false;
     std::string output;   // path of the file to write
-    std::string refusal;  // non-empty: do not touch this input, say this instead
+    std::string refusal;  // non-empty: do not touch this input; why, without the input's name
+    bool skip = false;    // --skip-existing and the output is there: the run leaves it alone
 };
 
 // The extension as the file routines see it: from the last '.' of the file
@@ -72,16 +79,28 @@ std::string OutputPathFor(const std::string& input, bool testPicture,
                           const BatchOptions& options);
 
 // Every input's job with its output, and the refusals that can be decided
-// before any picture is read: an output that is one of the inputs, an
-// output that exists (without --force), two inputs with the same output.
+// before any picture is read: an output that is one of the inputs, the
+// stamp or the list of inputs, an output that exists (without --force or
+// --skip-existing), two inputs with the same output. All of options.inputs
+// is planned whatever the shard, so that every worker of a split list
+// refuses and skips exactly as one worker given the whole list would.
 std::vector<BatchJob> PlanJobs(const BatchOptions& options);
 
-// What became of one input: saved, or the one line that says why not, the
-// input first ("scan.bmp: scan.bmp - Error: wrong format (BMP: ...)").
+enum class JobStatus { Saved, Skipped, Failed };
+
+// What became of one input. A failure's line on standard error is the
+// input, ": " and the reason ("scan.bmp: scan.bmp - Error: wrong format
+// (BMP: ...)").
 struct JobResult {
-    bool saved = false;
-    std::string message;
+    JobStatus status = JobStatus::Failed;
+    std::string reason;  // why it failed; empty otherwise
+    int width = 0;       // the picture's size once it was read; 0 before
+    int height = 0;
+    double ms = 0;       // wall-clock time the run spent on it
 };
+
+// The name used for a status in the report: "saved", "skipped", "failed".
+const char* StatusName(JobStatus status);
 
 // Loads, stamps and saves one input. stamp is null to convert only, else a
 // Depth24 picture that is only read. The stamp is checked once, before the
@@ -96,8 +115,12 @@ inline constexpr const char* kColourNames[7] = {"black",  "grey",  "blue",  "red
 // this library needs none.
 using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)>;
 
-// The whole tool after parsing: the stamp, the workers, the summary.
-// Returns the exit status (0 all saved, 1 any failed).
+// The whole tool after parsing: the list of inputs, this shard's part of
+// it, the stamp, the workers, the report and the summary, which is the
+// last line on standard output. Returns the exit status: 0 when nothing
+// failed, 1 when any input failed, 2 when the run could not start (no
+// such --out folder, an unreadable list, a report that cannot be written
+// or would replace a file of the run).
 int RunBatch(const BatchOptions& options, const TextRenderer& renderText = {});
 
 }  // namespace sigillon::batch
