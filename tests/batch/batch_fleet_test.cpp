@@ -354,6 +354,28 @@ TEST_F(BatchFleet, TheReportHasOneObjectPerInputOfItsShard) {
     }
     EXPECT_EQ(seen.size(), expected.size());
 
+    // A stamp that does not load fails every input that is not done yet.
+    Write("bad.bmp", "BM");
+    ProcessRun badStamp = Run({"--stamp", "bad.bmp", "--to", ".jpg", "--out", "out",
+                               "--skip-existing", "--report", "s.jsonl", "good.bmp", "tiny.bmp"});
+    EXPECT_EQ(badStamp.status, 1);
+    EXPECT_EQ(badStamp.out, "0 saved, 1 failed, 1 skipped\n");
+    std::map<std::string, std::pair<std::string, std::string>> stampStatus;
+    for (const nlohmann::json& object : ReportObjects(dir_ / "s.jsonl"))
+        stampStatus[object.at("input")] = {object.at("status"), object.at("reason")};
+    const std::string stampReason =
+        "bad.bmp - Error: wrong format (BMP: file ends inside the file header)";
+    EXPECT_EQ(stampStatus,
+              (std::map<std::string, std::pair<std::string, std::string>>{
+                  {"good.bmp", {"skipped", ""}}, {"tiny.bmp", {"failed", stampReason}}}));
+
+    // A report the disk cannot take fails the run, but not the pictures.
+    ProcessRun full = Run({"--to", ".bmp", "--out", "out", "--report", "/dev/full", "good.bmp"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err,
+              "sigillon-batch: cannot write the report /dev/full: No space left on device\n");
+    EXPECT_EQ(full.out, "1 saved, 0 failed\n");
+
     // The report of an empty shard is an empty file.
     ProcessRun one = Run({"--out", "out", "--shard", "1/3", "--report", "e.jsonl", "a"});
     EXPECT_EQ(one.out, "0 saved, 1 failed\n") << "\"a\" is in part 1 of 3";
