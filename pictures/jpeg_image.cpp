@@ -9,6 +9,7 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "pictures/jpeg_metadata.h"
 #include "pictures/safe_save.h"
 
 // How the C library and the C++ code meet. libjpeg reports a fatal error by
@@ -202,6 +203,7 @@ struct EncodeJob {
     int quality;
     bool grayscale;
     bool progressive;
+    const PictureMetadata* metadata;  // or null
 };
 
 bool Encode(Compressor* e, const EncodeJob* job) {
@@ -236,6 +238,7 @@ bool Encode(Compressor* e, const EncodeJob* job) {
     }
     if (job->progressive) jpeg_simple_progression(c);
     jpeg_start_compress(c, TRUE);
+    if (job->metadata) WriteJpegMetadata(c, *job->metadata);
     while (c->next_scanline < c->image_height) {
         JSAMPROW rows[1] = {
             const_cast<JSAMPROW>(job->row0 + std::ptrdiff_t(c->next_scanline) * job->step)};
@@ -332,6 +335,7 @@ void TJPEGImage::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
 
 void TJPEGImage::LoadFromBytes(ByteBlock bytes) {
     data_ = ByteBlock();
+    haveMetadata_ = false;
     width_ = height_ = 0;
     grayscaleFile_ = progressiveFile_ = false;
     haveBitmap_ = false;
@@ -411,6 +415,7 @@ void TJPEGImage::Decode() {
 
 void TJPEGImage::Assign(const TBitmap& picture) {
     data_ = ByteBlock();
+    haveMetadata_ = false;
     bitmap_.ShareImage(picture);
     haveBitmap_ = true;
     width_ = picture.Width();
@@ -424,6 +429,8 @@ void TJPEGImage::Compress() {
         throw BitmapError("JPEG: no picture to encode");
     }
     data_ = ByteBlock();
+    haveMetadata_ = false;
+    writeWarnings_.clear();
     if (bitmap_.IsEmpty() || bitmap_.Width() == 0 || bitmap_.Height() == 0) return;
     if (bitmap_.Width() > kMaxJpegSide || bitmap_.Height() > kMaxJpegSide)
         throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
@@ -444,6 +451,10 @@ void TJPEGImage::Compress() {
     job.quality = quality_;
     job.grayscale = grayscale_;
     job.progressive = progressiveEncoding_;
+    if (!outputMetadata_.Empty()) {
+        writeWarnings_ = JpegMetadataWarnings(outputMetadata_, grayscale_ ? 1 : 3);
+        job.metadata = &outputMetadata_;
+    }
 
     Compressor e;
     // Room for 12 bits per pixel, more than any photograph takes: only the
@@ -452,6 +463,25 @@ void TJPEGImage::Compress() {
         throw BitmapError("JPEG: out of memory for the JPEG data");
     if (!Encode(&e, &job)) Fail(e.errors);
     data_ = std::move(e.output);
+}
+
+const PictureMetadata& TJPEGImage::Metadata() {
+    if (!haveMetadata_) {
+        metadata_ = PictureMetadata();
+        readWarnings_.clear();
+        try {
+            metadata_ = ReadJpegMetadata(data_.data(), data_.size(), &readWarnings_);
+        } catch (const std::bad_alloc&) {
+            throw BitmapError("JPEG: out of memory for the metadata");
+        }
+        haveMetadata_ = true;
+    }
+    return metadata_;
+}
+
+const std::vector<std::string>& TJPEGImage::ReadMetadataWarnings() {
+    Metadata();
+    return readWarnings_;
 }
 
 }  // namespace sigillon

@@ -1,0 +1,291 @@
+#include "pictures/metadata_edit.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <new>
+
+#include <exiv2/exiv2.hpp>
+
+// Exiv2 keeps global state (its log level, the XMP toolkit and the XMP
+// namespaces a packet brings along), so every use of it here holds one
+// lock. What is done under it is small beside coding the picture.
+
+namespace sigillon {
+namespace {
+
+std::mutex& Exiv2Lock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// Under the lock. Exiv2 would print its complaints about a damaged block on
+// the standard error stream; the caller gets our warning instead.
+void SetUpExiv2() {
+    static bool done = false;
+    if (done) return;
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    Exiv2::XmpParser::initialize();
+    done = true;
+}
+
+std::string Why(const std::exception& error) {
+    std::string what = error.what();
+    return what.empty() ? std::string("Exiv2 failed") : what;
+}
+
+// ---- EXIF ----
+
+struct ParsedExif {
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order = Exiv2::littleEndian;
+};
+
+// Throws on a block Exiv2 cannot read; an empty result means it found no
+// tag it could read.
+ParsedExif ParseExif(const std::vector<std::uint8_t>& block) {
+    ParsedExif parsed;
+    parsed.order = Exiv2::ExifParser::decode(parsed.data, block.data(),
+                                             static_cast<std::uint32_t>(block.size()));
+    if (parsed.order == Exiv2::invalidByteOrder) parsed.order = Exiv2::littleEndian;
+    return parsed;
+}
+
+bool HasThumbnail(const Exiv2::ExifData& data) {
+    return std::any_of(data.begin(), data.end(), [](const Exiv2::Exifdatum& d) {
+        return d.groupName() == "Thumbnail";
+    });
+}
+
+// The orientation value when the tag holds one number, else 0.
+long OrientationValue(const Exiv2::ExifData& data) {
+    auto tag = data.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (tag == data.end() || tag->count() != 1) return 0;
+    return tag->toLong(0);
+}
+
+void EraseKey(Exiv2::ExifData& data, const char* key) {
+    for (auto at = data.findKey(Exiv2::ExifKey(key)); at != data.end();
+         at = data.findKey(Exiv2::ExifKey(key)))
+        data.erase(at);
+}
+
+void SwapValues(Exiv2::ExifData& data, const char* a, const char* b) {
+    auto first = data.findKey(Exiv2::ExifKey(a));
+    auto second = data.findKey(Exiv2::ExifKey(b));
+    if (first == data.end() || second == data.end()) return;
+    Exiv2::Value::AutoPtr firstValue = first->getValue();
+    Exiv2::Value::AutoPtr secondValue = second->getValue();
+    first->setValue(secondValue.get());
+    second->setValue(firstValue.get());
+}
+
+// Returns true when something was changed.
+bool ChangeExif(Exiv2::ExifData& data, const MetadataChanges& changes) {
+    bool changed = false;
+    if (changes.dropThumbnail && HasThumbnail(data)) {
+        Exiv2::ExifThumb(data).erase();
+        changed = true;
+    }
+    if (changes.resetOrientation && data.findKey(Exiv2::ExifKey("Exif.Image.Orientation")) !=
+                                        data.end()) {
+        const long was = OrientationValue(data);
+        if (was != 1) {
+            EraseKey(data, "Exif.Image.Orientation");
+            data["Exif.Image.Orientation"] = std::uint16_t(1);
+            if (was >= 5 && was <= 8)
+                SwapValues(data, "Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension");
+            changed = true;
+        }
+    }
+    if (changes.copyright) {
+        EraseKey(data, "Exif.Image.Copyright");
+        const Exiv2::AsciiValue text(*changes.copyright);
+        data.add(Exiv2::ExifKey("Exif.Image.Copyright"), &text);
+        changed = true;
+    }
+    return changed;
+}
+
+// The block written back: in place when Exiv2 can, else laid out anew.
+std::vector<std::uint8_t> EncodeExif(const std::vector<std::uint8_t>& original,
+                                     const ParsedExif& parsed) {
+    std::vector<std::uint8_t> inPlace = original;
+    Exiv2::Blob blob;
+    const Exiv2::WriteMethod method = Exiv2::ExifParser::encode(
+        blob, inPlace.empty() ? nullptr : inPlace.data(),
+        static_cast<std::uint32_t>(inPlace.size()), parsed.order, parsed.data);
+    if (method == Exiv2::wmNonIntrusive && !inPlace.empty()) return inPlace;
+    return std::vector<std::uint8_t>(blob.begin(), blob.end());
+}
+
+void EditExif(PictureMetadata& m, const MetadataChanges& changes,
+              std::vector<std::string>& warnings) {
+    std::string dropped;  // why, when the block must go
+    if (m.exif.size() > kMaxExifBytes) {
+        dropped = "larger than " + std::to_string(kMaxExifBytes) + " bytes";
+    } else if (!m.exif.empty()) {
+        try {
+            ParsedExif parsed = ParseExif(m.exif);
+            if (parsed.data.empty()) {
+                dropped = "it holds no tag that can be read";
+            } else if (ChangeExif(parsed.data, changes)) {
+                std::vector<std::uint8_t> written;
+                if (!parsed.data.empty()) written = EncodeExif(m.exif, parsed);
+                // What was written must read back without the thumbnail, or
+                // the unstamped picture would travel on in it.
+                if (!written.empty() && changes.dropThumbnail &&
+                    HasThumbnail(ParseExif(written).data))
+                    dropped = "its thumbnail cannot be removed";
+                else if (written.empty() && !parsed.data.empty())
+                    dropped = "it cannot be written back";
+                else
+                    m.exif = std::move(written);  // empty when the thumbnail was all there was
+            }
+            if (dropped.empty()) return;  // changed, or nothing to change: kept as it is
+        } catch (const std::exception& error) {
+            dropped = "Exiv2 cannot handle it (" + Why(error) + ")";
+        } catch (...) {
+            dropped = "Exiv2 cannot handle it";
+        }
+    }
+    if (!dropped.empty()) {
+        warnings.push_back("EXIF block of " + std::to_string(m.exif.size()) + " bytes dropped: " +
+                           dropped);
+        m.exif.clear();
+    }
+    if (!changes.copyright) return;
+    // No block, or none left: one of its own for the copyright.
+    try {
+        ParsedExif fresh;
+        ChangeExif(fresh.data, changes);
+        m.exif = EncodeExif({}, fresh);
+    } catch (const std::exception& error) {
+        warnings.push_back("EXIF copyright not written (" + Why(error) + ")");
+        m.exif.clear();
+    } catch (...) {
+        warnings.push_back("EXIF copyright not written");
+        m.exif.clear();
+    }
+}
+
+// ---- XMP ----
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Returns true when something was changed.
+bool ChangeXmp(Exiv2::XmpData& data, const MetadataChanges& changes) {
+    bool changed = false;
+    auto eraseAll = [&](const std::string& prefix) {
+        for (auto at = data.begin(); at != data.end();) {
+            if (StartsWith(at->key(), prefix)) {
+                at = data.erase(at);
+                changed = true;
+            } else {
+                ++at;
+            }
+        }
+    };
+    if (changes.dropThumbnail) eraseAll("Xmp.xmp.Thumbnails");
+    if (changes.resetOrientation) {
+        auto tag = data.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+        if (tag != data.end() && tag->toString() != "1") {
+            data.erase(tag);
+            data["Xmp.tiff.Orientation"] = "1";
+            changed = true;
+        }
+    }
+    if (changes.copyright) {
+        eraseAll("Xmp.dc.rights");
+        Exiv2::LangAltValue rights;
+        rights.value_["x-default"] = *changes.copyright;
+        data.add(Exiv2::XmpKey("Xmp.dc.rights"), &rights);
+        changed = true;
+    }
+    return changed;
+}
+
+void EditXmp(PictureMetadata& m, const MetadataChanges& changes,
+             std::vector<std::string>& warnings) {
+    std::string dropped;  // why, when the packet must go
+    if (m.xmp.size() > kMaxXmpBytes) {
+        dropped = "larger than " + std::to_string(kMaxXmpBytes) + " bytes";
+    } else if (!m.xmp.empty()) {
+        try {
+            Exiv2::XmpData data;
+            if (Exiv2::XmpParser::decode(data, m.xmp) != 0) {
+                dropped = "it cannot be read";
+            } else if (data.empty()) {
+                dropped = "it holds no property that can be read";
+            } else if (ChangeXmp(data, changes)) {
+                std::string packet;
+                if (Exiv2::XmpParser::encode(packet, data, Exiv2::XmpParser::useCompactFormat) !=
+                        0 ||
+                    packet.empty())
+                    dropped = "it cannot be written back";
+                else
+                    m.xmp = std::move(packet);
+            }
+            if (dropped.empty()) return;  // changed, or nothing to change: kept as it is
+        } catch (const std::exception& error) {
+            dropped = "Exiv2 cannot handle it (" + Why(error) + ")";
+        } catch (...) {
+            dropped = "Exiv2 cannot handle it";
+        }
+    }
+    if (!dropped.empty()) {
+        std::string text = "XMP packet of " + std::to_string(m.xmp.size()) +
+                           " bytes dropped: " + dropped;
+        if (!m.extendedXmp.empty()) text += "; its extended XMP with it";
+        warnings.push_back(text);
+        m.xmp.clear();
+        m.extendedXmp.clear();
+    }
+    if (!changes.copyright) return;
+    // No packet, or none left: one of its own for the copyright.
+    std::string packet;
+    int status = -1;
+    try {
+        Exiv2::XmpData fresh;
+        ChangeXmp(fresh, changes);
+        status = Exiv2::XmpParser::encode(packet, fresh, Exiv2::XmpParser::useCompactFormat);
+    } catch (...) {
+        status = -1;
+    }
+    if (status == 0 && !packet.empty())
+        m.xmp = std::move(packet);
+    else
+        warnings.push_back("XMP copyright not written: Exiv2 cannot make the packet");
+}
+
+}  // namespace
+
+std::vector<std::string> EditMetadata(PictureMetadata& m, const MetadataChanges& changes) {
+    std::vector<std::string> warnings;
+    std::lock_guard<std::mutex> hold(Exiv2Lock());
+    SetUpExiv2();
+    EditExif(m, changes, warnings);
+    EditXmp(m, changes, warnings);
+    // Namespaces a packet brought along stay registered otherwise, and a
+    // long run over many files would keep them all.
+    Exiv2::XmpProperties::unregisterNs();
+    return warnings;
+}
+
+int ExifOrientation(const PictureMetadata& m) {
+    if (m.exif.empty() || m.exif.size() > kMaxExifBytes) return 1;
+    std::lock_guard<std::mutex> hold(Exiv2Lock());
+    SetUpExiv2();
+    long value = 0;
+    try {
+        value = OrientationValue(ParseExif(m.exif).data);
+    } catch (const std::exception&) {
+        return 1;
+    }
+    return value >= 1 && value <= 8 ? int(value) : 1;
+}
+
+}  // namespace sigillon
