@@ -129,8 +129,8 @@ int IccChannels(const std::vector<std::uint8_t>& icc) {
     const std::string_view space(reinterpret_cast<const char*>(icc.data()) + 16, 4);
     if (space == "GRAY") return 1;
     if (space == "CMYK") return 4;
-    for (std::string_view three : {"RGB ", "YCbr", "Lab ", "XYZ ", "Luv ", "Yxy ", "HSV ", "HLS ",
-                                   "CMY "})
+    for (std::string_view three :
+         {"RGB ", "YCbr", "Lab ", "XYZ ", "Luv ", "Yxy ", "HSV ", "HLS ", "CMY "})
         if (space == three) return 3;
     if (space.substr(1) == "CLR") {
         const char n = space[0];
@@ -242,9 +242,8 @@ std::vector<std::string> JpegMetadataWarnings(const PictureMetadata& m, int comp
     if (m.icc.size() > kMaxIccBytes) {
         tooLarge("ICC profile", m.icc.size(), kMaxIccBytes);
     } else if (!IccFits(m.icc, components)) {
-        warnings.push_back("ICC profile left out: it is for " +
-                           std::to_string(IccChannels(m.icc)) + " colour channels, the file has " +
-                           std::to_string(components));
+        warnings.push_back("ICC profile left out: it is for " + std::to_string(IccChannels(m.icc)) +
+                           " colour channels, the file has " + std::to_string(components));
     }
     for (const auto& part : m.photoshop)
         if (!FitsOneSegment(part.size(), {}))

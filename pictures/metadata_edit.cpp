@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <exiv2/exiv2.hpp>
 #include <mutex>
 #include <new>
-
-#include <exiv2/exiv2.hpp>
 
 // Exiv2 keeps global state (its log level, the XMP toolkit and the XMP
 // namespaces a packet brings along), so every use of it here holds one
@@ -53,9 +52,8 @@ ParsedExif ParseExif(const std::vector<std::uint8_t>& block) {
 }
 
 bool HasThumbnail(const Exiv2::ExifData& data) {
-    return std::any_of(data.begin(), data.end(), [](const Exiv2::Exifdatum& d) {
-        return d.groupName() == "Thumbnail";
-    });
+    return std::any_of(data.begin(), data.end(),
+                       [](const Exiv2::Exifdatum& d) { return d.groupName() == "Thumbnail"; });
 }
 
 // The orientation value when the tag holds one number, else 0.
@@ -88,8 +86,8 @@ bool ChangeExif(Exiv2::ExifData& data, const MetadataChanges& changes) {
         Exiv2::ExifThumb(data).erase();
         changed = true;
     }
-    if (changes.resetOrientation && data.findKey(Exiv2::ExifKey("Exif.Image.Orientation")) !=
-                                        data.end()) {
+    if (changes.resetOrientation &&
+        data.findKey(Exiv2::ExifKey("Exif.Image.Orientation")) != data.end()) {
         const long was = OrientationValue(data);
         if (was != 1) {
             EraseKey(data, "Exif.Image.Orientation");
@@ -151,8 +149,8 @@ void EditExif(PictureMetadata& m, const MetadataChanges& changes,
         }
     }
     if (!dropped.empty()) {
-        warnings.push_back("EXIF block of " + std::to_string(m.exif.size()) + " bytes dropped: " +
-                           dropped);
+        warnings.push_back("EXIF block of " + std::to_string(m.exif.size()) +
+                           " bytes dropped: " + dropped);
         m.exif.clear();
     }
     if (!changes.copyright) return;
@@ -237,8 +235,8 @@ void EditXmp(PictureMetadata& m, const MetadataChanges& changes,
         }
     }
     if (!dropped.empty()) {
-        std::string text = "XMP packet of " + std::to_string(m.xmp.size()) +
-                           " bytes dropped: " + dropped;
+        std::string text =
+            "XMP packet of " + std::to_string(m.xmp.size()) + " bytes dropped: " + dropped;
         if (!m.extendedXmp.empty()) text += "; its extended XMP with it";
         warnings.push_back(text);
         m.xmp.clear();

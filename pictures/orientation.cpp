@@ -18,14 +18,22 @@ struct Source {
 
 Source StoredAt(int orientation, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
     switch (orientation) {
-        case 2: return {w - 1 - x, y};
-        case 3: return {w - 1 - x, h - 1 - y};
-        case 4: return {x, h - 1 - y};
-        case 5: return {y, x};
-        case 6: return {y, h - 1 - x};
-        case 7: return {w - 1 - y, h - 1 - x};
-        case 8: return {w - 1 - y, x};
-        default: return {x, y};
+        case 2:
+            return {w - 1 - x, y};
+        case 3:
+            return {w - 1 - x, h - 1 - y};
+        case 4:
+            return {x, h - 1 - y};
+        case 5:
+            return {y, x};
+        case 6:
+            return {y, h - 1 - x};
+        case 7:
+            return {w - 1 - y, h - 1 - x};
+        case 8:
+            return {w - 1 - y, x};
+        default:
+            return {x, y};
     }
 }
 

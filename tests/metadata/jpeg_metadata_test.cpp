@@ -125,10 +125,13 @@ TEST(JpegMetadata, BlocksAJpegFileCannotCarryAreLeftOutWithAWarning) {
 
 TEST(JpegMetadata, ReadingKeepsTheFirstExifAndXmpAndIgnoresOtherSegments) {
     const Bytes plain = testing::Encoded(*testing::Gradient(16, 16));
-    Bytes file = testing::WithSegment(plain, 0xE1, std::string("Exif\0\0", 6), {'M', 'M', 0, 42, 2});
-    file = testing::WithSegment(file, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29), {'2'});
+    Bytes file =
+        testing::WithSegment(plain, 0xE1, std::string("Exif\0\0", 6), {'M', 'M', 0, 42, 2});
+    file =
+        testing::WithSegment(file, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29), {'2'});
     file = testing::WithSegment(file, 0xE1, std::string("Exif\0\0", 6), {'I', 'I', 42, 0, 1});
-    file = testing::WithSegment(file, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29), {'1'});
+    file =
+        testing::WithSegment(file, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29), {'1'});
     file = testing::WithSegment(file, 0xE1, "Other", {1, 2, 3});
     file = testing::WithSegment(file, 0xED, "Adobe_CM", {0});
     // An ICC segment claiming to be 2 of 3 with no others: no profile.
@@ -157,7 +160,8 @@ TEST(JpegMetadata, RepeatedKindsBeyondTheirLimitAreDroppedWhole) {
     for (std::size_t i = 0; i < kMaxJpegMetadataKindBytes / 65000 + 1; ++i)
         file.insert(file.end(), one.begin() + 2, one.end());
     file.insert(file.end(), plain.begin() + 2, plain.end());
-    file = testing::WithSegment(file, 0xE1, std::string("http://ns.adobe.com/xmp/extension/\0", 35), {7});
+    file = testing::WithSegment(file, 0xE1, std::string("http://ns.adobe.com/xmp/extension/\0", 35),
+                                {7});
     std::vector<std::string> dropped;
     const PictureMetadata m = ReadJpegMetadata(file.data(), file.size(), &dropped);
     EXPECT_TRUE(m.photoshop.empty());

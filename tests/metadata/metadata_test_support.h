@@ -78,7 +78,7 @@ inline Segments SegmentsOf(const Bytes& f) {
     while (at + 4 <= f.size() && f[at] == 0xFF && f[at + 1] != 0xDA) {
         const std::size_t length = std::size_t(f[at + 2] << 8 | f[at + 3]);
         segments.push_back({f[at + 1], Bytes(f.begin() + std::ptrdiff_t(at + 4),
-                                              f.begin() + std::ptrdiff_t(at + 2 + length))});
+                                             f.begin() + std::ptrdiff_t(at + 2 + length))});
         at += 2 + length;
     }
     return segments;
@@ -89,8 +89,8 @@ inline Bytes WithSegment(const Bytes& file, int marker, const std::string& signa
                          const Bytes& payload) {
     const std::size_t length = 2 + signature.size() + payload.size();
     Bytes out(file.begin(), file.begin() + 2);
-    out.insert(out.end(), {0xFF, std::uint8_t(marker), std::uint8_t(length >> 8),
-                           std::uint8_t(length)});
+    out.insert(out.end(),
+               {0xFF, std::uint8_t(marker), std::uint8_t(length >> 8), std::uint8_t(length)});
     out.insert(out.end(), signature.begin(), signature.end());
     out.insert(out.end(), payload.begin(), payload.end());
     out.insert(out.end(), file.begin() + 2, file.end());
@@ -111,7 +111,8 @@ inline std::string Exiftool(const TempFolder& folder, const std::vector<std::str
         return out;
     }
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
     EXPECT_EQ(::pclose(pipe), 0) << "exiftool " << lines;
     return out;
 }

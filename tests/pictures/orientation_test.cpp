@@ -51,14 +51,13 @@ std::vector<std::string> LettersOf(const TBitmap& picture) {
 TEST(ApplyOrientation, EveryExifOrientationTurnsTheStoredPixelsUpright) {
     const std::vector<std::string> stored = {"ABC", "DEF"};
     const std::vector<std::pair<int, std::vector<std::string>>> cases = {
-        {1, {"ABC", "DEF"}},
-        {2, {"CBA", "FED"}},         // mirrored left to right
-        {3, {"FED", "CBA"}},         // half a turn
-        {4, {"DEF", "ABC"}},         // mirrored top to bottom
-        {5, {"AD", "BE", "CF"}},     // along the diagonal from the top left
-        {6, {"DA", "EB", "FC"}},     // a quarter clockwise
-        {7, {"FC", "EB", "DA"}},     // along the other diagonal
-        {8, {"CF", "BE", "AD"}},     // a quarter anticlockwise
+        {1, {"ABC", "DEF"}},     {2, {"CBA", "FED"}},  // mirrored left to right
+        {3, {"FED", "CBA"}},                           // half a turn
+        {4, {"DEF", "ABC"}},                           // mirrored top to bottom
+        {5, {"AD", "BE", "CF"}},                       // along the diagonal from the top left
+        {6, {"DA", "EB", "FC"}},                       // a quarter clockwise
+        {7, {"FC", "EB", "DA"}},                       // along the other diagonal
+        {8, {"CF", "BE", "AD"}},                       // a quarter anticlockwise
     };
     for (PixelDepth depth : {Depth8, Depth16, Depth24, Depth32})
         for (const auto& [orientation, upright] : cases) {
