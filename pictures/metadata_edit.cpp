@@ -6,6 +6,7 @@
 #include <exiv2/exiv2.hpp>
 #include <mutex>
 #include <new>
+#include <optional>
 
 // Exiv2 keeps global state (its log level, the XMP toolkit and the XMP
 // namespaces a packet brings along), so every use of it here holds one
@@ -73,8 +74,8 @@ void SwapValues(Exiv2::ExifData& data, const char* a, const char* b) {
     auto first = data.findKey(Exiv2::ExifKey(a));
     auto second = data.findKey(Exiv2::ExifKey(b));
     if (first == data.end() || second == data.end()) return;
-    Exiv2::Value::AutoPtr firstValue = first->getValue();
-    Exiv2::Value::AutoPtr secondValue = second->getValue();
+    const auto firstValue = first->getValue();
+    const auto secondValue = second->getValue();
     first->setValue(secondValue.get());
     second->setValue(firstValue.get());
 }
@@ -106,16 +107,49 @@ bool ChangeExif(Exiv2::ExifData& data, const MetadataChanges& changes) {
     return changed;
 }
 
-// The block written back: in place when Exiv2 can, else laid out anew.
-std::vector<std::uint8_t> EncodeExif(const std::vector<std::uint8_t>& original,
-                                     const ParsedExif& parsed) {
-    std::vector<std::uint8_t> inPlace = original;
+// Whether a block written back reads as the changes meant: a thumbnail
+// left in it would carry the unstamped picture on.
+bool ReadsAsChanged(const std::vector<std::uint8_t>& block, const MetadataChanges& changes) {
+    try {
+        const ParsedExif back = ParseExif(block);
+        if (changes.dropThumbnail && HasThumbnail(back.data)) return false;
+        if (changes.resetOrientation &&
+            back.data.findKey(Exiv2::ExifKey("Exif.Image.Orientation")) != back.data.end() &&
+            OrientationValue(back.data) != 1)
+            return false;
+        if (changes.copyright) {
+            auto tag = back.data.findKey(Exiv2::ExifKey("Exif.Image.Copyright"));
+            if (tag == back.data.end() || tag->toString() != *changes.copyright) return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The changed tags as a block: changed in place where Exiv2 can keep the
+// block's layout (and so the offsets inside maker notes), else laid out
+// anew. Empty when nothing is left; nullopt when neither way gives a block
+// that reads as changed.
+std::optional<std::vector<std::uint8_t>> WriteBackExif(const std::vector<std::uint8_t>& original,
+                                                       const ParsedExif& parsed,
+                                                       const MetadataChanges& changes) {
+    if (parsed.data.empty()) return std::vector<std::uint8_t>();
+    if (!original.empty()) {
+        std::vector<std::uint8_t> inPlace = original;
+        Exiv2::Blob blob;
+        const Exiv2::WriteMethod method = Exiv2::ExifParser::encode(
+            blob, inPlace.data(), std::uint32_t(inPlace.size()), parsed.order, parsed.data);
+        std::vector<std::uint8_t> written =
+            method == Exiv2::wmNonIntrusive ? std::move(inPlace)
+                                            : std::vector<std::uint8_t>(blob.begin(), blob.end());
+        if (ReadsAsChanged(written, changes)) return written;
+    }
     Exiv2::Blob blob;
-    const Exiv2::WriteMethod method = Exiv2::ExifParser::encode(
-        blob, inPlace.empty() ? nullptr : inPlace.data(),
-        static_cast<std::uint32_t>(inPlace.size()), parsed.order, parsed.data);
-    if (method == Exiv2::wmNonIntrusive && !inPlace.empty()) return inPlace;
-    return std::vector<std::uint8_t>(blob.begin(), blob.end());
+    Exiv2::ExifParser::encode(blob, parsed.order, parsed.data);
+    std::vector<std::uint8_t> written(blob.begin(), blob.end());
+    if (ReadsAsChanged(written, changes)) return written;
+    return std::nullopt;
 }
 
 void EditExif(PictureMetadata& m, const MetadataChanges& changes,
@@ -129,17 +163,11 @@ void EditExif(PictureMetadata& m, const MetadataChanges& changes,
             if (parsed.data.empty()) {
                 dropped = "it holds no tag that can be read";
             } else if (ChangeExif(parsed.data, changes)) {
-                std::vector<std::uint8_t> written;
-                if (!parsed.data.empty()) written = EncodeExif(m.exif, parsed);
-                // What was written must read back without the thumbnail, or
-                // the unstamped picture would travel on in it.
-                if (!written.empty() && changes.dropThumbnail &&
-                    HasThumbnail(ParseExif(written).data))
-                    dropped = "its thumbnail cannot be removed";
-                else if (written.empty() && !parsed.data.empty())
-                    dropped = "it cannot be written back";
+                auto written = WriteBackExif(m.exif, parsed, changes);
+                if (written)
+                    m.exif = std::move(*written);  // empty when the thumbnail was all there was
                 else
-                    m.exif = std::move(written);  // empty when the thumbnail was all there was
+                    dropped = "Exiv2 cannot write it back with the changes";
             }
             if (dropped.empty()) return;  // changed, or nothing to change: kept as it is
         } catch (const std::exception& error) {
@@ -155,17 +183,18 @@ void EditExif(PictureMetadata& m, const MetadataChanges& changes,
     }
     if (!changes.copyright) return;
     // No block, or none left: one of its own for the copyright.
+    std::optional<std::vector<std::uint8_t>> written;
     try {
         ParsedExif fresh;
         ChangeExif(fresh.data, changes);
-        m.exif = EncodeExif({}, fresh);
-    } catch (const std::exception& error) {
-        warnings.push_back("EXIF copyright not written (" + Why(error) + ")");
-        m.exif.clear();
+        written = WriteBackExif({}, fresh, changes);
     } catch (...) {
-        warnings.push_back("EXIF copyright not written");
-        m.exif.clear();
+        written.reset();
     }
+    if (written)
+        m.exif = std::move(*written);
+    else
+        warnings.push_back("EXIF copyright not written: Exiv2 cannot make the block");
 }
 
 // ---- XMP ----
