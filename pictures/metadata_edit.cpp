@@ -7,6 +7,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string_view>
+
+#include "pictures/jpeg_metadata.h"
 
 // Exiv2 keeps global state (its log level, the XMP toolkit and the XMP
 // namespaces a packet brings along), so every use of it here holds one
@@ -288,6 +291,65 @@ void EditXmp(PictureMetadata& m, const MetadataChanges& changes,
         warnings.push_back("XMP copyright not written: Exiv2 cannot make the packet");
 }
 
+// ---- Photoshop ----
+
+constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
+// The resources that hold a thumbnail: 0x0409 from Photoshop 4, 0x040C after.
+constexpr std::uint16_t kThumbnailResources[] = {0x0409, 0x040C};
+
+void EditPhotoshop(PictureMetadata& m, const MetadataChanges& changes,
+                   std::vector<std::string>& warnings) {
+    if (!changes.dropThumbnail || m.photoshop.empty()) return;
+    // The resource blocks run on from one segment to the next.
+    std::vector<std::uint8_t> blocks;
+    std::size_t total = 0;
+    std::string dropped;
+    for (const auto& part : m.photoshop) {
+        total += part.size();
+        if (part.size() < kPhotoshopSignature.size() ||
+            !std::equal(kPhotoshopSignature.begin(), kPhotoshopSignature.end(), part.begin()))
+            dropped = "a segment does not start as Photoshop data does";
+        else
+            blocks.insert(blocks.end(), part.begin() + kPhotoshopSignature.size(), part.end());
+    }
+    bool removed = false;
+    try {
+        for (std::uint16_t id : kThumbnailResources) {
+            while (dropped.empty()) {
+                const Exiv2::byte* record = nullptr;
+                std::uint32_t header = 0, size = 0;
+                const int found = Exiv2::Photoshop::locateIrb(blocks.data(), long(blocks.size()),
+                                                              id, &record, &header, &size);
+                if (found < 0) dropped = "its resource blocks cannot be read";
+                if (found != 0) break;
+                // The data is padded to an even length.
+                const std::size_t at = std::size_t(record - blocks.data());
+                const std::size_t end = std::min(blocks.size(), at + header + size + (size & 1));
+                blocks.erase(blocks.begin() + std::ptrdiff_t(at),
+                             blocks.begin() + std::ptrdiff_t(end));
+                removed = true;
+            }
+        }
+    } catch (...) {
+        dropped = "Exiv2 cannot handle it";
+    }
+    if (!dropped.empty()) {
+        warnings.push_back("Photoshop/IPTC data of " + std::to_string(total) +
+                           " bytes dropped: " + dropped);
+        m.photoshop.clear();
+        return;
+    }
+    if (!removed) return;  // no thumbnail: the segments stay as they are
+    m.photoshop.clear();
+    const std::size_t room = kMaxJpegSegmentPayload - kPhotoshopSignature.size();
+    for (std::size_t at = 0; at < blocks.size(); at += room) {
+        std::vector<std::uint8_t> part(kPhotoshopSignature.begin(), kPhotoshopSignature.end());
+        part.insert(part.end(), blocks.begin() + std::ptrdiff_t(at),
+                    blocks.begin() + std::ptrdiff_t(std::min(blocks.size(), at + room)));
+        m.photoshop.push_back(std::move(part));
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> EditMetadata(PictureMetadata& m, const MetadataChanges& changes) {
@@ -296,6 +358,7 @@ std::vector<std::string> EditMetadata(PictureMetadata& m, const MetadataChanges&
     SetUpExiv2();
     EditExif(m, changes, warnings);
     EditXmp(m, changes, warnings);
+    EditPhotoshop(m, changes, warnings);
     // Namespaces a packet brought along stay registered otherwise, and a
     // long run over many files would keep them all.
     Exiv2::XmpProperties::unregisterNs();
@@ -309,7 +372,7 @@ int ExifOrientation(const PictureMetadata& m) {
     long value = 0;
     try {
         value = OrientationValue(ParseExif(m.exif).data);
-    } catch (const std::exception&) {
+    } catch (...) {
         return 1;
     }
     return value >= 1 && value <= 8 ? int(value) : 1;

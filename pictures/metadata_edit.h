@@ -4,9 +4,9 @@
 //
 // Hostile or broken metadata never stops a picture from being written: a
 // block Exiv2 cannot read or write back, or one larger than the limits
-// below, is dropped and named in the returned warnings; the ICC profile and
-// the Photoshop/IPTC segments are never touched. A block nothing needs to
-// change in keeps its bytes exactly. Safe to call from several threads.
+// below, is dropped and named in the returned warnings. The ICC profile is
+// never touched. A block nothing needs to change in keeps its bytes
+// exactly. Safe to call from several threads.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +26,9 @@ struct MetadataChanges {
     // Written as Exif.Image.Copyright and Xmp.dc.rights (replacing what was
     // there), creating the EXIF block and the XMP packet if there are none.
     std::optional<std::string> copyright;
-    // The EXIF thumbnail (IFD1 and the picture it points to) and the XMP
-    // thumbnails show the picture as it was before it was stamped.
+    // The EXIF thumbnail (IFD1 and the picture it points to), the XMP
+    // thumbnails and the Photoshop thumbnail resources show the picture as
+    // it was before it was stamped.
     bool dropThumbnail = true;
     // The pixels were turned upright: the orientation becomes 1 (in EXIF and
     // in XMP's tiff:Orientation), and for the turns by a quarter EXIF's pixel
@@ -35,9 +36,11 @@ struct MetadataChanges {
     bool resetOrientation = false;
 };
 
-// Applies the changes to m.exif and m.xmp (m.extendedXmp is dropped with
-// the main packet when that is dropped). Returns one sentence for each
-// block dropped, naming it and why.
+// Applies the changes to m.exif, m.xmp and m.photoshop (m.extendedXmp is
+// dropped with the main packet when that is dropped; the Photoshop segments,
+// whose resource blocks Exiv2 locates, are laid out again only when a
+// thumbnail was taken out). Returns one sentence for each block dropped,
+// naming it and why.
 std::vector<std::string> EditMetadata(PictureMetadata& m, const MetadataChanges& changes);
 
 // Exif.Image.Orientation, 1 to 8: how the stored pixels must be turned to

@@ -45,6 +45,13 @@ const std::string kXmp =
     "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:creator><rdf:Seq><rdf:li>Ann</rdf:li>"
     "</rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta>";
 
+// Photoshop data holding one empty IPTC resource.
+const std::string kPhotoshopHead(
+    "Photoshop 3.0\0"
+    "8BIM\x04\x04\0\0\0\0\0\0",
+    26);
+const Bytes kIptcOnly(kPhotoshopHead.begin(), kPhotoshopHead.end());
+
 TEST(ExifOrientation, IsTheTagsValueWhenOneToEightElseOne) {
     struct Case {
         Bytes exif;
@@ -107,6 +114,7 @@ TEST(EditMetadata, BlocksExiv2CannotHandleAreDroppedWithTheReason) {
          {},
          std::string(kMaxXmpBytes + 1, ' '),
          {"XMP packet of 16777217 bytes dropped: larger than 16777216"}},
+        {"broken Photoshop", {}, kXmp, {"Photoshop/IPTC data of 30 bytes dropped"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,21 +123,22 @@ TEST(EditMetadata, BlocksExiv2CannotHandleAreDroppedWithTheReason) {
         m.xmp = c.xmp;
         m.icc = testing::IccProfile("RGB ", 1000, 3);
         m.extendedXmp = {Bytes(50, 'e')};
-        m.photoshop = {Bytes(20, 'p')};
+        m.photoshop = {kIptcOnly};
+        if (c.warnings[0][0] == 'P') m.photoshop[0].insert(m.photoshop[0].end(), {1, 2, 3, 4});
         const PictureMetadata before = m;
         const std::vector<std::string> warnings = EditMetadata(m, {});
         ASSERT_EQ(warnings.size(), c.warnings.size());
         for (std::size_t i = 0; i < warnings.size(); ++i)
             EXPECT_EQ(warnings[i].rfind(c.warnings[i], 0), 0u) << warnings[i];
-        const bool exifDropped = c.warnings[0][0] == 'E';
-        EXPECT_EQ(m.exif, exifDropped ? Bytes{} : before.exif);
-        EXPECT_EQ(m.xmp, exifDropped ? before.xmp : "");
-        EXPECT_EQ(m.extendedXmp.empty(), !exifDropped) << "extended XMP goes with its packet";
-        if (!exifDropped) {
+        const char dropped = c.warnings[0][0];
+        EXPECT_EQ(m.exif, dropped == 'E' ? Bytes{} : before.exif);
+        EXPECT_EQ(m.xmp, dropped == 'X' ? "" : before.xmp);
+        EXPECT_EQ(m.extendedXmp.empty(), dropped == 'X') << "extended XMP goes with its packet";
+        if (dropped == 'X') {
             EXPECT_NE(warnings[0].find("its extended XMP with it"), std::string::npos);
         }
+        EXPECT_EQ(m.photoshop.empty(), dropped == 'P');
         EXPECT_EQ(m.icc, before.icc);
-        EXPECT_EQ(m.photoshop, before.photoshop);
     }
 }
 
@@ -144,13 +153,14 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
     testing::WriteAll(folder / "in.jpg", testing::Encoded(*testing::Gradient(64, 48)));
     const std::string longText(70000, 'd');  // more than one segment: extended XMP
     testing::WriteAll(folder / "long.txt", Bytes(longText.begin(), longText.end()));
-    testing::Exiftool(folder,
-                      {"-overwrite_original", "-EXIF:Make=Sigillon Test Camera", "-EXIF:Artist=Ann",
-                       "-Orientation#=6", "-EXIF:ExifImageWidth=64", "-EXIF:ExifImageHeight=48",
-                       "-ThumbnailImage<=" + folder / "thumb.jpg", "-XMP-dc:Creator=Ann",
-                       "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
-                       "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
-                       "-ICC_Profile<=" + folder / "profile.icc", folder / "in.jpg"});
+    testing::Exiftool(
+        folder, {"-overwrite_original", "-EXIF:Make=Sigillon Test Camera", "-EXIF:Artist=Ann",
+                 "-Orientation#=6", "-EXIF:ExifImageWidth=64", "-EXIF:ExifImageHeight=48",
+                 "-ThumbnailImage<=" + folder / "thumb.jpg", "-XMP-dc:Creator=Ann",
+                 "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
+                 "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
+                 "-ICC_Profile<=" + folder / "profile.icc",
+                 "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg", folder / "in.jpg"});
 
     TJPEGImage jpeg;
     jpeg.LoadFromFile(folder / "in.jpg");
@@ -172,28 +182,31 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
     EXPECT_TRUE(out.WriteMetadataWarnings().empty());
     testing::WriteAll(folder / "out.jpg", Bytes(out.Data().begin(), out.Data().end()));
 
-    const std::vector<std::string> expected = {"Sigillon Test Camera",
-                                               "Ann",
-                                               "1",
-                                               "1",
-                                               "-",
-                                               "-",
-                                               "48",
-                                               "64",
-                                               "Ann",
-                                               "harbour",
-                                               copyright,
-                                               copyright,
-                                               "48",
-                                               "64",
-                                               "-"};
-    const std::vector<std::string> tags = testing::ExiftoolTags(
-        folder, folder / "out.jpg",
-        {"EXIF:Make", "EXIF:Artist", "EXIF:Orientation", "XMP-tiff:Orientation", "ThumbnailLength",
-         "XMP-xmp:ThumbnailImage", "ExifImageWidth", "ExifImageHeight", "XMP-dc:Creator",
-         "IPTC:Keywords", "EXIF:Copyright", "XMP-dc:Rights", "File:ImageWidth", "File:ImageHeight",
-         "Warning"});
-    EXPECT_EQ(tags, expected);
+    // Each tag as exiftool reads the stamped copy ("-": absent).
+    const std::vector<std::pair<std::string, std::string>> read = {
+        {"EXIF:Make", "Sigillon Test Camera"},
+        {"EXIF:Artist", "Ann"},
+        {"EXIF:Orientation", "1"},
+        {"XMP-tiff:Orientation", "1"},
+        {"ThumbnailLength", "-"},
+        {"XMP-xmp:ThumbnailImage", "-"},
+        {"Photoshop:PhotoshopThumbnail", "-"},
+        {"ExifImageWidth", "48"},
+        {"ExifImageHeight", "64"},
+        {"XMP-dc:Creator", "Ann"},
+        {"IPTC:Keywords", "harbour"},
+        {"EXIF:Copyright", copyright},
+        {"XMP-dc:Rights", copyright},
+        {"File:ImageWidth", "48"},
+        {"File:ImageHeight", "64"},
+        {"Warning", "-"},
+    };
+    std::vector<std::string> tags, expected;
+    for (const auto& [tag, value] : read) {
+        tags.push_back(tag);
+        expected.push_back(value);
+    }
+    EXPECT_EQ(testing::ExiftoolTags(folder, folder / "out.jpg", tags), expected);
     const std::string icc = testing::Exiftool(folder, {"-icc_profile", "-b", folder / "out.jpg"});
     EXPECT_TRUE(icc == std::string(profile.begin(), profile.end())) << icc.size() << " bytes";
     const std::string description =
