@@ -37,10 +37,13 @@ constexpr long kReaderMemoryLimit = 256L << 20;
 struct LocalErrors {
     jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is ours
     std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
 };
 
 void JumpBack(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<LocalErrors*>(cinfo->err)->jump, 1);
+    LocalErrors* errors = reinterpret_cast<LocalErrors*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, errors->message);
+    std::longjmp(errors->jump, 1);
 }
 
 // Warnings (a profile whose segments do not add up) only mean no profile.
@@ -50,6 +53,7 @@ void InstallLocalErrors(LocalErrors* errors) {
     jpeg_std_error(&errors->pub);
     errors->pub.error_exit = JumpBack;
     errors->pub.emit_message = Quiet;
+    std::strcpy(errors->message, "JPEG error");
 }
 
 // ---- C-style calls into libjpeg: trivially destructible locals only ----
@@ -220,7 +224,11 @@ PictureMetadata ReadJpegMetadata(const std::uint8_t* data, std::size_t size,
         jpeg_decompress_struct* c;
         ~Destroy() { jpeg_destroy_decompress(c); }
     } destroy{&r.cinfo};
-    if (size == 0 || !ReadHeaderKeepingMarkers(&r, data, size)) return {};
+    if (size == 0) return {};
+    if (!ReadHeaderKeepingMarkers(&r, data, size)) {
+        if (dropped) dropped->push_back(std::string("metadata not read: ") + r.errors.message);
+        return {};
+    }
     return CollectJpegMetadata(&r.cinfo, dropped);
 }
 

@@ -49,7 +49,8 @@ PictureMetadata CollectJpegMetadata(jpeg_decompress_struct* cinfo,
                                     std::vector<std::string>* dropped = nullptr);
 
 // Reads the header of a JPEG file's bytes and collects its metadata; empty
-// when the bytes do not have a readable JPEG header. Throws std::bad_alloc.
+// when the bytes do not have a readable JPEG header (*dropped then says
+// why). Throws std::bad_alloc.
 PictureMetadata ReadJpegMetadata(const std::uint8_t* data, std::size_t size,
                                  std::vector<std::string>* dropped = nullptr);
 

@@ -149,7 +149,9 @@ TEST(JpegMetadata, ReadingKeepsTheFirstExifAndXmpAndIgnoresOtherSegments) {
     EXPECT_EQ(testing::RowBytes(jpeg.Bitmap()), reference.pixels) << "pixels as without them";
     jpeg.Assign(*testing::Gradient(4, 4));
     EXPECT_TRUE(jpeg.Metadata().Empty());
-    EXPECT_TRUE(ReadJpegMetadata(file.data(), 100).Empty()) << "no header, no metadata";
+    std::vector<std::string> why;
+    EXPECT_TRUE(ReadJpegMetadata(file.data(), 100, &why).Empty()) << "no header, no metadata";
+    EXPECT_EQ(why.size(), 1u);
 }
 
 TEST(JpegMetadata, RepeatedKindsBeyondTheirLimitAreDroppedWhole) {
