@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "pictures/jpeg_metadata.h"
 #include "pictures/orientation.h"
 #include "tests/metadata/metadata_test_support.h"
@@ -222,28 +220,6 @@ TEST(EditMetadata, CopyrightOnAPictureWithoutMetadataMakesBothBlocks) {
     EXPECT_EQ(
         testing::ExiftoolTags(folder, folder / "out.jpg", {"EXIF:Copyright", "XMP-dc:Rights"}),
         (std::vector<std::string>{"Ann & Bob <2026>", "Ann & Bob <2026>"}));
-}
-
-TEST(EditMetadata, ThreadsEditingAtOnceGetWhatOneWouldAlone) {
-    PictureMetadata start;
-    start.exif = Tiff({{kOrientation, 6}, {kImageWidth, 5}});
-    start.xmp = kXmp;
-    const MetadataChanges changes{"C", true, true};
-    PictureMetadata alone = start;
-    EditMetadata(alone, changes);
-    std::vector<PictureMetadata> results(4, start);
-    {
-        std::vector<std::jthread> threads;
-        for (PictureMetadata& r : results)
-            threads.emplace_back([&r, &changes] {
-                for (int i = 0; i < 20; ++i) {
-                    PictureMetadata copy = r;
-                    EditMetadata(copy, changes);
-                    if (i == 19) r = copy;
-                }
-            });
-    }
-    for (const PictureMetadata& r : results) EXPECT_EQ(r, alone);
 }
 
 }  // namespace
