@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: one small valid file of every form
-the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg). The JPEG seeds are
-made with cjpeg from the libjpeg tools. Run it again only to change the
-seeds; the files it writes are committed."""
+the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg), and the metadata
+blocks of a photograph (fuzz/corpus/metadata). The JPEG seeds are made with
+cjpeg from the libjpeg tools, their tags written with exiftool. Run it again
+only to change the seeds; the files it writes are committed."""
 
 import math
 import os
@@ -136,8 +137,78 @@ def write_jpeg_seeds(folder):
             subprocess.run(["cjpeg", *options, "-outfile", out, source], check=True)
 
 
+def icc_profile(space, size):
+    """A profile header naming its colour space, and one tag of filler."""
+    header = struct.pack(">I4sI4s4s4s", size, b"none", 0x02100000, b"mntr", space, b"XYZ ")
+    header += bytes(12) + b"acsp" + bytes(128 - 40)
+    table = struct.pack(">I4sII", 1, b"zzzz", 144, size - 144)
+    return header + table + bytes((i * 7) & 0xFF for i in range(size - 144))
+
+
+def segment(marker, payload):
+    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def write_metadata_seeds(folder):
+    """The first byte of each seed chooses the source and the changes, as
+    fuzz/metadata_path.h reads it: 0 a JPEG file, 1 an EXIF block, 2 an XMP
+    packet; +4 a copyright, +8 keep the thumbnail, +16 reset the orientation."""
+    with tempfile.TemporaryDirectory() as tmp:
+        ppm = os.path.join(tmp, "in.ppm")
+        with open(ppm, "wb") as f:
+            f.write(b"P6 16 12 255\n" + bytes((i * 5) & 0xFF for i in range(16 * 12 * 3)))
+        plain = os.path.join(tmp, "plain.jpg")
+        subprocess.run(["cjpeg", "-outfile", plain, ppm], check=True)
+        icc = os.path.join(tmp, "profile.icc")
+        with open(icc, "wb") as f:
+            f.write(icc_profile(b"RGB ", 600))
+
+        def tagged(name, *tags):
+            out = os.path.join(tmp, name)
+            subprocess.run(["cp", plain, out], check=True)
+            subprocess.run(["exiftool", "-q", "-overwrite_original", *tags, out], check=True)
+            return out
+
+        common = ["-EXIF:Make=Seed Camera", "-EXIF:Artist=Ann", "-Orientation#=6",
+                  "-EXIF:ExifImageWidth=16", "-EXIF:ExifImageHeight=12",
+                  "-ThumbnailImage<=" + plain, "-XMP-dc:Creator=Ann",
+                  "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
+                  "-XMP-dc:Rights=old", "-IPTC:Keywords=harbour"]
+        little = tagged("little.jpg", *common, "-ExifByteOrder=Little-endian",
+                        "-ICC_Profile<=" + icc)
+        big = tagged("big.jpg", *common, "-ExifByteOrder=Big-endian")
+
+        def read(path):
+            with open(path, "rb") as f:
+                return f.read()
+
+        def block(path, kind):
+            return subprocess.run(["exiftool", "-" + kind, "-b", path], check=True,
+                                  capture_output=True).stdout
+
+        # An extended XMP segment spliced in after the start of the file:
+        # GUID, full length, offset, data.
+        extended = segment(0xE1, b"http://ns.adobe.com/xmp/extension/\0" + b"0" * 32 +
+                           struct.pack(">II", 8, 0) + b"<x:x/>..")
+        everything = read(little)
+        everything = everything[:2] + extended + everything[2:]
+        seeds = {
+            "jpeg-plain": b"\x00" + read(plain),
+            "jpeg-everything": b"\x14" + everything,
+            "jpeg-big-endian-kept": b"\x08" + read(big),
+            "exif-little": b"\x11" + block(little, "exif"),
+            "exif-big-copyright": b"\x05" + block(big, "exif"),
+            "xmp": b"\x16" + block(little, "xmp"),
+            "xmp-kept": b"\x0a" + block(little, "xmp"),
+        }
+        for name, data in seeds.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+
+
 def main():
-    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds)):
+    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds),
+                          ("metadata", write_metadata_seeds)):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         write(folder)
