@@ -12,6 +12,7 @@
 #include "pictures/png_file.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <new>
@@ -62,6 +63,57 @@ constexpr std::uint32_t kPassStep[7] = {8, 8, 4, 4, 2, 2, 1};
 
 void Check(int code) {
     if (code != SPNG_OK) Fail(code);
+}
+
+// A libspng failure while reading, explained once the file's chunk
+// framing has been looked at (see ExplainFailure).
+struct ReadFailure {
+    int code;
+};
+
+void CheckRead(int code) {
+    if (code != SPNG_OK) throw ReadFailure{code};
+}
+
+std::uint32_t Load32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// What the chunk framing of a file says, read without libspng: whether the
+// chunks reach a whole IEND chunk and, when asked, the first chunk whose
+// checksum is wrong. libspng checks a chunk's checksum only after using
+// its bytes, so damaged image data usually stops it with a complaint about
+// what the damage produced; and it accepts an IEND chunk cut short.
+struct Framing {
+    bool complete = false;
+    std::string damaged;  // "IDAT chunk at byte 41", or empty
+};
+
+Framing ReadFraming(const std::uint8_t* data, std::size_t size, bool checksums) {
+    Framing framing;
+    for (std::size_t at = 8; at <= size && size - at >= 12;) {
+        const std::uint32_t length = Load32(data + at);
+        if (length > size - at - 12) break;
+        const std::uint8_t* type = data + at + 4;
+        if (checksums && crc32(0, type, length + 4) != Load32(type + 4 + length)) {
+            framing.damaged = std::string(reinterpret_cast<const char*>(type), 4) +
+                              " chunk at byte " + std::to_string(at);
+            return framing;
+        }
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            framing.complete = true;
+            return framing;
+        }
+        at += 12 + std::size_t(length);
+    }
+    return framing;
+}
+
+[[noreturn]] void ExplainFailure(const std::uint8_t* data, std::size_t size, int code) {
+    const Framing framing = ReadFraming(data, size, true);
+    if (!framing.damaged.empty())
+        Refuse("a chunk's checksum is wrong: the " + framing.damaged + " is damaged");
+    Fail(code);
 }
 
 struct FreeContext {
@@ -132,7 +184,7 @@ Decoding DecodingFor(const spng_ihdr& ihdr, bool hasAlpha) {
 // it does not have, and any other failure is the file's.
 bool Available(int code) {
     if (code == SPNG_ECHUNKAVAIL) return false;
-    Check(code);
+    CheckRead(code);
     return true;
 }
 
@@ -151,7 +203,7 @@ PictureMetadata ReadMetadata(spng_ctx* ctx) {
     std::uint32_t count = 0;
     if (Available(spng_get_text(ctx, nullptr, &count)) && count > 0) {
         std::vector<spng_text> texts(count);
-        Check(spng_get_text(ctx, texts.data(), &count));
+        CheckRead(spng_get_text(ctx, texts.data(), &count));
         for (const spng_text& text : texts) {
             if (text.type == SPNG_ITXT && std::strcmp(text.keyword, kXmpKeyword) == 0) {
                 metadata.xmp.assign(text.text, text.length);
@@ -168,12 +220,18 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
     spng_ctx* ctx = owner.get();
     // A damaged ancillary chunk is refused like a critical one, rather
     // than dropped: a profile or camera data would be lost without a word.
-    Check(spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR));
-    Check(spng_set_chunk_limits(ctx, kMaxPngChunkBytes, kMaxPngChunkBytes));
-    Check(spng_set_png_buffer(ctx, data, size));
+    CheckRead(spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR));
+    CheckRead(spng_set_chunk_limits(ctx, kMaxPngChunkBytes, kMaxPngChunkBytes));
+    CheckRead(spng_set_png_buffer(ctx, data, size));
 
     spng_ihdr ihdr{};
-    Check(spng_get_ihdr(ctx, &ihdr));
+    CheckRead(spng_get_ihdr(ctx, &ihdr));
+    // Asking for tRNS reads the chunks up to the image data, which checks
+    // the header's checksum before its sizes are believed.
+    spng_trns trns{};
+    const bool hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                          ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                          Available(spng_get_trns(ctx, &trns));
     const std::int64_t width = ihdr.width;
     const std::int64_t height = ihdr.height;
     const std::string dimensions = std::to_string(width) + " x " + std::to_string(height);
@@ -181,10 +239,6 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
         Refuse("picture of " + dimensions + " pixels: a side is longer than " +
                std::to_string(kMaxPngSide) + " pixels");
 
-    spng_trns trns{};
-    const bool hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-                          ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
-                          Available(spng_get_trns(ctx, &trns));
     // The picture and its alpha plane together, before anything is
     // decoded; with the sides capped above, nothing here can overflow.
     const std::int64_t rowBytes = StrideFor(width, 24) + (hasAlpha ? width : 0);
@@ -211,14 +265,14 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
     for (std::int64_t y = 0; y < height; ++y)
         std::memset(row0 + y * step + used, 0, std::size_t(picture.Stride()) - used);
 
-    Check(spng_decode_image(ctx, nullptr, 0, decoding.format,
+    CheckRead(spng_decode_image(ctx, nullptr, 0, decoding.format,
                             SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
     const bool interlaced = ihdr.interlace_method == SPNG_INTERLACE_ADAM7;
     for (;;) {
         spng_row_info info{};
-        Check(spng_get_row_info(ctx, &info));
+        CheckRead(spng_get_row_info(ctx, &info));
         const int code = spng_decode_row(ctx, row.data(), row.size());
-        if (code != SPNG_OK && code != SPNG_EOI) Fail(code);
+        if (code != SPNG_OK && code != SPNG_EOI) throw ReadFailure{code};
         // libspng checks the pass and the row against the header; check
         // again before writing where they point.
         if (info.row_num >= height || info.pass < 0 || info.pass > 6)
@@ -234,7 +288,8 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
     }
     // The chunks after the pixels, up to IEND: metadata may follow the
     // image data, and a file cut short must be noticed there too.
-    Check(spng_decode_chunks(ctx));
+    CheckRead(spng_decode_chunks(ctx));
+    if (!ReadFraming(data, size, false).complete) Refuse("the file ends early: it is truncated");
     result.metadata = ReadMetadata(ctx);
     return result;
 }
@@ -353,7 +408,13 @@ ByteBlock Encode(const TBitmap& rows, std::span<const std::uint8_t> alpha,
 
 }  // namespace
 
-PngPicture ReadPngData(const std::uint8_t* data, std::size_t size) { return Decode(data, size); }
+PngPicture ReadPngData(const std::uint8_t* data, std::size_t size) {
+    try {
+        return Decode(data, size);
+    } catch (const ReadFailure& failure) {
+        ExplainFailure(data, size, failure.code);
+    }
+}
 
 PngPicture ReadPngFile(const std::string& path) {
     ByteBlock bytes;
@@ -364,7 +425,7 @@ PngPicture ReadPngFile(const std::string& path) {
     } catch (const std::bad_alloc&) {
         Refuse("out of memory for the file");
     }
-    return Decode(bytes.data(), bytes.size());
+    return ReadPngData(bytes.data(), bytes.size());
 }
 
 ByteBlock EncodePng(const TBitmap& picture, std::span<const std::uint8_t> alpha,
