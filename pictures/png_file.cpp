@@ -98,8 +98,9 @@ struct Framing {
 Framing ReadFraming(const std::uint8_t* data, std::size_t size, bool checksums) {
     Framing framing;
     for (std::size_t at = 8; at <= size && size - at >= 12;) {
+        // No chunk is longer than 2^31 - 1 bytes.
         const std::uint32_t length = Load32(data + at);
-        if (length > size - at - 12) break;
+        if (length > 0x7FFFFFFF || length > size - at - 12) break;
         const std::uint8_t* type = data + at + 4;
         if (checksums && crc32(0, type, length + 4) != Load32(type + 4 + length)) {
             framing.damaged = std::string(reinterpret_cast<const char*>(type), 4) +
@@ -235,12 +236,13 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
     // Asking for tRNS reads the chunks up to the image data, which checks
     // the header's checksum before its sizes are believed.
     spng_trns trns{};
-    const bool hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-                          ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
-                          Available(spng_get_trns(ctx, &trns));
+    const bool hasTrns = Available(spng_get_trns(ctx, &trns));
+    const bool hasAlpha = hasTrns || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                          ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
     const std::int64_t width = ihdr.width;
     const std::int64_t height = ihdr.height;
     const std::string dimensions = std::to_string(width) + " x " + std::to_string(height);
+    if (width == 0 || height == 0) Refuse("picture of " + dimensions + " pixels is empty");
     if (width > kMaxPngSide || height > kMaxPngSide)
         Refuse("picture of " + dimensions + " pixels: a side is longer than " +
                std::to_string(kMaxPngSide) + " pixels");
@@ -272,7 +274,7 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
         std::memset(row0 + y * step + used, 0, std::size_t(picture.Stride()) - used);
 
     CheckRead(spng_decode_image(ctx, nullptr, 0, decoding.format,
-                            SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+                                SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
     const bool interlaced = ihdr.interlace_method == SPNG_INTERLACE_ADAM7;
     for (;;) {
         spng_row_info info{};

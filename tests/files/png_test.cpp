@@ -304,7 +304,8 @@ std::vector<Hostile> HostileFiles() {
     };
     auto cut = [&](std::size_t size) { return Bytes(good.begin(), good.begin() + std::ptrdiff_t(size)); };
     const Bytes bomb = ZlibOfZeros(kMaxPngChunkBytes + 1000);
-    PngSpec iccBomb, textBomb, ztxtBomb, badText;
+    PngSpec iccBomb, textBomb, ztxtBomb, badText, rgba;
+    rgba.colourType = 6;
     iccBomb.before.push_back({"iCCP", Concat(Text("x"), Concat({0, 0}, bomb))});
     textBomb.after.push_back({"iTXt", Concat(Text("XML:com.adobe.xmp"), Concat({0, 1, 0, 0, 0}, bomb))});
     ztxtBomb.before.push_back({"zTXt", Concat(Text("Comment"), Concat({0, 0}, bomb))});
@@ -325,6 +326,11 @@ std::vector<Hostile> HostileFiles() {
         {"bomb in an XMP text", BuildPng(textBomb), "takes more than 16 MiB"},
         {"bomb in a compressed text", BuildPng(ztxtBomb), "takes more than 16 MiB"},
         {"bad CRC in IHDR", flipped(20), "checksum is wrong"},
+        {"bad CRC in the IHDR of an RGBA file", [&] {
+             Bytes b = BuildPng(rgba);
+             b.at(16) ^= 0x40;  // a width of over a billion pixels
+             return b;
+         }(), "checksum is wrong: the IHDR chunk"},
         {"bad CRC in the image data", flipped(idat + 3), "checksum is wrong"},
         {"bad CRC in a text chunk", badTextFile, "checksum is wrong"},
         {"cut in the signature", cut(5), "truncated"},
