@@ -45,12 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const sigillon::TBitmap& picture = *png.pixels;
     const std::size_t pixels = std::size_t(picture.Width()) * std::size_t(picture.Height());
-    if (picture.GetDepth() != sigillon::Depth24 || (!png.alpha.empty() && png.alpha.size() != pixels))
+    if (picture.GetDepth() != sigillon::Depth24 ||
+        (!png.alpha.empty() && png.alpha.size() != pixels))
         std::abort();
     // Encoding is slow for large pictures and has its own tests.
     if (pixels > 65536) return 0;
     sigillon::ByteBlock written = sigillon::EncodePng(picture, png.alpha, png.metadata);
-    sigillon::PngPicture back = sigillon::ReadPngData(written.data(), written.size());  // must not throw
+    sigillon::PngPicture back =
+        sigillon::ReadPngData(written.data(), written.size());  // must not throw
     for (std::int32_t y = 0; y < picture.Height(); ++y)
         for (std::int32_t x = 0; x < picture.Width(); ++x)
             if (back.pixels->PixelAt(x, y) != picture.PixelAt(x, y)) std::abort();

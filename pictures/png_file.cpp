@@ -381,7 +381,8 @@ ByteBlock Encode(const TBitmap& rows, std::span<const std::uint8_t> alpha,
         Check(spng_set_iccp(ctx, &iccp));
     }
     if (!metadata.exif.empty()) {
-        if (!IsTiffHeader(metadata.exif)) Refuse("the EXIF block does not start with a TIFF header");
+        if (!IsTiffHeader(metadata.exif))
+            Refuse("the EXIF block does not start with a TIFF header");
         spng_exif exif{};
         exif.length = metadata.exif.size();
         exif.data = reinterpret_cast<char*>(const_cast<std::uint8_t*>(metadata.exif.data()));

@@ -1,5 +1,3 @@
-#include "pictures/png_file.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -8,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "pictures/png_file.h"
 #include "tests/files/files_test_support.h"
 
 namespace sigillon {
@@ -107,9 +106,8 @@ Bytes BuildPng(const PngSpec& s) {
 
 // 16-bit samples and the 8-bit levels they round to, worked out by hand
 // (cutting the low byte would give 0, 0, 0, 1 for the first four).
-const std::map<unsigned, int> kSixteenBit = {{0x0081, 1}, {0x00FF, 1}, {0x0080, 0},
-                                             {0x01FF, 2}, {0x8080, 128}, {0xFFFF, 255},
-                                             {0x0000, 0}};
+const std::map<unsigned, int> kSixteenBit = {{0x0081, 1},   {0x00FF, 1},   {0x0080, 0}, {0x01FF, 2},
+                                             {0x8080, 128}, {0xFFFF, 255}, {0x0000, 0}};
 
 unsigned SixteenBitSample(int i) {
     auto it = kSixteenBit.begin();
@@ -124,7 +122,8 @@ int Level(unsigned v, int depth) {
 }
 
 TColor PaletteColour(int i) {
-    return RGBColor(std::uint8_t(i * 37 + 11), std::uint8_t(i * 91 + 7), std::uint8_t(255 - i * 29));
+    return RGBColor(std::uint8_t(i * 37 + 11), std::uint8_t(i * 91 + 7),
+                    std::uint8_t(255 - i * 29));
 }
 
 int PaletteAlpha(int i) { return (i * 53 + 1) % 256; }
@@ -169,7 +168,8 @@ Expected Make(const Format& f, bool interlaced) {
         } else {
             // The colour of pixel (0, 0) is the transparent one.
             for (int c = 0; c < Channels(f.colourType); ++c)
-                trns.insert(trns.end(), {std::uint8_t(raw(0, 0, c) >> 8), std::uint8_t(raw(0, 0, c))});
+                trns.insert(trns.end(),
+                            {std::uint8_t(raw(0, 0, c) >> 8), std::uint8_t(raw(0, 0, c))});
         }
         s.before.push_back({"tRNS", trns});
     }
@@ -187,12 +187,18 @@ Expected Make(const Format& f, bool interlaced) {
             case 0:
             case 4: {
                 bool key = fmt.trns && raw(x, y, 0) == raw(0, 0, 0);
-                return {level(0), level(0), level(0), fmt.colourType == 4 ? level(1) : key ? 0 : 255};
+                return {level(0), level(0), level(0),
+                        fmt.colourType == 4 ? level(1)
+                        : key               ? 0
+                                            : 255};
             }
             default: {
                 bool key = fmt.trns && raw(x, y, 0) == raw(0, 0, 0) &&
                            raw(x, y, 1) == raw(0, 0, 1) && raw(x, y, 2) == raw(0, 0, 2);
-                return {level(2), level(1), level(0), fmt.colourType == 6 ? level(3) : key ? 0 : 255};
+                return {level(2), level(1), level(0),
+                        fmt.colourType == 6 ? level(3)
+                        : key               ? 0
+                                            : 255};
             }
         }
     };
@@ -203,11 +209,28 @@ Expected Make(const Format& f, bool interlaced) {
 
 TEST(PngRead, EveryColourTypeAndBitDepthPlainOrInterlacedGivesItsKnownPixels) {
     const Format formats[] = {
-        {0, 1, false}, {0, 2, false}, {0, 4, false}, {0, 8, false}, {0, 16, false},
-        {2, 8, false}, {2, 16, false}, {3, 1, false}, {3, 2, false}, {3, 4, false},
-        {3, 8, false}, {4, 8, false}, {4, 16, false}, {6, 8, false}, {6, 16, false},
+        {0, 1, false},
+        {0, 2, false},
+        {0, 4, false},
+        {0, 8, false},
+        {0, 16, false},
+        {2, 8, false},
+        {2, 16, false},
+        {3, 1, false},
+        {3, 2, false},
+        {3, 4, false},
+        {3, 8, false},
+        {4, 8, false},
+        {4, 16, false},
+        {6, 8, false},
+        {6, 16, false},
         // Transparency from tRNS: a gray level, a colour, palette opacities.
-        {0, 4, true}, {0, 16, true}, {2, 8, true}, {2, 16, true}, {3, 2, true}, {3, 8, true},
+        {0, 4, true},
+        {0, 16, true},
+        {2, 8, true},
+        {2, 16, true},
+        {3, 2, true},
+        {3, 8, true},
     };
     for (const Format& f : formats) {
         for (bool interlaced : {false, true}) {
@@ -224,8 +247,9 @@ TEST(PngRead, EveryColourTypeAndBitDepthPlainOrInterlacedGivesItsKnownPixels) {
                 const std::uint8_t* row = png.pixels->RowAddress(y);
                 for (int x = 0; x < 11; ++x) {
                     const std::array<int, 4> want = e.bgra(x, y);
-                    const std::array<int, 4> got = {row[3 * x], row[3 * x + 1], row[3 * x + 2],
-                                                    e.hasAlpha ? png.alpha[std::size_t(y * 11 + x)] : 255};
+                    const std::array<int, 4> got = {
+                        row[3 * x], row[3 * x + 1], row[3 * x + 2],
+                        e.hasAlpha ? png.alpha[std::size_t(y * 11 + x)] : 255};
                     ASSERT_EQ(got, want) << "pixel " << x << ", " << y;
                 }
                 for (int i = 33; i < png.pixels->Stride(); ++i) EXPECT_EQ(row[i], 0) << "fill byte";
@@ -302,12 +326,15 @@ std::vector<Hostile> HostileFiles() {
         b.at(at) ^= 0x10;
         return b;
     };
-    auto cut = [&](std::size_t size) { return Bytes(good.begin(), good.begin() + std::ptrdiff_t(size)); };
+    auto cut = [&](std::size_t size) {
+        return Bytes(good.begin(), good.begin() + std::ptrdiff_t(size));
+    };
     const Bytes bomb = ZlibOfZeros(kMaxPngChunkBytes + 1000);
     PngSpec iccBomb, textBomb, ztxtBomb, badText, rgba;
     rgba.colourType = 6;
     iccBomb.before.push_back({"iCCP", Concat(Text("x"), Concat({0, 0}, bomb))});
-    textBomb.after.push_back({"iTXt", Concat(Text("XML:com.adobe.xmp"), Concat({0, 1, 0, 0, 0}, bomb))});
+    textBomb.after.push_back(
+        {"iTXt", Concat(Text("XML:com.adobe.xmp"), Concat({0, 1, 0, 0, 0}, bomb))});
     ztxtBomb.before.push_back({"zTXt", Concat(Text("Comment"), Concat({0, 0}, bomb))});
     badText.before.push_back({"tEXt", Concat(Text("Title"), {0, 'x'})});
     Bytes badTextFile = BuildPng(badText);
@@ -326,11 +353,13 @@ std::vector<Hostile> HostileFiles() {
         {"bomb in an XMP text", BuildPng(textBomb), "takes more than 16 MiB"},
         {"bomb in a compressed text", BuildPng(ztxtBomb), "takes more than 16 MiB"},
         {"bad CRC in IHDR", flipped(20), "checksum is wrong"},
-        {"bad CRC in the IHDR of an RGBA file", [&] {
+        {"bad CRC in the IHDR of an RGBA file",
+         [&] {
              Bytes b = BuildPng(rgba);
              b.at(16) ^= 0x40;  // a width of over a billion pixels
              return b;
-         }(), "checksum is wrong: the IHDR chunk"},
+         }(),
+         "checksum is wrong: the IHDR chunk"},
         {"bad CRC in the image data", flipped(idat + 3), "checksum is wrong"},
         {"bad CRC in a text chunk", badTextFile, "checksum is wrong"},
         {"cut in the signature", cut(5), "truncated"},
@@ -402,10 +431,11 @@ struct Chunk {
 std::vector<Chunk> ChunksOf(const Bytes& f) {
     std::vector<Chunk> chunks;
     for (std::size_t at = 8; at + 12 <= f.size();) {
-        const std::uint32_t length = std::uint32_t(f[at] << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3]);
+        const std::uint32_t length =
+            std::uint32_t(f[at] << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3]);
         const auto begin = f.begin() + std::ptrdiff_t(at + 8);
-        chunks.push_back({std::string(f.begin() + std::ptrdiff_t(at + 4), begin),
-                          Bytes(begin, begin + length)});
+        chunks.push_back(
+            {std::string(f.begin() + std::ptrdiff_t(at + 4), begin), Bytes(begin, begin + length)});
         at += 12 + length;
     }
     return chunks;
@@ -428,11 +458,17 @@ Bytes UnfilteredRows(const std::vector<Chunk>& chunks, std::uint32_t width, std:
         for (std::size_t i = 0; i < rowBytes; ++i) {
             const int a = i >= std::size_t(channels) ? rows[y * rowBytes + i - channels] : 0;
             const int b = y > 0 ? rows[(y - 1) * rowBytes + i] : 0;
-            const int c = y > 0 && i >= std::size_t(channels) ? rows[(y - 1) * rowBytes + i - channels] : 0;
-            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-            const int predictor[5] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+            const int c =
+                y > 0 && i >= std::size_t(channels) ? rows[(y - 1) * rowBytes + i - channels] : 0;
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b),
+                      pc = std::abs(p - c);
+            const int predictor[5] = {0, a, b, (a + b) / 2,
+                                      pa <= pb && pa <= pc ? a
+                                      : pb <= pc           ? b
+                                                           : c};
             EXPECT_LE(filter, 4);
-            rows[y * rowBytes + i] = std::uint8_t(raw[y * (rowBytes + 1) + 1 + i] + predictor[filter % 5]);
+            rows[y * rowBytes + i] =
+                std::uint8_t(raw[y * (rowBytes + 1) + 1 + i] + predictor[filter % 5]);
         }
     }
     return rows;
@@ -447,9 +483,12 @@ TEST(PngWrite, RgbAndRgbaRoundTripAndAreStandardFilesWithOnlyTheMetadataAsked) {
     metadata.xmp = "<x:xmpmeta/>";  // read from PNG files, not written
     for (bool withAlpha : {false, true}) {
         for (bool withMetadata : {false, true}) {
-            SCOPED_TRACE(std::string(withAlpha ? "RGBA" : "RGB") + (withMetadata ? " with metadata" : ""));
-            const std::span<const std::uint8_t> a = withAlpha ? std::span(alpha) : std::span<const std::uint8_t>();
-            const ByteBlock written = EncodePng(*picture, a, withMetadata ? metadata : PictureMetadata());
+            SCOPED_TRACE(std::string(withAlpha ? "RGBA" : "RGB") +
+                         (withMetadata ? " with metadata" : ""));
+            const std::span<const std::uint8_t> a =
+                withAlpha ? std::span(alpha) : std::span<const std::uint8_t>();
+            const ByteBlock written =
+                EncodePng(*picture, a, withMetadata ? metadata : PictureMetadata());
             const Bytes file(written.data(), written.data() + written.size());
 
             const std::vector<Chunk> chunks = ChunksOf(file);
@@ -459,7 +498,8 @@ TEST(PngWrite, RgbAndRgbaRoundTripAndAreStandardFilesWithOnlyTheMetadataAsked) {
             const std::vector<std::string> plain = {"IHDR", "IDAT", "IEND"};
             const std::vector<std::string> full = {"IHDR", "iCCP", "eXIf", "IDAT", "IEND"};
             EXPECT_EQ(types, withMetadata ? full : plain);
-            const Bytes ihdr = {0, 0, 0, 37, 0, 0, 0, 23, 8, std::uint8_t(withAlpha ? 6 : 2), 0, 0, 0};
+            const Bytes ihdr = {0, 0, 0, 37, 0, 0, 0, 23, 8, std::uint8_t(withAlpha ? 6 : 2),
+                                0, 0, 0};
             EXPECT_EQ(chunks.at(0).data, ihdr);
 
             // The rows as zlib and the PNG filters give them back.
@@ -468,7 +508,8 @@ TEST(PngWrite, RgbAndRgbaRoundTripAndAreStandardFilesWithOnlyTheMetadataAsked) {
             for (std::size_t i = 0; i < 37 * 23; ++i) {
                 const std::size_t at = i * (withAlpha ? 4 : 3);
                 ASSERT_EQ((std::array{rows[at], rows[at + 1], rows[at + 2]}),
-                          (std::array{bgr[3 * i + 2], bgr[3 * i + 1], bgr[3 * i]})) << "pixel " << i;
+                          (std::array{bgr[3 * i + 2], bgr[3 * i + 1], bgr[3 * i]}))
+                    << "pixel " << i;
                 if (withAlpha) {
                     ASSERT_EQ(rows[at + 3], alpha[i]);
                 }
@@ -539,10 +580,12 @@ TEST(PngWrite, WhatCannotBeWrittenIsRefusedAndTheOldFileKept) {
 
 TEST(PngFlatten, EachChannelIsLaidOverWhiteByItsOpacity) {
     // Pixel value, opacity and the result, worked out by hand.
-    const int cases[][3] = {{0, 0, 255}, {0, 255, 0}, {100, 128, 177}, {200, 1, 255}, {10, 254, 11}, {77, 255, 77}};
+    const int cases[][3] = {{0, 0, 255},   {0, 255, 0},   {100, 128, 177},
+                            {200, 1, 255}, {10, 254, 11}, {77, 255, 77}};
     const int n = int(std::size(cases));
     auto picture = TBitmap::FromRows(n, 1, Depth24, [&](std::int32_t, std::uint8_t* row) {
-        for (int i = 0; i < n; ++i) row[3 * i] = row[3 * i + 1] = row[3 * i + 2] = std::uint8_t(cases[i][0]);
+        for (int i = 0; i < n; ++i)
+            row[3 * i] = row[3 * i + 1] = row[3 * i + 2] = std::uint8_t(cases[i][0]);
     });
     std::vector<std::uint8_t> alpha;
     for (const auto& c : cases) alpha.push_back(std::uint8_t(c[1]));
