@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: one small valid file of every form
-the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg), and the metadata
-blocks of a photograph (fuzz/corpus/metadata). The JPEG seeds are made with
-cjpeg from the libjpeg tools, their tags written with exiftool. Run it again
-only to change the seeds; the files it writes are committed."""
+the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg, fuzz/corpus/png), and
+the metadata blocks of a photograph (fuzz/corpus/metadata). The JPEG seeds
+are made with cjpeg from the libjpeg tools, their tags written with exiftool;
+the PNG seeds are laid out here with zlib. Run it again only to change the
+seeds; the files it writes are committed."""
 
 import math
 import os
 import struct
 import subprocess
 import tempfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -206,9 +208,91 @@ def write_metadata_seeds(folder):
                 f.write(data)
 
 
+def png_chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2),
+         (0, 1, 1, 2)]
+
+
+def png(width, height, depth, colour, interlaced=False, extra=(), after=()):
+    """A PNG file of samples in a small gradient, every row unfiltered."""
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour]
+    top = (1 << min(depth, 8)) - 1
+    passes = ADAM7 if interlaced else [(0, 0, 1, 1)]
+    raw = bytearray()
+    for x0, y0, dx, dy in passes:
+        if x0 >= width:
+            continue
+        for y in range(y0, height, dy):
+            raw.append(0)
+            bits = used = 0
+            for x in range(x0, width, dx):
+                for c in range(channels):
+                    v = (x * 5 + y * 3 + c * 7) % (top + 1)
+                    if depth == 16:
+                        raw += struct.pack(">H", v * 257 + x)
+                    else:
+                        bits, used = bits << depth | v, used + depth
+                        if used == 8:
+                            raw.append(bits)
+                            bits = used = 0
+            if used:
+                raw.append(bits << (8 - used))
+    head = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, int(interlaced))
+    out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", head)
+    if colour == 3:
+        out += png_chunk(b"PLTE", bytes((i * 37 + 11) % 256 for i in range((top + 1) * 3)))
+    for kind, data in extra:
+        out += png_chunk(kind, data)
+    out += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    for kind, data in after:
+        out += png_chunk(kind, data)
+    return out + png_chunk(b"IEND", b"")
+
+
+def write_png_seeds(folder):
+    xmp = b"<x:xmpmeta xmlns:x='adobe:ns:meta/'/>"
+    seeds = {
+        "gray1.png": png(13, 5, 1, 0),
+        "gray2.png": png(9, 5, 2, 0),
+        "gray4.png": png(7, 5, 4, 0, extra=[(b"tRNS", b"\0\5")]),
+        "gray8.png": png(7, 5, 8, 0),
+        "gray16.png": png(7, 5, 16, 0, extra=[(b"tRNS", b"\1\2")]),
+        "rgb8.png": png(7, 5, 8, 2),
+        "rgb8-trns.png": png(7, 5, 8, 2, extra=[(b"tRNS", bytes(6))]),
+        "rgb16.png": png(7, 5, 16, 2),
+        "pal1.png": png(13, 5, 1, 3),
+        "pal2.png": png(9, 5, 2, 3, extra=[(b"tRNS", b"\x10\x80")]),
+        "pal4.png": png(7, 5, 4, 3),
+        "pal8.png": png(7, 5, 8, 3, extra=[(b"tRNS", bytes(range(0, 200, 3)))]),
+        "gray-alpha8.png": png(7, 5, 8, 4),
+        "gray-alpha16.png": png(7, 5, 16, 4),
+        "rgba8.png": png(7, 5, 8, 6),
+        "rgba16.png": png(7, 5, 16, 6),
+        "rgb8-interlaced.png": png(11, 9, 8, 2, interlaced=True),
+        "pal4-interlaced.png": png(11, 9, 4, 3, interlaced=True),
+        "rgba16-interlaced.png": png(11, 9, 16, 6, interlaced=True),
+        "metadata.png": png(7, 5, 8, 2, extra=[
+            (b"iCCP", b"Profile\0\0" + zlib.compress(bytes(range(256)) * 2)),
+            (b"eXIf", b"MM\0*\0\0\0\x08\0\0"),
+            (b"zTXt", b"Comment\0\0" + zlib.compress(b"seed")),
+        ], after=[
+            (b"iTXt", b"XML:com.adobe.xmp\0\1\0\0\0" + zlib.compress(xmp)),
+            (b"tEXt", b"Title\0seed"),
+        ]),
+    }
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
 def main():
     for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds),
-                          ("metadata", write_metadata_seeds)):
+                          ("metadata", write_metadata_seeds),
+                          ("png", write_png_seeds)):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         write(folder)
