@@ -18,7 +18,7 @@ std::unique_ptr<TBitmap> Letters(PixelDepth depth, const std::vector<std::string
     picture->SetDepth(depth);
     picture->SetWidth(std::int32_t(rows[0].size()));
     picture->SetHeight(std::int32_t(rows.size()));
-    const int bytes = picture->Image().bitsPerPixel / 8;
+    const int bytes = picture->Image().BitsPerPixel() / 8;
     for (std::size_t y = 0; y < rows.size(); ++y)
         for (std::size_t x = 0; x < rows[y].size(); ++x)
             for (int b = 0; b < bytes; ++b)
@@ -28,7 +28,7 @@ std::unique_ptr<TBitmap> Letters(PixelDepth depth, const std::vector<std::string
 }
 
 std::vector<std::string> LettersOf(const TBitmap& picture) {
-    const int bytes = picture.Image().bitsPerPixel / 8;
+    const int bytes = picture.Image().BitsPerPixel() / 8;
     std::vector<std::string> rows;
     for (int y = 0; y < picture.Height(); ++y) {
         std::string row;
