@@ -15,34 +15,6 @@ constexpr int kTextFlags = Qt::TextSingleLine | Qt::TextExpandTabs | Qt::TextSho
 
 }  // namespace
 
-int MulDiv(int a, int b, int c) {
-    if (c == 0) return 0;
-    std::int64_t product = std::int64_t(a) * b;
-    std::int64_t half = std::abs(std::int64_t(c)) / 2;
-    bool negative = (product < 0) != (c < 0);
-    std::int64_t magnitude = (std::abs(product) + half) / std::abs(std::int64_t(c));
-    return int(negative ? -magnitude : magnitude);
-}
-
-int StampCharacterHeight(int fieldHeightPixels, int sizeFactor, int dotsPerInch) {
-    int points = MulDiv(fieldHeightPixels, 72, dotsPerInch);
-    return MulDiv(points * sizeFactor, dotsPerInch, 72);
-}
-
-int ScreenDotsPerInch() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? int(std::lround(screen->logicalDotsPerInchY())) : 96;
-}
-
-QFont StampTextFieldFont() {
-    QFont font;
-    // Chinese and other text the first family lacks falls back to the second.
-    font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
-    font.setPixelSize(13);
-    font.setBold(true);
-    return font;
-}
-
 TStampLabel::TStampLabel(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Label1"));
     move(0, 0);
@@ -115,22 +87,6 @@ std::unique_ptr<TBitmap> Tfstamp::RenderTextStamp(const TextStampInput& input) {
     image.fill(palette().color(QPalette::Button));
     render(&image, QPoint(0, 0), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
     return BitmapFromImage(image);
-}
-
-std::unique_ptr<TBitmap> BitmapFromImage(const QImage& source) {
-    QImage image = source.format() == QImage::Format_RGB32
-                       ? source
-                       : source.convertToFormat(QImage::Format_RGB32);
-    auto record = TBitmap::NewImage(image.width(), image.height(), 32);
-    record->deviceDependent = true;
-    // Format_RGB32 holds blue, green, red, 0xFF in memory: the byte order of
-    // our 32-bit rows. Our storage is bottom-up.
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(record->pixels.get() + std::int64_t(image.height() - 1 - y) * record->stride,
-                    image.constScanLine(y), std::size_t(image.width()) * 4);
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->AdoptImage(std::move(record));
-    return bitmap;
 }
 
 }  // namespace sigillon

@@ -12,46 +12,9 @@
 #include <memory>
 
 #include "pictures/bitmap.h"
+#include "stamping/text/text_stamp.h"
 
 namespace sigillon {
-
-// Everything a render reads, taken from the text field and the size
-// control at the moment of the press.
-struct TextStampInput {
-    QFont font;                  // the text field's font (pixel height set)
-    QColor colour = Qt::black;   // the text field's font colour
-    QColor background = Qt::white;  // the text field's background colour
-    QString text;
-    int sizeFactor = 3;          // the up-down control's position, 1 to 9
-};
-
-// The seven text colours the colour button cycles through, in its order,
-// with the names the batch tool takes.
-struct TextColour {
-    const char* name;
-    TColor value;  // 0x00BBGGRR
-};
-inline constexpr TextColour kTextColours[7] = {
-    {"black", 0x00000000}, {"grey", 0x00808080},   {"blue", 0x00FF0000}, {"red", 0x000000FF},
-    {"yellow", 0x0000FFFF}, {"green", 0x00008000}, {"purple", 0x00800080},
-};
-
-inline QColor ToQColor(TColor c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
-
-// a * b / c rounded to the nearest integer, halves away from zero; 0 when c
-// is 0. Point and pixel conversions use it.
-int MulDiv(int a, int b, int c);
-
-// Character height in pixels of the text drawn at the given factor: the
-// field's height converted to points, times the factor, and back.
-int StampCharacterHeight(int fieldHeightPixels, int sizeFactor, int dotsPerInch);
-
-// The screen's logical resolution in dots per inch, as a whole number.
-int ScreenDotsPerInch();
-
-// The text field's font: bold sans serif with a character height of 13
-// pixels. The batch tool renders with it too, so both give the same pixels.
-QFont StampTextFieldFont();
 
 class TStampLabel;
 
@@ -97,8 +60,5 @@ private:
     QColor colour_ = Qt::white;
     QColor fontColour_ = Qt::black;
 };
-
-// A new DepthDevice raster holding the image's pixels, top row first.
-std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image);
 
 }  // namespace sigillon
