@@ -1,12 +1,12 @@
-// The hidden text-stamp window: a borderless window with one label, into
-// which a text is drawn in the text field's font, colour and a size factor,
-// and whose image is captured into a stamp raster exactly as large as the
-// text. White is transparent to the stamp code, so only the letters reach
-// the picture.
+// The hidden text-stamp window fstamp: a borderless window, never shown,
+// with one label Label1 that is given the text, the font and the colours of
+// a text stamp and sizes itself to the text; the window shrinks to the
+// label. The raster is drawn from what the label holds by the text
+// renderer, which paints the label on the screen too, so the raster is the
+// label's image.
 #pragma once
 
 #include <QColor>
-#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -23,8 +23,10 @@ public:
     explicit Tfstamp(QWidget* parent = nullptr);
     ~Tfstamp() override;
 
-    // Draws the text into the label, shrinks the window to it and captures
-    // the window into a new DepthDevice raster; the caller owns it.
+    // Gives the label the input's text, font at the size factor and colours,
+    // shrinks the window to it and returns the label's image as a new
+    // DepthDevice raster; the caller owns it. Throws BitmapError when the
+    // raster cannot be made.
     std::unique_ptr<TBitmap> RenderTextStamp(const TextStampInput& input);
 
     TStampLabel* Label1() const { return label_; }
@@ -42,15 +44,17 @@ public:
 
     void SetCaption(const QString& caption);
     QString Caption() const { return caption_; }
-    void SetColour(const QColor& colour);   // the background it fills
+    void SetColour(const QColor& colour);  // the background it fills
+    QColor Colour() const { return colour_; }
     void SetFontColour(const QColor& colour);
-    void SetLabelFont(const QFont& font);
+    QColor FontColour() const { return fontColour_; }
 
     // The extent the caption takes in the label's font; an empty caption is
     // measured as one space.
     QSize MeasuredSize() const;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
