@@ -83,7 +83,7 @@ std::unique_ptr<TBitmap> RenderText(const QFont& font, const QColor& colour,
     if (size.isEmpty()) return std::make_unique<TBitmap>();
     // Refused before the drawing surface is made: the raster it becomes
     // could not be held either.
-    if (StrideFor(size.width(), 32) * size.height() > kMaxStorageBytes)
+    if (!CanHoldRows(size.width(), size.height(), 32))
         throw BitmapError("a text stamp of " + SizeText(size) + " is too large to hold");
     QImage image(size, QImage::Format_RGB32);
     if (image.isNull())
