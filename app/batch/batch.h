@@ -89,8 +89,8 @@ struct JobResult {
 // first of its passes. Nothing escapes.
 JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
 
-// Makes the text stamp for --text; the text renderer and Qt live behind
-// it, so this library needs neither.
+// Makes the text stamp for --text; the text renderer lives behind it, so
+// this library draws no text.
 using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)>;
 
 // The whole tool after parsing: the stamp, the workers, the summary.
