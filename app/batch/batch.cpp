@@ -100,7 +100,7 @@ const OptionSpec kOptions[] = {
     {"--color", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
          for (int i = 0; i < 7; ++i)
-             if (v == kColourNames[i]) {
+             if (v == kTextColours[i].name) {
                  o.colour = i;
                  return {};
              }

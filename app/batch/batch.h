@@ -14,6 +14,7 @@
 
 #include "pictures/bitmap.h"
 #include "stamping/compositing.h"
+#include "stamping/text/text_colours.h"
 
 namespace sigillon::batch {
 
@@ -28,7 +29,7 @@ struct BatchOptions {
     bool testPicture = false;      // the built-in test picture as the one input
     bool textGiven = false;        // --text: render this text as the stamp
     std::string text;              // UTF-8
-    int colour = 0;                // index into the text colours: black
+    int colour = 0;                // index into kTextColours: black
     int size = 3;                  // the size factor, 1..9
     std::vector<std::string> inputs;
 };
@@ -88,12 +89,8 @@ struct JobResult {
 // first of its passes. Nothing escapes.
 JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
 
-// The colour names --color takes, in the order of the text colours.
-inline constexpr const char* kColourNames[7] = {"black",  "grey",  "blue",  "red",
-                                                "yellow", "green", "purple"};
-
-// Makes the text stamp for --text; the window toolkit lives behind it, so
-// this library needs none.
+// Makes the text stamp for --text; the text renderer lives behind it, so
+// this library draws no text.
 using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)>;
 
 // The whole tool after parsing: the stamp, the workers, the summary.

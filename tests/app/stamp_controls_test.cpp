@@ -4,13 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <cstring>
 
 #include "app/toolkit/speed_button.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
-#include "stamping/text/ustamp.h"
+#include "app/ustamp.h"
 #include "tests/app/app_test_support.h"
 
 namespace sigillon {
@@ -158,8 +159,7 @@ TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
     input.colour = QColor(0x80, 0x80, 0x80);
     input.text = "© Sigillon";
     input.sizeFactor = 4;
-    Tfstamp reference;
-    auto expectedStamp = reference.RenderTextStamp(input);
+    auto expectedStamp = RenderTextStamp(input);
     auto expected = MakeTestPicture();
     ApplyStamp(*expectedStamp, *expected, 4);
 
@@ -175,6 +175,70 @@ TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
     w().btnstamptext->click();
     EXPECT_NE(&w().textbmp(), first);
     EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected));
+}
+
+// The hidden window keeps what the last render gave its label and shrinks
+// to it, and the raster is the label's own image.
+TEST_F(StampControls, TextWindowLabelHoldsTheLastTextAndItsImageIsTheRaster) {
+    EXPECT_EQ(fstamp->objectName(), "fstamp");
+    EXPECT_EQ(fstamp->findChild<TStampLabel*>("Label1"), fstamp->Label1());
+    w().btntest->click();
+    const QString text = QString::fromUtf8("\xC2\xA9 S&igillon\t\xE4\xB8\xAD\xE6\x96\x87 y");
+    w().stamptext->setText(text);
+    w().btncolor->click();
+    w().btncolor->click();                   // blue
+    w().UpDown1->Press(TUDBtnType::btNext);  // size 4
+    w().btnstamptext->click();
+
+    TStampLabel* label = fstamp->Label1();
+    EXPECT_EQ(label->Caption(), text);
+    EXPECT_EQ(label->font().pixelSize(), 53);
+    EXPECT_EQ(label->FontColour(), QColor(0, 0, 255));
+    EXPECT_EQ(label->Colour(), QColor(Qt::white));
+    const TBitmap& raster = w().textbmp();
+    ASSERT_EQ(label->size(), QSize(raster.Width(), raster.Height()));
+    EXPECT_EQ(fstamp->size(), label->size());
+    EXPECT_FALSE(fstamp->isVisible());
+
+    QImage painted(label->size(), QImage::Format_RGB32);
+    painted.fill(Qt::green);  // would show wherever the label left a pixel unpainted
+    label->render(&painted);
+    int inked = 0;
+    for (int y = 0; y < painted.height(); ++y)
+        for (int x = 0; x < painted.width(); ++x) {
+            QColor c = painted.pixelColor(x, y);
+            TColor colour =
+                RGBColor(std::uint8_t(c.red()), std::uint8_t(c.green()), std::uint8_t(c.blue()));
+            ASSERT_EQ(raster.PixelAt(x, y), colour) << x << ", " << y;
+            inked += colour == 0x00FF0000u;
+        }
+    EXPECT_GT(inked, 100);
+}
+
+// A raster that cannot be made, here one far larger than any picture may
+// be, reaches the command as an error with its reason; the last text stamp
+// and the picture stay as they were.
+TEST_F(StampControls, TextThatCannotBeRenderedKeepsTheLastStampAndSaysWhy) {
+    w().btntest->click();
+    w().btnstamptext->click();
+    ASSERT_FALSE(w().textbmp().IsEmpty());
+    const TBitmap* last = &w().textbmp();
+    auto lastRows = Rows(w().textbmp());
+    auto before = Rows(w().dm->Picture());
+
+    QFont huge = w().stamptext->font();
+    huge.setPixelSize(3000);
+    w().stamptext->setFont(huge);
+    w().btnstamptext->click();
+
+    ASSERT_EQ(desktop.errors.size(), 1u);
+    EXPECT_TRUE(desktop.errors[0].startsWith("a text stamp of ")) << desktop.errors[0].toStdString();
+    EXPECT_TRUE(desktop.errors[0].endsWith(" pixels is too large to hold"));
+    EXPECT_TRUE(desktop.messages.empty()) << "taken for a missing stamp";
+    EXPECT_EQ(&w().textbmp(), last);
+    EXPECT_EQ(Rows(w().textbmp()), lastRows);
+    EXPECT_EQ(Rows(w().dm->Picture()), before);
+    EXPECT_FALSE(w().StampPassRunning());
 }
 
 TEST_F(StampControls, TextTooLargeForThePictureIsRefused) {

@@ -20,7 +20,6 @@
 #include <stdexcept>
 
 #include "app/toolkit/application.h"
-#include "app/toolkit/capture.h"
 #include "app/toolkit/controls.h"
 #include "app/toolkit/design.h"
 #include "app/toolkit/desktop.h"
@@ -382,35 +381,6 @@ TEST(Form, KeyPreviewSeesKeysFirstOnce) {
     form.keys.clear();
     QTest::keyClick(edit, Qt::Key_Escape);
     EXPECT_EQ(form.keys, (std::vector<char16_t>{27}));
-}
-
-TEST(Capture, PaintsTheWindowAndItsControlsIntoANewRaster) {
-    TForm window;
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, QColor(10, 20, 30));
-    window.setPalette(palette);
-    window.SetClientSize(20, 10);
-    auto* child = new QWidget(&window);
-    child->setGeometry(5, 2, 4, 3);
-    child->setAutoFillBackground(true);
-    QPalette red = child->palette();
-    red.setColor(QPalette::Window, Qt::red);
-    child->setPalette(red);
-
-    std::unique_ptr<TBitmap> shot = CaptureWindowImage(window);  // never shown
-    ASSERT_EQ(shot->Width(), 20);
-    ASSERT_EQ(shot->Height(), 10);
-    EXPECT_EQ(shot->GetDepth(), DepthDevice);
-    EXPECT_EQ(shot->PixelAt(6, 3), 0x000000FFu);
-    EXPECT_EQ(shot->PixelAt(0, 0), RGBColor(10, 20, 30));
-    EXPECT_EQ(shot->PixelAt(19, 9), RGBColor(10, 20, 30));
-    shot->SetDepth(Depth24);
-    EXPECT_EQ(shot->PixelAt(8, 4), 0x000000FFu);
-
-    TForm empty;
-    empty.SetClientSize(0, 5);
-    EXPECT_TRUE(CaptureWindowImage(empty)->IsEmpty());
 }
 
 TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,7 +28,7 @@
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
-#include "stamping/text/ustamp.h"
+#include "stamping/text/text_stamp.h"
 #include "tests/support/pictures.h"
 
 #ifndef SIGILLON_BATCH_TOOL
@@ -480,14 +480,14 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
 
 // ---- Text stamps ---------------------------------------------------------------
 
-// The tool renders the text as the program does: the same window, font,
+// The tool renders the text as the program does: the same renderer, font,
 // colour and size factor give the same stamp, and so the same pixels.
 TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "batch_tool_test";
     static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
+    static QGuiApplication application(argc, argv);
 
     struct Case {
         const char* colour;
@@ -505,13 +505,12 @@ TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
 
-        Tfstamp window;
         TextStampInput input;
         input.font = StampTextFieldFont();
         input.colour = ToQColor(kTextColours[c.index].value);
         input.text = QString::fromUtf8("\xC2\xA9 S&igillon");
         input.sizeFactor = c.size;
-        auto stamp = window.RenderTextStamp(input);
+        auto stamp = RenderTextStamp(input);
         auto expected = Load(P("in.bmp"));
         ApplyStamp(*stamp, *expected, StampMode(c.mode));
         auto saved = Load(P("out/in.bmp"));
