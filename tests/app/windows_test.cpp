@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QFile>
 #include <QScrollBar>
 #include <QTest>
@@ -198,6 +202,41 @@ TEST_F(MainWindow, FailedFirstOpenStillNamesTheFileAndEnablesTheButtons) {
     EXPECT_EQ(EnabledOf(w), (Enabled{true, true, true, true, false}));
 }
 
+// The open dialogs take a typed name of a file that does not exist; the
+// program tries it and shows why it failed, as for any unreadable file.
+TEST_F(MainWindow, TypedNameOfAMissingFileIsTriedAndItsFailureShown) {
+    TFsigillon& w = *mainWindow;
+    desktop.realDialogs = true;
+    auto typeAndOpen = [](const QString& typed) {
+        testing::WhenFileDialogOpens([typed](QFileDialog& box) {
+            auto* name = box.findChild<QLineEdit*>("fileNameEdit");
+            auto* buttons = box.findChild<QDialogButtonBox*>("buttonBox");
+            QPushButton* open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+            if (!name || !open) {
+                ADD_FAILURE() << "the dialog lacks its name field or Open button";
+                box.reject();
+                return;
+            }
+            name->setText(typed);
+            QTest::mouseClick(open, Qt::LeftButton);
+        });
+    };
+    typeAndOpen(PathIn("missing"));  // Opd1 adds its default extension
+    w.btnopen->click();
+    const QString picture = PathIn("missing.jpg");
+    ASSERT_EQ(desktop.messages,
+              std::vector<std::string>{picture.toStdString() + " - Error: wrong format"});
+    EXPECT_EQ(w.picfile(), picture);
+    EXPECT_EQ(w.windowTitle(), "Sigillon 1.0.1 - missing.jpg");
+    EXPECT_EQ(EnabledOf(w), (Enabled{true, true, true, true, false}));
+
+    typeAndOpen(PathIn("gone.bmp"));
+    w.btnopenstamp->click();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1], PathIn("gone.bmp").toStdString() + " - Error: wrong format");
+    EXPECT_TRUE(w.stampbmp().IsEmpty());
+}
+
 TEST_F(MainWindow, EnabledStatesAfterEachCommand) {
     TFsigillon& w = *mainWindow;
     QString a = WritePicture("a.bmp", 50, 40);
@@ -337,6 +376,40 @@ TEST_F(MainWindow, NeverSmallerThanTheMinimum) {
     Settle();
     EXPECT_EQ(ClientOf(w), QSize(1300, 137));
     EXPECT_EQ(w.ScrollBox1->geometry(), QRect(0, 105, 1300, 32));
+}
+
+// Only the text field and the size control take the keyboard; the picture
+// below the panel is no tab stop and a click on it leaves the focus alone.
+TEST_F(MainWindow, TabWalksThePanelAndThePictureTakesNoFocus) {
+    TFsigillon& w = *mainWindow;
+    w.btntest->click();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.stamptext->setFocus(Qt::OtherFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), w.stamptext);
+
+    auto focused = [] {
+        QWidget* widget = QApplication::focusWidget();
+        return widget ? widget->objectName().toStdString() : std::string("nothing");
+    };
+    auto walk = [&](Qt::Key key) {
+        std::vector<std::string> visited;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            visited.push_back(focused());
+        }
+        return visited;
+    };
+    const std::vector<std::string> cycle{"UpDown1", "stamptext", "UpDown1", "stamptext"};
+    EXPECT_EQ(walk(Qt::Key_Tab), cycle);
+    EXPECT_EQ(walk(Qt::Key_Backtab), cycle);
+
+    QTest::mouseClick(w.dm, Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(focused(), "stamptext") << "click on the picture";
+    // Beside the picture, on the scroll box's own background.
+    QTest::mouseClick(w.ScrollBox1->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(focused(), "stamptext") << "click beside the picture";
+    EXPECT_EQ(w.ScrollBox1->focusPolicy(), Qt::NoFocus);
 }
 
 TEST_F(MainWindow, ReloadWithoutAFileDoesNothing) {
