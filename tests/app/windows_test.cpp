@@ -5,10 +5,10 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QFile>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +17,7 @@
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "tests/app/app_test_support.h"
+#include "tests/support/pictures.h"
 
 namespace sigillon {
 namespace {
@@ -422,20 +423,20 @@ TEST_F(MainWindow, ReloadWithoutAFileDoesNothing) {
 
 TEST_F(MainWindow, ModeGlyphIsCutFromTheStrip) {
     TFsigillon& w = *mainWindow;
-    if (w.Image1->Picture().IsEmpty()) GTEST_SKIP() << "no mode strip compiled in";
-    ASSERT_EQ(w.Image1->Picture().Width(), 288);
-    for (int mode : {0, 4, 8}) {
+    const TBitmap& strip = w.Image1->Picture();
+    ASSERT_EQ(strip.Width(), 288) << "the mode strip must be compiled in";
+    ASSERT_EQ(strip.Height(), 32);
+    for (int mode = 0; mode < 9; ++mode) {
         std::unique_ptr<TBitmap> glyph = ModeGlyph(*w.Image1, mode);
         ASSERT_EQ(glyph->GetDepth(), Depth8);
         ASSERT_EQ(glyph->Width(), 32);
         ASSERT_EQ(glyph->Height(), 32);
         for (int y = 0; y < 32; ++y)
-            for (int x = 0; x < 32; ++x) {
-                TColor colour = w.Image1->Picture().PixelAt(32 * mode + x, y);
-                ASSERT_EQ(glyph->PixelAt(x, y),
-                          glyph->Palette()[NearestPaletteIndex(glyph->Palette(), colour)])
+            for (int x = 0; x < 32; ++x)
+                ASSERT_TRUE(testing::IsNearestInPalette(glyph->Palette(),
+                                                        strip.PixelAt(32 * mode + x, y),
+                                                        glyph->PixelAt(x, y)))
                     << "mode " << mode << " at " << x << "," << y;
-            }
         EXPECT_EQ(glyph->TransparentColor(), clWhite);
     }
 }
@@ -615,9 +616,8 @@ TEST_F(About, IsAFixedDialogWithAReadOnlyText) {
     EXPECT_EQ(a.url->font().pixelSize(), 11);
     EXPECT_TRUE(a.font().bold());
     EXPECT_EQ(a.url->cursor().shape(), Qt::PointingHandCursor);
-    if (!a.logo->Picture().IsEmpty()) {
-        EXPECT_EQ(a.logo->size(), QSize(174, 32));
-    }
+    EXPECT_FALSE(a.logo->Picture().IsEmpty()) << "the logo must be compiled in";
+    EXPECT_EQ(a.logo->size(), QSize(174, 32));
 }
 
 TEST_F(About, AddressClickGoesToTheShellAndTheWindowStays) {
