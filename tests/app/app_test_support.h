@@ -89,6 +89,16 @@ private:
     TDesktopServices* previous_;
 };
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
 // Runs steps on Qt's file dialog once it is open; a dialog that stays open
 // is rejected after a while and fails the test.
 void WhenFileDialogOpens(std::function<void(QFileDialog&)> steps);

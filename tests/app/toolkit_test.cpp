@@ -37,6 +37,7 @@ namespace sigillon {
 namespace {
 
 using testing::MakeRampPicture;
+using testing::PaintCounter;
 using testing::ScriptedDesktop;
 using testing::WhenFileDialogOpens;
 
@@ -140,16 +141,6 @@ TEST(PaintPicture, StretchSamplesNearestWithoutBlending) {
             ASSERT_EQ(big.pixel(x, y), expected) << x << "," << y;
         }
 }
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
 
 TEST(Image, AutoSizeFollowsNonEmptyPicturesAndRepaintsOnChange) {
     QWidget window;

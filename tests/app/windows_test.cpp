@@ -497,6 +497,30 @@ TEST_F(Overview, HiddenOverviewIsKeptCurrentAndSharesThePixels) {
     EXPECT_TRUE(o.im2->Picture().SharesImageWith(w.dm->Picture()));
 }
 
+// The close box only hides the overview; the button shows it again and
+// hands the picture over again, which snaps the window to it.
+TEST_F(Overview, ClosedByItsCloseBoxAndShownAgainGetsThePictureAgain) {
+    TFsigillon& w = *mainWindow;
+    Tfoverview& o = *overviewWindow;
+    w.btntest->click();
+    w.btnoverview->click();
+    ASSERT_TRUE(o.isVisible());
+    EXPECT_TRUE(o.close());
+    EXPECT_FALSE(o.isVisible());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(o.im2->Picture().SharesImageWith(w.dm->Picture())) << "it keeps its picture";
+
+    // Meanwhile the window is resized, and the main picture drawn on, which
+    // gives the main picture pixels of its own.
+    o.SetClientSize(200, 50);
+    w.dm->Picture().SetPixelAt(0, 0, clBlack);
+    ASSERT_FALSE(o.im2->Picture().SharesImageWith(w.dm->Picture()));
+    w.btnoverview->click();
+    EXPECT_TRUE(o.isVisible());
+    EXPECT_TRUE(o.im2->Picture().SharesImageWith(w.dm->Picture()));
+    EXPECT_EQ(ClientOf(o), QSize(200, 156));  // 200 / (768 / 600) = 156.25
+}
+
 TEST_F(Overview, ClickSnapsAndResizingAloneDoesNot) {
     TFsigillon& w = *mainWindow;
     Tfoverview& o = *overviewWindow;
