@@ -4,7 +4,7 @@
 //
 // Every field is read little-endian from the bytes after checking that the
 // bytes are there, every size is computed in 64 bits and checked against
-// kMaxStorageBytes before anything is allocated, and the picture is built
+// the storage limit before anything is allocated, and the picture is built
 // in a record of its own that replaces the caller's only when the whole
 // file was understood.
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <new>
 #include <system_error>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/bitmap.h"
 #include "pictures/bmp.h"
 #include "pictures/safe_save.h"
@@ -218,8 +219,7 @@ std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* da
     const int bits = int(h.bitCount);
 
     // Run-length pictures are expanded into 32-bit device rows.
-    const std::int64_t storageStride = StrideFor(h.width, rle ? 32 : bits);
-    if (storageStride * rows > kMaxStorageBytes)
+    if (!CanHoldRows(h.width, rows, rle ? 32 : bits))
         Refuse("picture of " + std::to_string(h.width) + " x " + std::to_string(rows) +
                " pixels is too large");
 
@@ -262,17 +262,18 @@ std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* da
     const std::uint64_t available = std::min(length, file.size() - offset);
     const std::uint8_t* pixels = data + offset;
 
+    RowFormat format = PlainFormatOf(bits);
+    if (rle) format = RowFormat::Device;
+    if (h.compression == kBitFields) format = bits == 16 ? RowFormat::Masks16 : RowFormat::Masks32;
     std::unique_ptr<TBitmapImage> image =
-        TBitmap::NewImage(std::int32_t(h.width), std::int32_t(rows), rle ? 32 : bits);
+        TBitmap::NewImage(std::int32_t(h.width), std::int32_t(rows), format);
     image->bmpInfo = {h.xPelsPerMeter, h.yPelsPerMeter, h.colorsImportant, core};
     if (rle) {
-        image->deviceDependent = true;
         ExpandRle(pixels, std::size_t(available), bits, palette, *image);
         return image;
     }
 
     image->topDown = h.height < 0;
-    image->hasMasks = h.compression == kBitFields;
     image->masks = masks;
     image->palette = std::move(palette);
     // A short file gives the rows it has; the rest are zero bytes (black,
@@ -309,10 +310,8 @@ std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
 
     // Device rows are plain 32-bit rows once given row storage, which is
     // how they are written.
-    const int bits = image.bitsPerPixel;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        throw BitmapError("BMP: " + std::to_string(bits) + " bits per pixel cannot be written");
-    const bool masks = image.hasMasks && !image.deviceDependent && (bits == 16 || bits == 32);
+    const int bits = image.BitsPerPixel();
+    const bool masks = image.HasMasks();
     const bool core = image.bmpInfo.coreHeader && !masks && !image.topDown &&
                       image.width <= 0xFFFF && image.height <= 0xFFFF;
     const std::uint32_t entries = bits <= 8 ? 1u << bits : 0u;

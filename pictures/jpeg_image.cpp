@@ -9,6 +9,7 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/safe_save.h"
 
 // How the C library and the C++ code meet. libjpeg reports a fatal error by
@@ -28,7 +29,7 @@ constexpr int kMaxScans = 500;
 
 // libjpeg's own buffers (a progressive file's coefficients, the two-pass
 // quantiser's copy of the picture) may take this much besides the picture.
-constexpr long kLibjpegMemoryLimit = 2 * long(kMaxStorageBytes);
+long LibjpegMemoryLimit() { return 2 * long(StorageLimit()); }
 
 // The decoder's colour count on displays of 8 bits or fewer, which leaves
 // the display system its 20 reserved colours.
@@ -98,7 +99,7 @@ struct DecodeOptions {
 bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size) {
     if (setjmp(d->errors.jump)) return false;
     jpeg_create_decompress(&d->cinfo);
-    d->cinfo.mem->max_memory_to_use = kLibjpegMemoryLimit;
+    d->cinfo.mem->max_memory_to_use = LibjpegMemoryLimit();
     d->cinfo.progress = &d->progress;
     jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&d->cinfo, TRUE);
@@ -376,13 +377,14 @@ void TJPEGImage::Decode() {
     const std::int64_t width = d.cinfo.output_width;
     const std::int64_t height = d.cinfo.output_height;
     const int bits = quantize ? 8 : 24;
-    if (width <= 0 || height <= 0 || StrideFor(width, bits) * height > kMaxStorageBytes)
+    if (width <= 0 || height <= 0 || !CanHoldRows(width, height, bits))
         throw BitmapError("JPEG: picture of " + std::to_string(width) + " x " +
                           std::to_string(height) + " pixels is too large");
     if (!StartDecoding(&d)) Fail(d.errors);
 
     std::unique_ptr<TBitmapImage> image =
-        TBitmap::NewImage(std::int32_t(width), std::int32_t(height), bits);
+        TBitmap::NewImage(std::int32_t(width), std::int32_t(height),
+                          quantize ? RowFormat::Index8 : RowFormat::Bgr24);
     if (quantize) {
         // The decoder's colour map is the palette; its rows are the
         // components of the output colour space.

@@ -18,20 +18,14 @@ std::unique_ptr<TBitmap> CaptureWindowImage(QWidget& window) {
                   QWidget::DrawWindowBackground | QWidget::DrawChildren);
 
     // Device-dependent storage is 32-bit rows, blue, green, red and a zero
-    // byte, bottom-up like every raster the program makes.
-    std::unique_ptr<TBitmapImage> record = TBitmap::NewImage(width, height, 32);
-    record->formatSet = false;
-    record->deviceDependent = true;
-    for (int y = 0; y < height; ++y) {
+    // byte.
+    return TBitmap::FromRows(width, height, DepthDevice, [&](std::int32_t y, std::uint8_t* to) {
         const auto* from = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
-        std::uint8_t* to = record->pixels.get() + std::int64_t(height - 1 - y) * record->stride;
         for (int x = 0; x < width; ++x) {
             std::uint32_t pixel = from[x] & 0x00FFFFFFu;
             std::memcpy(to + 4 * std::int64_t(x), &pixel, 4);
         }
-    }
-    raster->AdoptImage(std::move(record));
-    return raster;
+    });
 }
 
 }  // namespace sigillon

@@ -121,16 +121,13 @@ std::unique_ptr<TBitmap> BitmapFromImage(const QImage& source) {
     QImage image = source.format() == QImage::Format_RGB32
                        ? source
                        : source.convertToFormat(QImage::Format_RGB32);
-    auto record = TBitmap::NewImage(image.width(), image.height(), 32);
-    record->deviceDependent = true;
     // Format_RGB32 holds blue, green, red, 0xFF in memory: the byte order of
-    // our 32-bit rows. Our storage is bottom-up.
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(record->pixels.get() + std::int64_t(image.height() - 1 - y) * record->stride,
-                    image.constScanLine(y), std::size_t(image.width()) * 4);
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->AdoptImage(std::move(record));
-    return bitmap;
+    // our 32-bit rows.
+    return TBitmap::FromRows(image.width(), image.height(), DepthDevice,
+                             [&](std::int32_t y, std::uint8_t* to) {
+                                 std::memcpy(to, image.constScanLine(y),
+                                             std::size_t(image.width()) * 4);
+                             });
 }
 
 }  // namespace sigillon

@@ -41,60 +41,6 @@ using testing::PaintCounter;
 using testing::ScriptedDesktop;
 using testing::WhenFileDialogOpens;
 
-// A picture of every pixel format with distinct colours, in either storage
-// order, to compare the painter's reading with the picture's own.
-std::unique_ptr<TBitmap> MakePatterned(PixelDepth depth, bool topDown) {
-    auto picture = std::make_unique<TBitmap>();
-    if (depth != DepthDevice) picture->SetDepth(depth);
-    picture->SetWidth(13);
-    picture->SetHeight(5);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 13; ++x)
-            picture->SetPixelAt(x, y, RGBColor(std::uint8_t(x * 19), std::uint8_t(y * 50),
-                                               std::uint8_t((x * y * 7) & 0xFF)));
-    if (topDown) {
-        // The same pixels stored top row first.
-        const TBitmapImage& from = picture->Image();
-        auto record = TBitmap::NewImage(from.width, from.height, from.bitsPerPixel);
-        record->formatSet = from.formatSet;
-        record->deviceDependent = from.deviceDependent;
-        record->hasMasks = from.hasMasks;
-        record->masks = from.masks;
-        record->palette = from.palette;
-        record->topDown = true;
-        for (int y = 0; y < from.height; ++y)
-            std::memcpy(record->pixels.get() + y * record->stride, picture->RowAddress(y),
-                        std::size_t(record->stride));
-        picture->AdoptImage(std::move(record));
-    }
-    return picture;
-}
-
-TEST(RowReader, ReadsEveryFormatAsThePictureDoes) {
-    const PixelDepth depths[] = {DepthDevice, Depth1,  Depth4,  Depth8,
-                                 Depth15,     Depth16, Depth24, Depth32};
-    for (PixelDepth depth : depths) {
-        for (bool topDown : {false, true}) {
-            std::unique_ptr<TBitmap> picture = MakePatterned(depth, topDown);
-            ASSERT_EQ(picture->IsTopDown(), topDown);
-            RowReader reader(*picture);
-            std::uint32_t span[13];
-            std::int32_t columns[4] = {12, 0, 7, 7};
-            std::uint32_t sampled[4];
-            for (int y = 0; y < 5; ++y) {
-                reader.ReadSpan(y, 0, 13, span);
-                for (int x = 0; x < 13; ++x)
-                    ASSERT_EQ(span[x], ScreenColor(picture->PixelAt(x, y)))
-                        << "depth " << int(depth) << " topDown " << topDown << " at " << x << ","
-                        << y;
-                reader.ReadColumns(y, columns, 4, sampled);
-                for (int i = 0; i < 4; ++i)
-                    ASSERT_EQ(sampled[i], ScreenColor(picture->PixelAt(columns[i], y)));
-            }
-        }
-    }
-}
-
 QImage Canvas(int width, int height) {
     QImage canvas(width, height, QImage::Format_RGB32);
     canvas.fill(QColor(255, 0, 255));

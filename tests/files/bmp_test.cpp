@@ -98,11 +98,8 @@ TEST(BmpFile, EveryRowFormatIsReadAsStoredAndWrittenBackByteForByte) {
         EXPECT_EQ(picture->GetDepth(), f.depth);
         EXPECT_EQ(picture->IsTopDown(), f.layout.height < 0);
         EXPECT_EQ(picture->Palette(), f.layout.palette);
-        EXPECT_EQ(picture->Image().hasMasks, f.layout.masks.has_value());
-        if (f.layout.masks) {
-            EXPECT_EQ(picture->Image().masks, *f.layout.masks);
-        }
-        EXPECT_EQ(picture->Image().bmpInfo.coreHeader, f.layout.headerSize == 12);
+        EXPECT_EQ(picture->Masks(), f.layout.masks.value_or(ColorMasks{}));
+        EXPECT_EQ(picture->BmpInfo().coreHeader, f.layout.headerSize == 12);
 
         // Row 0 is the top row whatever the order the file stores them in.
         const std::size_t stride = std::size_t(StrideFor(f.layout.width, f.layout.bits));
@@ -243,7 +240,7 @@ TEST(BmpWriter, PaletteAndMaskFormatsWriteTheirTablesAndRoundTrip) {
 }
 
 TEST(BmpWriter, ShortPaletteIsWrittenAsTheWholeTableWithBlackEntries) {
-    auto image = TBitmap::NewImage(2, 1, 8);
+    auto image = TBitmap::NewImage(2, 1, sigillon::RowFormat::Index8);
     image->palette = {0x00010203, 0x00040506, 0x00070809};
     image->pixels[0] = 1;
     image->pixels[1] = 2;
@@ -464,7 +461,15 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
     struct Case {
         const char* name;
         std::function<void(Bytes&)> breakIt;
+        const char* says = "BMP: ";  // the start of the refusal
     };
+    // The largest sides a header can give: their storage overflows 64 bits
+    // when multiplied out at 32 bits per pixel.
+    auto largest = [](Bytes& b) {
+        Put32(b, 18, 0x7FFFFFFF);
+        Put32(b, 22, 0x7FFFFFFF);
+    };
+    const char* tooLarge = "BMP: picture of 2147483647 x 2147483647 pixels is too large";
     const BmpFields base = EightBitFields();
     BmpFields bitFields;
     bitFields.width = 1;
@@ -508,12 +513,34 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
          [](Bytes& b) {
              Put32(b, 18, 3000000);
              Put32(b, 22, 2000000);
-         }},
-        {"largest sides",
-         [](Bytes& b) {
-             Put32(b, 18, 0x7FFFFFFF);
-             Put32(b, 22, 0x7FFFFFFF);
-         }},
+         },
+         "BMP: picture of 3000000 x 2000000 pixels is too large"},
+        {"largest sides", largest, tooLarge},
+        {"largest sides at 24 bits",
+         [&](Bytes& b) {
+             largest(b);
+             Put16(b, 28, 24);
+         },
+         tooLarge},
+        {"largest sides at 32 bits",
+         [&](Bytes& b) {
+             largest(b);
+             Put16(b, 28, 32);
+         },
+         tooLarge},
+        {"largest sides in RLE8",
+         [&](Bytes& b) {
+             largest(b);
+             Put32(b, 30, 1);
+         },
+         tooLarge},
+        {"largest sides in RLE4",
+         [&](Bytes& b) {
+             largest(b);
+             Put16(b, 28, 4);
+             Put32(b, 30, 2);
+         },
+         tooLarge},
         {"257 colours", [](Bytes& b) { Put32(b, 46, 257); }},
         {"4 billion colours", [](Bytes& b) { Put32(b, 46, 0xFFFFFFFF); }},
         {"cut inside the colour table", [](Bytes& b) { b.resize(54 + 10); }},
@@ -526,25 +553,41 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
              Put16(b, 28, 16);
              Put32(b, 54, 0x1F0000);
          }},
+        {"largest sides with bit fields", largest, tooLarge},
+        {"largest sides with 16-bit fields",
+         [&](Bytes& b) {
+             largest(b);
+             Put16(b, 28, 16);
+             Put32(b, 54, 0x7C00);
+             Put32(b, 58, 0x03E0);
+             Put32(b, 62, 0x001F);
+         },
+         tooLarge},
     };
 
-    auto check = [](const Bytes& file, const char* name) {
-        SCOPED_TRACE(name);
+    auto check = [](const Bytes& file, const Case& c) {
+        SCOPED_TRACE(c.name);
         auto before = testing::RandomPicture(Depth24, 2, 2, 60);
         TBitmap picture;
         picture.ShareImage(*before);
-        EXPECT_THROW(ReadBmpData(picture, file.data(), file.size()), BitmapError);
+        try {
+            ReadBmpData(picture, file.data(), file.size());
+            ADD_FAILURE() << "accepted";
+        } catch (const BitmapError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind(c.says, 0), 0u) << error.what();
+        }
         EXPECT_TRUE(picture.SharesImageWith(*before));
     };
     for (const Case& c : cases) {
         Bytes file = BuildBmp(base);
         c.breakIt(file);
-        check(file, c.name);
+        check(file, c);
     }
     for (const Case& c : maskCases) {
         Bytes file = BuildBmp(bitFields);
+        ASSERT_EQ(file.size(), 70u) << "the bit-field file is the 70-byte one";
         c.breakIt(file);
-        check(file, c.name);
+        check(file, c);
     }
 }
 

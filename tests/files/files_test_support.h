@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pictures/bitmap.h"
+#include "pictures/bitmap_image.h"
 
 namespace sigillon::testing {
 
@@ -164,13 +165,13 @@ inline std::unique_ptr<TBitmap> RandomPicture(PixelDepth depth, int width, int h
     picture->SetWidth(width);
     picture->SetHeight(height);
     const std::size_t used =
-        std::size_t((std::int64_t(width) * picture->Image().bitsPerPixel + 7) / 8);
+        std::size_t((std::int64_t(width) * picture->Image().BitsPerPixel() + 7) / 8);
     std::mt19937 random(seed);
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = picture->RowAddress(y);
         for (std::size_t i = 0; i < used; ++i) row[i] = std::uint8_t(random());
         // Bits past the last pixel of a 1- or 4-bit row are fill too.
-        int spare = int(used * 8 - std::size_t(width) * picture->Image().bitsPerPixel);
+        int spare = int(used * 8 - std::size_t(width) * picture->Image().BitsPerPixel());
         if (spare > 0) row[used - 1] &= std::uint8_t(0xFF << spare);
     }
     return picture;
@@ -180,7 +181,7 @@ inline std::unique_ptr<TBitmap> RandomPicture(PixelDepth depth, int width, int h
 inline Bytes RowBytes(const TBitmap& picture) {
     Bytes all;
     const std::size_t used =
-        std::size_t((std::int64_t(picture.Width()) * picture.Image().bitsPerPixel + 7) / 8);
+        std::size_t((std::int64_t(picture.Width()) * picture.Image().BitsPerPixel() + 7) / 8);
     for (int y = 0; y < picture.Height(); ++y) {
         const std::uint8_t* row = picture.RowAddress(y);
         all.insert(all.end(), row, row + used);

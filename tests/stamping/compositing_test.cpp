@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/bmp.h"
 #include "tests/files/files_test_support.h"
 
