@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
 #include <cstring>
 
 #include "app/toolkit/speed_button.h"
@@ -233,11 +234,17 @@ TEST_F(StampControls, CommandsDeliveredDuringAPassCannotReplaceItsRasters) {
     OpenThroughDialog(photo);  // a picture from a file, so reload is enabled
     ASSERT_TRUE(w().btnreload->isEnabled());
     for (int i = 0; i < 8; ++i) w().btnmode->click();  // mode 8: tiled over every row
+    // Tiled once: where the stamp's black pixel (column r in row r) falls,
+    // x mod 40 == y mod 20, each byte of the photo darkens by 2.
     TBitmap expected;
     LoadPictureFileQuiet(expected, photo.toStdString());
-    TBitmap stamp;
-    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
-    ApplyStamp(stamp, expected, 8);
+    for (int y = 0; y < 200; ++y) {
+        std::uint8_t* row = expected.RowAddress(y);
+        for (int x = 0; x < 300; ++x)
+            if (x % 40 == y % 20)
+                for (int k = 0; k < 3; ++k)
+                    row[3 * x + k] = std::uint8_t(std::max(0, row[3 * x + k] - 2));
+    }
     const TBitmap* stampBefore = &w().stampbmp();
     const TBitmap* textBefore = &w().textbmp();
     QString title = w().windowTitle();

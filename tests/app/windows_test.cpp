@@ -433,9 +433,8 @@ TEST_F(MainWindow, ModeGlyphIsCutFromTheStrip) {
         ASSERT_EQ(glyph->Height(), 32);
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x)
-                ASSERT_TRUE(testing::IsNearestInPalette(glyph->Palette(),
-                                                        strip.PixelAt(32 * mode + x, y),
-                                                        glyph->PixelAt(x, y)))
+                ASSERT_TRUE(testing::IsNearestInPalette(
+                    glyph->Palette(), strip.PixelAt(32 * mode + x, y), glyph->PixelAt(x, y)))
                     << "mode " << mode << " at " << x << "," << y;
         EXPECT_EQ(glyph->TransparentColor(), clWhite);
     }

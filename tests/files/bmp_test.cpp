@@ -301,8 +301,8 @@ TEST(BmpRle, Rle8IsExpandedIntoDeviceStorage) {
     // last falls off the row, end of line; a jump one right and one up
     // (leaving the middle row black), a run of three; end of picture->
     BmpFields layout = RleFields(8, 4, 3,
-                           {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02,
-                            0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
+                                 {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                  0x02, 0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
     layout.colorsUsed = 6;
     auto picture = Read(BuildBmp(layout));
     EXPECT_EQ(picture->GetDepth(), DepthDevice);

@@ -346,7 +346,8 @@ TEST(Bitmap, PaletteFormatsTakeTheNearestPaletteColour) {
             for (int x = 0; x < 64; ++x) {
                 TColor wanted = original[std::size_t(y * 64 + x)];
                 const std::uint8_t* p = converted->RowAddress(y) + 3 * x;
-                ASSERT_TRUE(testing::IsNearestInPalette(c.palette, wanted, RGBColor(p[2], p[1], p[0])))
+                ASSERT_TRUE(
+                    testing::IsNearestInPalette(c.palette, wanted, RGBColor(p[2], p[1], p[0])))
                     << "converted to " << int(c.depth) << " at " << x << "," << y;
                 ASSERT_TRUE(testing::IsNearestInPalette(c.palette, wanted, drawn->PixelAt(x, y)))
                     << "drawn in " << int(c.depth) << " at " << x << "," << y;

@@ -159,9 +159,9 @@ TEST(ApplyStamp, EachModeStampsItsCornerAndNothingElse) {
         int value;  // picture byte under the stamp afterwards
     };
     for (bool topDown : {false, true}) {
-        for (Case c : {Case{0, 0, 0, 0}, Case{1, 36, 0, 0}, Case{2, 0, 32, 0}, Case{3, 36, 32, 0},
-                       Case{4, 0, 0, 253}, Case{5, 36, 0, 253}, Case{6, 0, 32, 253},
-                       Case{7, 36, 32, 253}}) {
+        for (Case c :
+             {Case{0, 0, 0, 0}, Case{1, 36, 0, 0}, Case{2, 0, 32, 0}, Case{3, 36, 32, 0},
+              Case{4, 0, 0, 253}, Case{5, 36, 0, 253}, Case{6, 0, 32, 253}, Case{7, 36, 32, 253}}) {
             StepCounter counter;
             auto stamp = Picture(4, 4);
             Fill(*stamp, 0, 0, 0);
@@ -249,10 +249,14 @@ TEST(ApplyStamp, WatermarkWorkedPixelsAndClamping) {
     }
     // The one-pixel form on its own, at a column other than the stamp's.
     for (const Case& c : cases) {
-        const std::uint8_t stampRow[6] = {255, 255, 255, std::uint8_t(c.stamp.b),
-                                          std::uint8_t(c.stamp.g), std::uint8_t(c.stamp.r)};
-        std::uint8_t pictureRow[9] = {7, 7, 7, 7, 7, 7, std::uint8_t(c.picture.b),
-                                      std::uint8_t(c.picture.g), std::uint8_t(c.picture.r)};
+        auto put = [](std::uint8_t* at, Bgr colour) {
+            at[0] = std::uint8_t(colour.b), at[1] = std::uint8_t(colour.g),
+            at[2] = std::uint8_t(colour.r);
+        };
+        std::uint8_t stampRow[6] = {255, 255, 255};
+        put(stampRow + 3, c.stamp);
+        std::uint8_t pictureRow[9] = {7, 7, 7, 7, 7, 7};
+        put(pictureRow + 6, c.picture);
         WatermarkPixel(stampRow, pictureRow, 1, 2);
         EXPECT_EQ((Bgr{pictureRow[6], pictureRow[7], pictureRow[8]}), c.expected);
         EXPECT_EQ((Bgr{pictureRow[3], pictureRow[4], pictureRow[5]}), (Bgr{7, 7, 7}));
