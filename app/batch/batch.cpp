@@ -36,13 +36,13 @@ bool ParseNumber(const std::string& text, long low, long high, long& value) {
 // Each option is one row; an option with a value gets it in the handler,
 // which returns what was wrong with it or nothing. The text stamp's options
 // join this table.
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     bool takesValue;
     std::string (*apply)(BatchOptions& options, const std::string& value);
 };
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"--stamp", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
          if (v.empty()) return "--stamp needs a file";
@@ -120,8 +120,8 @@ const OptionSpec kOptions[] = {
      }},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& option : kOptions)
+const OptionRow* FindOption(const std::string& name) {
+    for (const OptionRow& option : kOptions)
         if (name == option.name) return &option;
     return nullptr;
 }
@@ -263,7 +263,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        const OptionSpec* option = FindOption(name);
+        const OptionRow* option = FindOption(name);
         if (!option) return UsageError("unknown option " + name);
         if (option->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) return UsageError(name + " needs a value");

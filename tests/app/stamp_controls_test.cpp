@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QTest>
+#include <algorithm>
 #include <cstring>
 
 #include "app/toolkit/speed_button.h"
@@ -53,8 +55,32 @@ protected:
         return path;
     }
 
+    // Shows the overview and counts its picture's paints from now on.
+    void WatchOverview() {
+        if (!overviewWindow->isVisible()) w().btnoverview->click();
+        Settle();
+        overviewWindow->im2->installEventFilter(&overviewPaints);
+        Settle();
+        overviewPaints.paints = 0;
+    }
+
     std::unique_ptr<Tfstamp> stampWindow;
+    testing::PaintCounter overviewPaints;
 };
+
+// The glyph of a mode as the button must show it, cut out of the strip by
+// hand: the cell's bottom-left colour (white) see-through, every other pixel
+// as it is, since the strip holds only colours an 8-bit glyph keeps exactly.
+QImage CellOfStrip(const TBitmap& strip, int mode) {
+    QImage cell(32, 32, QImage::Format_ARGB32);
+    const TColor clear = strip.PixelAt(32 * mode, 31);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            TColor c = strip.PixelAt(32 * mode + x, y);
+            cell.setPixel(x, y, c == clear ? 0u : qRgb(RedOf(c), GreenOf(c), BlueOf(c)));
+        }
+    return cell;
+}
 
 TEST_F(StampControls, NineModePressesCycleGlyphHintAndCaptions) {
     EXPECT_EQ(w().btnstamp->text(), "邮票");
@@ -68,7 +94,7 @@ TEST_F(StampControls, NineModePressesCycleGlyphHintAndCaptions) {
         EXPECT_EQ(w().btnmode->toolTip(), solid ? "solid stamp" : "watermark") << mode;
         EXPECT_EQ(w().btnstamp->text(), solid ? "Stamp" : "Watermark") << mode;
         EXPECT_EQ(w().btnstamptext->text(), solid ? "Stamp" : "Watermark") << mode;
-        EXPECT_EQ(w().btnmode->Glyph(), GlyphImage(*ModeGlyph(*w().Image1, mode))) << mode;
+        EXPECT_EQ(w().btnmode->Glyph(), CellOfStrip(w().Image1->Picture(), mode)) << mode;
     }
 }
 
@@ -96,12 +122,18 @@ TEST_F(StampControls, SizeArrowsStopAtTheLimitsAndLabelOnlyRealChanges) {
 }
 
 TEST_F(StampControls, ClickIntoEmptyTextFieldSuppliesTheCopyrightSign) {
-    w().stamptext->setText(" ");
-    w().stamptextClick();
-    EXPECT_EQ(w().stamptext->text(), " ");
-    w().stamptext->clear();
-    w().stamptextClick();
-    EXPECT_EQ(w().stamptext->text(), QString(QChar(0x00A9)));
+    TEdit& field = *w().stamptext;
+    field.setText(" ");
+    QTest::mouseClick(&field, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(field.text(), " ");
+    field.clear();
+    // A drag from the field to beyond it selects; it is no click.
+    QTest::mousePress(&field, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseMove(&field, QPoint(field.width() + 40, 10));
+    QTest::mouseRelease(&field, Qt::LeftButton, {}, QPoint(field.width() + 40, 10));
+    EXPECT_EQ(field.text(), "");
+    QTest::mouseClick(&field, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(field.text(), QString(QChar(0x00A9)));
 }
 
 TEST_F(StampControls, StampButtonNeedsBothAPictureAndAStampInEitherOrder) {
@@ -134,16 +166,19 @@ TEST_F(StampControls, PictureStampLandsInTheModesCornerAndShowsInTheOverview) {
     desktop.Confirm(WriteStamp());
     w().btnopenstamp->click();
     w().btntest->click();
+    WatchOverview();
     for (int i = 0; i < 3; ++i) w().btnmode->click();  // mode 3: bottom-right
+    // The stamp's black pixels, (y mod 40, y) in row y, land in the last 40
+    // columns and 20 rows; its white ones leave the test picture as it was.
     auto expected = MakeTestPicture();
-    TBitmap stamp;
-    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
-    ApplyStamp(stamp, *expected, 3);
+    for (int y = 0; y < 20; ++y) std::memset(expected->RowAddress(580 + y) + 3 * (728 + y), 0, 3);
     w().btnstamp->click();
     EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected));
     EXPECT_EQ(w().stampbmp().GetDepth(), Depth24);
     EXPECT_TRUE(overviewWindow->im2->Picture().SharesImageWith(w().dm->Picture()));
     EXPECT_EQ(overviewWindow->im2->Picture().PixelAt(767 - 39, 599 - 19), clBlack);
+    Settle();
+    EXPECT_GT(overviewPaints.paints, 0) << "the overview was not repainted";
 }
 
 TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
@@ -163,7 +198,10 @@ TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
     auto expected = MakeTestPicture();
     ApplyStamp(*expectedStamp, *expected, 4);
 
+    WatchOverview();
     w().btnstamptext->click();
+    Settle();
+    EXPECT_GT(overviewPaints.paints, 0) << "the overview was not repainted";
     EXPECT_EQ(w().textbmp().GetDepth(), Depth24);
     EXPECT_EQ(w().textbmp().Width(), expectedStamp->Width());
     EXPECT_EQ(w().textbmp().Height(), expectedStamp->Height());
@@ -260,11 +298,17 @@ TEST_F(StampControls, CommandsDeliveredDuringAPassCannotReplaceItsRasters) {
     OpenThroughDialog(photo);  // a picture from a file, so reload is enabled
     ASSERT_TRUE(w().btnreload->isEnabled());
     for (int i = 0; i < 8; ++i) w().btnmode->click();  // mode 8: tiled over every row
+    // Tiled once: where the stamp's black pixel (column r in row r) falls,
+    // x mod 40 == y mod 20, each byte of the photo darkens by 2.
     TBitmap expected;
     LoadPictureFileQuiet(expected, photo.toStdString());
-    TBitmap stamp;
-    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
-    ApplyStamp(stamp, expected, 8);
+    for (int y = 0; y < 200; ++y) {
+        std::uint8_t* row = expected.RowAddress(y);
+        for (int x = 0; x < 300; ++x)
+            if (x % 40 == y % 20)
+                for (int k = 0; k < 3; ++k)
+                    row[3 * x + k] = std::uint8_t(std::max(0, row[3 * x + k] - 2));
+    }
     const TBitmap* stampBefore = &w().stampbmp();
     const TBitmap* textBefore = &w().textbmp();
     QString title = w().windowTitle();

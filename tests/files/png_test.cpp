@@ -43,7 +43,7 @@ Bytes Concat(Bytes a, const Bytes& b) {
     return a;
 }
 
-struct PngSpec {
+struct PngFields {
     std::uint32_t width = 11, height = 7;  // odd sizes: partial bytes, short passes
     int depth = 8;
     int colourType = 2;
@@ -60,7 +60,7 @@ constexpr int kPassX[7] = {0, 4, 0, 2, 0, 1, 0}, kPassY[7] = {0, 0, 4, 0, 2, 0, 
 constexpr int kStepX[7] = {8, 8, 4, 4, 2, 2, 1}, kStepY[7] = {8, 8, 8, 4, 4, 2, 2};
 
 // Unfiltered scanlines, samples packed from the high bit, 16 bits big-endian.
-Bytes Scanlines(const PngSpec& s) {
+Bytes Scanlines(const PngFields& s) {
     Bytes raw;
     const int w = int(s.width), h = int(s.height);
     for (int p = s.interlaced ? 0 : 6; p < 7; ++p) {
@@ -89,7 +89,7 @@ Bytes Scanlines(const PngSpec& s) {
     return raw;
 }
 
-Bytes BuildPng(const PngSpec& s) {
+Bytes BuildPng(const PngFields& s) {
     Bytes file = {137, 'P', 'N', 'G', '\r', '\n', 26, '\n'};
     Bytes ihdr;
     Append32(ihdr, s.width);
@@ -142,7 +142,7 @@ struct Expected {
 };
 
 Expected Make(const Format& f, bool interlaced) {
-    PngSpec s;
+    PngFields s;
     s.depth = f.depth;
     s.colourType = f.colourType;
     s.interlaced = interlaced;
@@ -269,7 +269,7 @@ TEST(PngRead, MetadataIsTakenByteForByteFromBeforeAndAfterTheImageData) {
     };
     for (bool late : {false, true}) {
         SCOPED_TRACE(late ? "after the image data" : "before it");
-        PngSpec s;
+        PngFields s;
         s.before.push_back({"iCCP", Concat(Text("Camera RGB"), Concat({0, 0}, Zlib(icc)))});
         auto& where = late ? s.after : s.before;
         where.push_back({"tEXt", Concat(Text("XML:com.adobe.xmp"), Concat({0}, Text("not this")))});
@@ -311,10 +311,10 @@ Bytes ZlibOfZeros(std::size_t count) {
 }
 
 std::vector<Hostile> HostileFiles() {
-    PngSpec small;
+    PngFields small;
     const Bytes good = BuildPng(small);
     auto sized = [](std::uint32_t w, std::uint32_t h, int colourType) {
-        PngSpec s;
+        PngFields s;
         s.width = w;
         s.height = h;
         s.colourType = colourType;
@@ -330,7 +330,7 @@ std::vector<Hostile> HostileFiles() {
         return Bytes(good.begin(), good.begin() + std::ptrdiff_t(size));
     };
     const Bytes bomb = ZlibOfZeros(kMaxPngChunkBytes + 1000);
-    PngSpec iccBomb, textBomb, ztxtBomb, badText, rgba;
+    PngFields iccBomb, textBomb, ztxtBomb, badText, rgba;
     rgba.colourType = 6;
     iccBomb.before.push_back({"iCCP", Concat(Text("x"), Concat({0, 0}, bomb))});
     textBomb.after.push_back(
@@ -387,7 +387,7 @@ TEST(PngRead, HostileFilesAreRefusedWithTheirReason) {
 TEST(PngRead, AlphaPlaneCountsTowardsTheStorageLimit) {
     // 300 x 1000 takes 900,000 bytes at 24 bits and 1,200,000 with alpha.
     SetStorageLimit(1 << 20);
-    PngSpec s;
+    PngFields s;
     s.width = 300;
     s.height = 1000;
     const Bytes rgb = BuildPng(s);
@@ -401,7 +401,7 @@ TEST(PngRead, AlphaPlaneCountsTowardsTheStorageLimit) {
 TEST(PngRead, ImageDataNeverExpandsBeyondTheDeclaredPicture) {
     // 32 MiB of zeros behind a 4 x 4 gray picture: the decoder inflates the
     // picture's 20 bytes and stops there.
-    PngSpec s;
+    PngFields s;
     s.width = s.height = 4;
     s.colourType = 0;
     s.idat = ZlibOfZeros(32 << 20);

@@ -97,13 +97,13 @@ TEST(ApplyOrientation, TurnsComposeOnPicturesLargerThanATile) {
 }
 
 TEST(ApplyOrientation, QuarterTurnsSwapSidesAndPixelsPerMetre) {
-    testing::BmpSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    spec.xPelsPerMeter = 100;
-    spec.yPelsPerMeter = 200;
-    spec.pixels = testing::RandomBytes(std::size_t(StrideFor(5, 24)) * 3, 2);
-    const testing::Bytes file = testing::BuildBmp(spec);
+    testing::BmpFields fields;
+    fields.width = 5;
+    fields.height = 3;
+    fields.xPelsPerMeter = 100;
+    fields.yPelsPerMeter = 200;
+    fields.pixels = testing::RandomBytes(std::size_t(StrideFor(5, 24)) * 3, 2);
+    const testing::Bytes file = testing::BuildBmp(fields);
     auto picture = std::make_unique<TBitmap>();
     ReadBmpData(*picture, file.data(), file.size());
     ApplyOrientation(*picture, 6);
