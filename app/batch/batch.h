@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/batch_picture.h"
 #include "pictures/bitmap.h"
 #include "stamping/compositing.h"
+#include "stamping/placed_stamp.h"
 #include "stamping/text/text_colours.h"
 
 namespace sigillon::batch {
@@ -31,6 +33,12 @@ struct BatchOptions {
     std::string text;              // UTF-8
     int colour = 0;                // index into kTextColours: black
     int size = 3;                  // the size factor, 1..9
+    int margin = 0;                // pixels between a stamp and its edges, or between tiles
+    int scale = 0;                 // 1..100: the stamp's width in % of each picture's; 0 off
+    bool stripMetadata = false;    // write no metadata of the input's
+    bool copyrightGiven = false;   // --copyright: write it into the metadata
+    std::string copyright;         // UTF-8; defaults to a text stamp's text
+    bool autoOrient = true;        // turn pictures upright as their EXIF says
     std::vector<std::string> inputs;
 };
 
@@ -82,12 +90,25 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options);
 struct JobResult {
     bool saved = false;
     std::string message;
+    std::vector<std::string> warnings;  // metadata that was dropped, and why
 };
 
-// Loads, stamps and saves one input. stamp is null to convert only, else a
-// Depth24 picture that is only read. The stamp is checked once, before the
+// Everything a job needs besides its files; shared by the workers and only
+// read by them.
+struct JobSettings {
+    // The stamps to choose from: one, or a text rendered at every size when
+    // it is scaled (the closest size is fitted). Empty: convert only.
+    std::vector<StampImage> stamps;
+    StampMode mode = 0;
+    int times = 1;
+    int margin = 0;
+    int scale = 0;
+    MetadataSettings metadata;
+};
+
+// Loads, stamps and saves one input. The stamp is checked once, before the
 // first of its passes. Nothing escapes.
-JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
+JobResult RunJob(const BatchJob& job, const JobSettings& settings);
 
 // Makes the text stamp for --text; the text renderer lives behind it, so
 // this library draws no text.

@@ -284,7 +284,7 @@ TEST_F(BatchTool, BadInputsAmongGoodOnesFailAloneAndAreCounted) {
 
     ToolRun run = Run({"--stamp", P("stamp.bmp"), "--out", P("out"), "--jobs", "2", P("good1.bmp"),
                        P("broken.bmp"), P("missing.bmp"), P("text.jpg"), P("tiny.bmp"),
-                       P("good2.jpg"), P("photo.png")});
+                       P("good2.jpg"), P("photo.gif")});
     EXPECT_EQ(run.status, 1);
     std::vector<std::string> lines = run.ErrLines();
     ASSERT_FALSE(lines.empty());
@@ -299,9 +299,9 @@ TEST_F(BatchTool, BadInputsAmongGoodOnesFailAloneAndAreCounted) {
                             P("text.jpg") + ": " + P("text.jpg") +
                                 " - Error: wrong format (JPEG: Not a JPEG file: starts with 0x68 "
                                 "0x65)",
-                            P("photo.png") + ": " + P("photo.png") +
+                            P("photo.gif") + ": " + P("photo.gif") +
                                 " - Error: wrong format (the name ends in no picture file type "
-                                "(.jpg or .bmp))",
+                                "(.jpg, .bmp or .png))",
                             P("tiny.bmp") + ": Select a picture to stamp!",
                         }));
     EXPECT_EQ(Files(dir_ / "out"), (std::set<std::string>{"good1.bmp", "good2.jpg"}));
@@ -448,7 +448,14 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
         {},
         {"--mode", "9", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
         {"--times", "0", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
-        {"--to", ".png", P("in.bmp")},
+        {"--to", ".gif", P("in.bmp")},
+        {"--margin", "-1", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--margin", "4", "--to", ".jpg", P("in.bmp")},
+        {"--scale", "0", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--scale", "101", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--scale", "50", "--to", ".jpg", P("in.bmp")},
+        {"--strip-metadata=yes", "--to", ".jpg", P("in.bmp")},
+        {"--to", ".jpg", P("in.bmp"), "--copyright"},
         {"--jobs", "0", "--to", ".jpg", P("in.bmp")},
         {"--colour", "red", P("in.bmp")},
         {"--to", ".jpg", P("in.bmp"), "--out"},
