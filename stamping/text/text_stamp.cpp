@@ -111,11 +111,12 @@ std::unique_ptr<TBitmap> BitmapFromImage(const QImage& source) {
     if (image.isNull()) throw BitmapError("out of memory for a copy of the drawn image");
     // Format_RGB32 holds blue, green, red, 0xFF in memory; our 32-bit pixels
     // are blue, green, red and an unused byte that is always written as 0.
-    return TBitmap::FromRows(image.width(), image.height(), DepthDevice,
-                             [&image](std::int32_t row, std::uint8_t* bytes) {
+    const int width = image.width();
+    return TBitmap::FromRows(width, image.height(), DepthDevice,
+                             [&image, width](std::int32_t row, std::uint8_t* bytes) {
                                  const uchar* from = image.constScanLine(row);
-                                 std::memcpy(bytes, from, std::size_t(image.width()) * 4);
-                                 for (int x = 0; x < image.width(); ++x) bytes[4 * x + 3] = 0;
+                                 std::memcpy(bytes, from, std::size_t(width) * 4);
+                                 for (int x = 0; x < width; ++x) bytes[4 * x + 3] = 0;
                              });
 }
 
