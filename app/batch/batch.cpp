@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "app/batch/report.h"
+#include "app/batch/stamp_scaling.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 
@@ -39,13 +40,13 @@ bool ParseNumber(const std::string& text, long low, long high, long& value) {
 // Each option is one row; an option with a value gets it in the handler,
 // which returns what was wrong with it or nothing. The text stamp's options
 // join this table.
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     bool takesValue;
     std::string (*apply)(BatchOptions& options, const std::string& value);
 };
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"--stamp", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
          if (v.empty()) return "--stamp needs a file";
@@ -72,8 +73,10 @@ const OptionSpec kOptions[] = {
              o.toExtension = ".jpg";
          else if (v == ".bmp" || v == "bmp")
              o.toExtension = ".bmp";
+         else if (v == ".png" || v == "png")
+             o.toExtension = ".png";
          else
-             return "--to takes .jpg or .bmp";
+             return "--to takes .jpg, .bmp or .png";
          return {};
      }},
     {"--out", true,
@@ -103,7 +106,7 @@ const OptionSpec kOptions[] = {
     {"--color", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
          for (int i = 0; i < 7; ++i)
-             if (v == kColourNames[i]) {
+             if (v == kTextColours[i].name) {
                  o.colour = i;
                  return {};
              }
@@ -114,6 +117,36 @@ const OptionSpec kOptions[] = {
          long n;
          if (!ParseNumber(v, 1, 9, n)) return "--size takes a number from 1 to 9";
          o.size = int(n);
+         return {};
+     }},
+    {"--margin", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 0, 65500, n)) return "--margin takes a number of pixels from 0 to 65500";
+         o.margin = int(n);
+         return {};
+     }},
+    {"--scale", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 100, n)) return "--scale takes a percentage from 1 to 100";
+         o.scale = int(n);
+         return {};
+     }},
+    {"--copyright", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         o.copyrightGiven = true;
+         o.copyright = v;
+         return {};
+     }},
+    {"--strip-metadata", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.stripMetadata = true;
+         return {};
+     }},
+    {"--no-auto-orient", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.autoOrient = false;
          return {};
      }},
     {"--test-picture", false,
@@ -158,8 +191,8 @@ const OptionSpec kOptions[] = {
      }},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& option : kOptions)
+const OptionRow* FindOption(const std::string& name) {
+    for (const OptionRow& option : kOptions)
         if (name == option.name) return &option;
     return nullptr;
 }
@@ -230,14 +263,6 @@ private:
     std::size_t done_ = 0;
 };
 
-// Loading ignores a name of no known picture type; here that is a failure
-// with a reason like any other.
-FileResult LoadInput(TBitmap& picture, const std::string& path) {
-    FileResult result = LoadPictureFileQuiet(picture, path);
-    if (result == FileOutcome::Ignored)
-        result = {FileOutcome::Failed, "the name ends in no picture file type (.jpg or .bmp)"};
-    return result;
-}
 
 // ---- Files -------------------------------------------------------------------
 
@@ -302,7 +327,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        const OptionSpec* option = FindOption(name);
+        const OptionRow* option = FindOption(name);
         if (!option) return UsageError("unknown option " + name);
         if (option->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) return UsageError(name + " needs a value");
@@ -312,7 +337,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         }
         if (std::string problem = option->apply(options, value); !problem.empty())
             return UsageError(problem);
-        modeGiven = modeGiven || name == "--mode";
+        modeGiven = modeGiven || name == "--mode" || name == "--margin" || name == "--scale";
         timesGiven = timesGiven || name == "--times";
         textLookGiven = textLookGiven || name == "--color" || name == "--size";
         shardGiven = shardGiven || name == "--shard";
@@ -331,26 +356,31 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     if (options.textGiven && !options.stampPath.empty())
         return UsageError("give --stamp or --text, not both");
     if (options.stampPath.empty() && !options.textGiven && (modeGiven || timesGiven))
-        return UsageError("--mode and --times need --stamp or --text");
+        return UsageError("--mode, --times, --margin and --scale need --stamp or --text");
     if (!options.textGiven && textLookGiven) return UsageError("--color and --size need --text");
     return result;
 }
 
 std::string UsageText() {
     return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
-           "                      [--mode 0-8] [--times N] [--to .jpg|.bmp]\n"
-           "                      [--out DIR] [--force | --skip-existing] [--jobs N]\n"
-           "                      [--files-from LIST [-0]] [--shard K/N] [--report FILE]\n"
+           "                      [--mode 0-8] [--times N] [--margin N] [--scale P]\n"
+           "                      [--to .jpg|.bmp|.png] [--out DIR] [--force | --skip-existing]\n"
+           "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
+           "                      [--no-auto-orient] [--files-from LIST [-0]] [--shard K/N]\n"
+           "                      [--report FILE]\n"
            "                      INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
-           "  --stamp FILE   stamp picture (.jpg or .bmp); without it inputs are only converted\n"
+           "  --stamp FILE   stamp picture (.jpg, .bmp or .png); a PNG's alpha is used, and then\n"
+           "                 white is an ordinary colour; without a stamp inputs are only converted\n"
            "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
            "  --color C      black, grey, blue, red, yellow, green or purple; default black\n"
            "  --size 1-9     text size factor; default 3\n"
            "  --mode 0-8     0-3 stamp, 4-7 watermark (top-left, top-right, bottom-left,\n"
            "                 bottom-right), 8 tiled watermark; default 0\n"
            "  --times N      stamp each input N times; default 1\n"
-           "  --to EXT       save as .jpg or .bmp; default the input's own\n"
+           "  --margin N     corner stamps sit N pixels in from both edges; tiles are N apart\n"
+           "  --scale P      resize the stamp to P % (1-100) of each picture's width\n"
+           "  --to EXT       save as .jpg, .bmp or .png; default the input's own\n"
            "  --out DIR      save into DIR; default beside each input\n"
            "  --force        replace existing outputs (inputs are never replaced)\n"
            "  --skip-existing  leave existing outputs alone and count them skipped,\n"
@@ -367,6 +397,13 @@ std::string UsageText() {
            "                 input, output, status (saved, skipped, failed), reason,\n"
            "                 width, height, ms\n"
            "  --test-picture the built-in test picture as the one input, saved as test.bmp\n"
+           "  --copyright TEXT  write TEXT as the EXIF and XMP copyright; default a text\n"
+           "                 stamp's text\n"
+           "  --strip-metadata  write none of the input's metadata (EXIF, XMP, IPTC, ICC)\n"
+           "  --no-auto-orient  keep the stored pixels and the EXIF orientation as they are\n"
+           "Inputs may be .jpg, .bmp or .png. JPEG and PNG outputs keep the input's metadata\n"
+           "and colour profile, without the EXIF thumbnail; pictures are turned upright as\n"
+           "their EXIF orientation says, before they are stamped.\n"
            "The last line on standard output is \"N saved, M failed\" (\", K skipped\" when\n"
            "any were); messages go to standard error. Exit status: 0 when nothing failed,\n"
            "1 when any input failed, 2 for a usage error or a run that could not start.\n";
@@ -472,7 +509,25 @@ const char* StatusName(JobStatus status) {
     return "failed";
 }
 
-JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times) {
+namespace {
+
+// The stamp for one picture: as it is, or fitted to the share of the
+// picture's width that --scale asks for, from the stamp whose width comes
+// closest (a text rendered at every size).
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
+    const StampImage& first = settings.stamps.front();
+    if (settings.scale <= 0 || pictureWidth <= 0 || !first.pixels || first.pixels->IsEmpty())
+        return first;
+    const std::int32_t width = ScaledWidth(pictureWidth, settings.scale);
+    const StampImage* closest = &settings.stamps.front();
+    for (const StampImage& stamp : settings.stamps)
+        if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
+    return ScaleStamp(*closest, width);
+}
+
+}  // namespace
+
+JobResult RunJob(const BatchJob& job, const JobSettings& settings) {
     JobResult result;
     auto failed = [&](const std::string& reason) {
         result.status = JobStatus::Failed;
@@ -481,28 +536,38 @@ JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int 
     };
     if (!job.refusal.empty()) return failed(job.refusal);
     try {
-        std::unique_ptr<TBitmap> picture;
+        BatchPicture picture;
         if (job.testPicture) {
-            picture = MakeTestPicture();
-        } else {
-            picture = std::make_unique<TBitmap>();
-            if (FileResult loaded = LoadInput(*picture, job.input); loaded != FileOutcome::Done)
-                return failed(FailureMessage(job.input, loaded));
+            picture.pixels = MakeTestPicture();
+            PrepareMetadata(picture, settings.metadata, false);
+        } else if (FileResult loaded = LoadBatchPicture(job.input, settings.metadata, picture);
+                   loaded != FileOutcome::Done) {
+            return failed(FailureMessage(job.input, loaded));
         }
-        result.width = picture->Width();
-        result.height = picture->Height();
-        if (stamp) {
-            // A record of our own that shares the stamp's pixels: the
-            // workers only ever read them, since a Depth24 stamp needs no
-            // conversion.
-            TBitmap ownStamp;
-            ownStamp.ShareImage(*stamp);
-            if (auto refusal = StampRefusal(ownStamp, *picture)) return failed(*refusal);
-            for (int pass = 0; pass < times; ++pass) CompositeStamp(ownStamp, *picture, mode);
+        TBitmap& pixels = *picture.pixels;
+        if (!pixels.IsEmpty()) {
+            result.width = pixels.Width();
+            result.height = pixels.Height();
         }
-        if (FileResult saved = SavePictureFileQuiet(*picture, job.output); saved != FileOutcome::Done)
+        if (!settings.stamps.empty()) {
+            StampImage stamp = StampFor(settings, pixels.IsEmpty() ? 0 : pixels.Width());
+            // Sizes without storage count as nothing, as the program's check has it.
+            const bool stampHeld = stamp.pixels && !stamp.pixels->IsEmpty();
+            if (auto refusal = PlacementRefusal(
+                    stampHeld ? stamp.Width() : 0, stampHeld ? stamp.Height() : 0,
+                    pixels.IsEmpty() ? 0 : pixels.Width(), pixels.IsEmpty() ? 0 : pixels.Height(),
+                    pixels.GetDepth() == Depth24, settings.mode, settings.margin))
+                return failed(*refusal);
+            PlacedStamp placed(std::move(stamp), pixels.Width(), pixels.Height(), settings.mode,
+                               settings.margin);
+            for (int pass = 0; pass < settings.times; ++pass)
+                for (std::int32_t y = placed.FirstRow(); y < placed.EndRow(); ++y)
+                    placed.StampRow(y, pixels.RowAddress(y));
+        }
+        if (FileResult saved = SaveBatchPicture(picture, job.output); saved != FileOutcome::Done)
             return failed(FailureMessage(job.output, saved));
         result.status = JobStatus::Saved;
+        result.warnings = std::move(picture.warnings);
         return result;
     } catch (const std::exception& error) {
         return failed(error.what());
@@ -612,11 +677,25 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
 
     // The stamp is read and made Depth24 once, before any worker starts;
     // from then on nothing writes to it.
-    TBitmap stamp;
+    JobSettings settings;
+    settings.mode = options.mode;
+    settings.times = options.times;
+    settings.margin = options.margin;
+    settings.scale = options.scale;
+    settings.metadata.keep = !options.stripMetadata;
+    settings.metadata.autoOrient = options.autoOrient;
+    if (options.copyrightGiven)
+        settings.metadata.copyright = options.copyright;
+    else if (options.textGiven && !options.text.empty())
+        settings.metadata.copyright = options.text;
     if (!options.stampPath.empty()) {
-        FileResult loaded = LoadInput(stamp, options.stampPath);
+        // A stamp's own metadata and orientation are not the picture's.
+        MetadataSettings none{false, std::nullopt, false};
+        BatchPicture stamp;
+        FileResult loaded = LoadBatchPicture(options.stampPath, none, stamp);
         try {
-            if (loaded == FileOutcome::Done && !stamp.IsEmpty()) stamp.SetDepth(Depth24);
+            if (loaded == FileOutcome::Done && !stamp.pixels->IsEmpty())
+                stamp.pixels->SetDepth(Depth24);
         } catch (const std::exception& error) {
             loaded = {FileOutcome::Failed, error.what()};
         }
@@ -625,28 +704,31 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
             console.Say(reason);
             return failAll(reason);
         }
+        settings.stamps.push_back({std::move(stamp.pixels), std::move(stamp.alpha)});
     }
     if (options.textGiven) {
-        bool ready = false;
         try {
-            if (renderText) {
-                if (auto rendered = renderText(options)) {
-                    stamp.ShareImage(*rendered);
-                    stamp.SetDepth(Depth24);
-                    ready = true;
-                }
+            // Scaled, the text is drawn at every size, and each picture gets
+            // the one whose width comes closest to what it needs, fitted.
+            const int first = options.scale > 0 ? 1 : options.size;
+            const int last = options.scale > 0 ? 9 : options.size;
+            for (int size = first; renderText && size <= last; ++size) {
+                BatchOptions sized = options;
+                sized.size = size;
+                std::unique_ptr<TBitmap> rendered = renderText(sized);
+                if (!rendered) break;
+                rendered->SetDepth(Depth24);
+                settings.stamps.push_back({std::move(rendered), {}});
             }
         } catch (const std::exception&) {
-            ready = false;
+            settings.stamps.clear();
         }
-        if (!ready) {
+        if (settings.stamps.empty()) {
             const std::string reason = "the text stamp could not be rendered";
             console.Say("sigillon-batch: " + reason);
             return failAll(reason);
         }
     }
-    const TBitmap* sharedStamp =
-        options.stampPath.empty() && !options.textGiven ? nullptr : &stamp;
 
     std::atomic<std::size_t> next{0};
     auto work = [&] {
@@ -657,7 +739,7 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
                 result.status = JobStatus::Skipped;
             } else {
                 auto start = std::chrono::steady_clock::now();
-                result = RunJob(job, sharedStamp, options.mode, options.times);
+                result = RunJob(job, settings);
                 result.ms = std::chrono::duration<double, std::milli>(
                                 std::chrono::steady_clock::now() - start)
                                 .count();

@@ -12,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/batch_picture.h"
 #include "app/batch/input_list.h"
 #include "pictures/bitmap.h"
 #include "stamping/compositing.h"
+#include "stamping/placed_stamp.h"
+#include "stamping/text/text_colours.h"
 
 namespace sigillon::batch {
 
@@ -29,8 +32,14 @@ struct BatchOptions {
     bool testPicture = false;      // the built-in test picture as the one input
     bool textGiven = false;        // --text: render this text as the stamp
     std::string text;              // UTF-8
-    int colour = 0;                // index into the text colours: black
+    int colour = 0;                // index into kTextColours: black
     int size = 3;                  // the size factor, 1..9
+    int margin = 0;                // pixels between a stamp and its edges, or between tiles
+    int scale = 0;                 // 1..100: the stamp's width in % of each picture's; 0 off
+    bool stripMetadata = false;    // write no metadata of the input's
+    bool copyrightGiven = false;   // --copyright: write it into the metadata
+    std::string copyright;         // UTF-8; defaults to a text stamp's text
+    bool autoOrient = true;        // turn pictures upright as their EXIF says
     std::vector<std::string> inputs;
     std::string filesFrom;         // --files-from: a list of further inputs, "-" standard input
     bool nulSeparated = false;     // -0: that list is NUL-separated
@@ -93,26 +102,35 @@ enum class JobStatus { Saved, Skipped, Failed };
 // (BMP: ...)").
 struct JobResult {
     JobStatus status = JobStatus::Failed;
-    std::string reason;  // why it failed; empty otherwise
-    int width = 0;       // the picture's size once it was read; 0 before
+    std::string reason;                 // why it failed; empty otherwise
+    std::vector<std::string> warnings;  // metadata that was dropped, and why
+    int width = 0;                      // the picture's size once it was read; 0 before
     int height = 0;
-    double ms = 0;       // wall-clock time the run spent on it
+    double ms = 0;                      // wall-clock time the run spent on it
 };
 
 // The name used for a status in the report: "saved", "skipped", "failed".
 const char* StatusName(JobStatus status);
 
-// Loads, stamps and saves one input. stamp is null to convert only, else a
-// Depth24 picture that is only read. The stamp is checked once, before the
+// Everything a job needs besides its files; shared by the workers and only
+// read by them.
+struct JobSettings {
+    // The stamps to choose from: one, or a text rendered at every size when
+    // it is scaled (the closest size is fitted). Empty: convert only.
+    std::vector<StampImage> stamps;
+    StampMode mode = 0;
+    int times = 1;
+    int margin = 0;
+    int scale = 0;
+    MetadataSettings metadata;
+};
+
+// Loads, stamps and saves one input. The stamp is checked once, before the
 // first of its passes. Nothing escapes.
-JobResult RunJob(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times);
+JobResult RunJob(const BatchJob& job, const JobSettings& settings);
 
-// The colour names --color takes, in the order of the text colours.
-inline constexpr const char* kColourNames[7] = {"black",  "grey",  "blue",  "red",
-                                                "yellow", "green", "purple"};
-
-// Makes the text stamp for --text; the window toolkit lives behind it, so
-// this library needs none.
+// Makes the text stamp for --text; the text renderer lives behind it, so
+// this library draws no text.
 using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)>;
 
 // The whole tool after parsing: the list of inputs, this shard's part of

@@ -1,11 +1,11 @@
 // sigillon-batch: see batch.h and the usage text.
-#include <QApplication>
+#include <QGuiApplication>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/batch/batch.h"
-#include "stamping/text/ustamp.h"
+#include "stamping/text/text_stamp.h"
 
 namespace {
 
@@ -13,19 +13,18 @@ namespace {
 // one of its colours, a size factor, white background.
 std::unique_ptr<sigillon::TBitmap> RenderText(const sigillon::batch::BatchOptions& options) {
     using namespace sigillon;
-    Tfstamp window;
     TextStampInput input;
     input.font = StampTextFieldFont();
     input.colour = ToQColor(kTextColours[options.colour].value);
     input.background = Qt::white;
     input.text = QString::fromStdString(options.text);
     input.sizeFactor = options.size;
-    return window.RenderTextStamp(input);
+    return RenderTextStamp(input);
 }
 
-// Standard error carries the tool's own messages, one line each; the
-// toolkit's notes about its environment are not for the user.
-void QuietToolkit(QtMsgType type, const QMessageLogContext&, const QString& text) {
+// Standard error carries the tool's own messages, one line each; Qt's
+// notes about its environment are not for the user.
+void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "sigillon-batch: %s\n", text.toLocal8Bit().constData());
 }
@@ -51,11 +50,11 @@ int main(int argc, char** argv) {
     sigillon::SetDisplayBitsPerPixel(32);
     if (!parsed.options.textGiven) return RunBatch(parsed.options);
 
-    // Text is drawn by the window toolkit, on its display-less platform.
+    // Text is drawn by Qt GUI, on its display-less platform.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(QuietToolkit);
+    qInstallMessageHandler(QuietQt);
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
-    QApplication application(qtArgc, qtArgv);
+    QGuiApplication application(qtArgc, qtArgv);
     return RunBatch(parsed.options, RenderText);
 }

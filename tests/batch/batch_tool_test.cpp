@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,7 +28,7 @@
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
-#include "stamping/text/ustamp.h"
+#include "stamping/text/text_stamp.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
 
@@ -246,7 +246,7 @@ TEST_F(BatchTool, BadInputsAmongGoodOnesFailAloneAndAreCounted) {
 
     ToolRun run = Run({"--stamp", P("stamp.bmp"), "--out", P("out"), "--jobs", "2", P("good1.bmp"),
                        P("broken.bmp"), P("missing.bmp"), P("text.jpg"), P("tiny.bmp"),
-                       P("good2.jpg"), P("photo.png")});
+                       P("good2.jpg"), P("photo.gif")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "2 saved, 5 failed\n");
     std::vector<std::string> lines = run.ErrLines();
@@ -260,9 +260,9 @@ TEST_F(BatchTool, BadInputsAmongGoodOnesFailAloneAndAreCounted) {
                             P("text.jpg") + ": " + P("text.jpg") +
                                 " - Error: wrong format (JPEG: Not a JPEG file: starts with 0x68 "
                                 "0x65)",
-                            P("photo.png") + ": " + P("photo.png") +
+                            P("photo.gif") + ": " + P("photo.gif") +
                                 " - Error: wrong format (the name ends in no picture file type "
-                                "(.jpg or .bmp))",
+                                "(.jpg, .bmp or .png))",
                             P("tiny.bmp") + ": Select a picture to stamp!",
                         }));
     EXPECT_EQ(Files(dir_ / "out"), (std::set<std::string>{"good1.bmp", "good2.jpg"}));
@@ -409,7 +409,14 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
         {},
         {"--mode", "9", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
         {"--times", "0", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
-        {"--to", ".png", P("in.bmp")},
+        {"--to", ".gif", P("in.bmp")},
+        {"--margin", "-1", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--margin", "4", "--to", ".jpg", P("in.bmp")},
+        {"--scale", "0", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--scale", "101", "--stamp", P("in.bmp"), "--to", ".jpg", P("in.bmp")},
+        {"--scale", "50", "--to", ".jpg", P("in.bmp")},
+        {"--strip-metadata=yes", "--to", ".jpg", P("in.bmp")},
+        {"--to", ".jpg", P("in.bmp"), "--copyright"},
         {"--jobs", "0", "--to", ".jpg", P("in.bmp")},
         {"--colour", "red", P("in.bmp")},
         {"--to", ".jpg", P("in.bmp"), "--out"},
@@ -462,14 +469,14 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
 
 // ---- Text stamps ---------------------------------------------------------------
 
-// The tool renders the text as the program does: the same window, font,
+// The tool renders the text as the program does: the same renderer, font,
 // colour and size factor give the same stamp, and so the same pixels.
 TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "batch_tool_test";
     static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
+    static QGuiApplication application(argc, argv);
 
     struct Case {
         const char* colour;
@@ -487,13 +494,12 @@ TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
 
-        Tfstamp window;
         TextStampInput input;
         input.font = StampTextFieldFont();
         input.colour = ToQColor(kTextColours[c.index].value);
         input.text = QString::fromUtf8("\xC2\xA9 S&igillon");
         input.sizeFactor = c.size;
-        auto stamp = window.RenderTextStamp(input);
+        auto stamp = RenderTextStamp(input);
         auto expected = Load(P("in.bmp"));
         ApplyStamp(*stamp, *expected, StampMode(c.mode));
         auto saved = Load(P("out/in.bmp"));

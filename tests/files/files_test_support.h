@@ -82,7 +82,7 @@ inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
 
 // The fields of a BMP file; BuildBmp lays them out as the format says, so
 // a test can then break any one of them.
-struct BmpSpec {
+struct BmpFields {
     std::uint32_t headerSize = 40;  // 12 for the core form
     std::int32_t width = 3;
     std::int32_t height = 2;  // negative: top-down
@@ -99,7 +99,7 @@ struct BmpSpec {
     Bytes pixels;                     // exactly as stored in the file
 };
 
-inline Bytes BuildBmp(const BmpSpec& s) {
+inline Bytes BuildBmp(const BmpFields& s) {
     const bool core = s.headerSize == 12;
     const std::size_t entry = core ? 3 : 4;
     const std::size_t masks = (s.masks && s.headerSize == 40) ? 12 : 0;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
 #include "pictures/bitmap_image.h"
 #include "pictures/row_reader.h"
+#include "tests/support/pictures.h"
 
 namespace sigillon {
 namespace {
@@ -283,10 +285,8 @@ TEST(Bitmap, CustomFormatIsRefusedAndLeavesThePicture) {
 TEST(Bitmap, HalftonePaletteHoldsTheColoursTheGlyphsNeed) {
     const auto& palette = HalftonePalette256();
     ASSERT_EQ(palette.size(), 256u);
-    for (TColor c : {clBlack, clWhite, TColor(0x808080), TColor(0xFF0000)}) {
-        int index = NearestPaletteIndex(palette, c);
-        EXPECT_EQ(palette[std::size_t(index)], c);
-    }
+    for (TColor c : {clBlack, clWhite, TColor(0x808080), TColor(0xFF0000)})
+        EXPECT_NE(std::find(palette.begin(), palette.end(), c), palette.end()) << std::hex << c;
     EXPECT_EQ(StandardPalette16().size(), 16u);
 }
 
@@ -317,27 +317,42 @@ TEST(Bitmap, ConversionsBetweenEveryPairOfRowFormatsKeepExactColours) {
     }
 }
 
-TEST(Bitmap, ConversionToEightBitsTakesTheNearestHalftoneColour) {
-    std::mt19937 random(7);
-    auto picture = MakePicture(Depth24, 64, 16);
-    std::vector<TColor> original;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 64; ++x) {
-            TColor c = random() & 0xFFFFFF;
-            std::uint8_t* p = picture->RowAddress(y) + 3 * x;
-            p[0] = BlueOf(c), p[1] = GreenOf(c), p[2] = RedOf(c);
-            original.push_back(c);
-        }
-    picture->SetDepth(Depth8);
-    picture->SetDepth(Depth24);
-    const auto& palette = HalftonePalette256();
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 64; ++x) {
-            TColor nearest =
-                palette[std::size_t(NearestPaletteIndex(palette, original[std::size_t(y * 64 + x)]))];
-            const std::uint8_t* p = picture->RowAddress(y) + 3 * x;
-            ASSERT_EQ(RGBColor(p[2], p[1], p[0]), nearest);
-        }
+// Into a palette format every pixel takes its nearest palette colour,
+// whether the whole picture is converted or one pixel is drawn.
+TEST(Bitmap, PaletteFormatsTakeTheNearestPaletteColour) {
+    struct Case {
+        PixelDepth depth;
+        const std::vector<TColor>& palette;
+    };
+    const Case cases[] = {{Depth8, HalftonePalette256()}, {Depth4, StandardPalette16()}};
+    for (const Case& c : cases) {
+        std::mt19937 random(7);
+        auto converted = MakePicture(Depth24, 64, 16);
+        auto drawn = MakePicture(c.depth, 64, 16);
+        std::vector<TColor> original;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 64; ++x) {
+                TColor colour = random() & 0xFFFFFF;
+                std::uint8_t* p = converted->RowAddress(y) + 3 * x;
+                p[0] = BlueOf(colour), p[1] = GreenOf(colour), p[2] = RedOf(colour);
+                drawn->SetPixelAt(x, y, colour);
+                original.push_back(colour);
+            }
+        converted->SetDepth(c.depth);
+        ASSERT_EQ(converted->Palette(), c.palette);
+        ASSERT_EQ(drawn->Palette(), c.palette);
+        converted->SetDepth(Depth24);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 64; ++x) {
+                TColor wanted = original[std::size_t(y * 64 + x)];
+                const std::uint8_t* p = converted->RowAddress(y) + 3 * x;
+                ASSERT_TRUE(
+                    testing::IsNearestInPalette(c.palette, wanted, RGBColor(p[2], p[1], p[0])))
+                    << "converted to " << int(c.depth) << " at " << x << "," << y;
+                ASSERT_TRUE(testing::IsNearestInPalette(c.palette, wanted, drawn->PixelAt(x, y)))
+                    << "drawn in " << int(c.depth) << " at " << x << "," << y;
+            }
+    }
 }
 
 TEST(Bitmap, SixteenBitsRoundChannelsToTheirBits) {
