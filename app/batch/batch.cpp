@@ -579,7 +579,8 @@ JobResult RunJob(const BatchJob& job, const JobSettings& settings) {
 namespace {
 
 // What the run has done so far, and where each finished input is told:
-// its failure line on standard error, its line in the report.
+// its failure line and its warnings (metadata dropped) on standard error,
+// its line in the report.
 class Tally {
 public:
     Tally(Console& console, ReportFile* report) : console_(console), report_(report) {}
@@ -587,6 +588,8 @@ public:
     void Finished(const BatchJob& job, const JobResult& result, bool sayFailure = true) {
         if (result.status == JobStatus::Failed && sayFailure)
             console_.Say(job.input + ": " + result.reason);
+        for (const std::string& warning : result.warnings)
+            console_.Say(job.input + ": warning: " + warning);
         if (report_) report_->Add(job, result);
         switch (result.status) {
             case JobStatus::Saved: ++saved_; break;

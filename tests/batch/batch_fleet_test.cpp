@@ -388,6 +388,24 @@ TEST_F(BatchFleet, TheReportHasOneObjectPerInputOfItsShard) {
     EXPECT_EQ(ReadWholeFile(dir_ / "e.jsonl"), "");
 }
 
+// Metadata the tool cannot carry over is dropped, never silently.
+TEST_F(BatchFleet, DroppedMetadataIsWarnedAboutAndThePictureStillSaved) {
+    Save(*Picture(64, 48, 1), "plain.jpg");
+    const std::string jpeg = ReadWholeFile(P("plain.jpg"));
+    // An EXIF segment whose TIFF header points far outside it.
+    const std::string exif = "Exif\0\0II*\0\xFF\xFF\xFF\x7F"s + std::string(20, '\0');
+    const std::string app1 = "\xFF\xE1"s + char((exif.size() + 2) >> 8) + char(exif.size() + 2);
+    Write("exif.jpg", jpeg.substr(0, 2) + app1 + exif + jpeg.substr(2));
+    fs::create_directory(dir_ / "out");
+    ProcessRun run = Run({"--out", "out", "exif.jpg"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "1 saved, 0 failed\n");
+    EXPECT_EQ(run.err.rfind("exif.jpg: warning: EXIF block of 28 bytes dropped: ", 0), 0u)
+        << run.err;
+    EXPECT_EQ(run.ErrLines().size(), 1u) << run.err;
+    EXPECT_TRUE(fs::exists(dir_ / "out/exif.jpg"));
+}
+
 TEST_F(BatchFleet, AReportThatWouldReplaceAFileOfTheRunIsRefused) {
     fs::create_directory(dir_ / "out");
     Save(*Stamp(), "stamp.bmp");
