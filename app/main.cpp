@@ -14,7 +14,7 @@
 #include "app/uoverview.h"
 #include "app/usigillon.h"
 #include "pictures/bitmap.h"
-#include "stamping/text/ustamp.h"
+#include "app/ustamp.h"
 
 namespace {
 

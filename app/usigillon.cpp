@@ -7,10 +7,11 @@
 #include "app/sizing.h"
 #include "app/toolkit/application.h"
 #include "app/uoverview.h"
+#include "app/ustamp.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
-#include "stamping/text/ustamp.h"
+#include "stamping/text/text_colours.h"
 
 namespace sigillon {
 

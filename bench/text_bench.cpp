@@ -4,10 +4,9 @@
 
 #include <QApplication>
 
-#include "app/toolkit/application.h"
 #include "app/toolkit/desktop.h"
 #include "stamping/compositing.h"
-#include "stamping/text/ustamp.h"
+#include "stamping/text/text_stamp.h"
 
 namespace sigillon {
 namespace {
@@ -26,14 +25,13 @@ std::unique_ptr<TBitmap> Photo() {
 
 void BM_RenderAndStampLongText(benchmark::State& state) {
     auto picture = Photo();
-    Tfstamp window;
     TextStampInput input;
     input.font = StampTextFieldFont();
     input.text = QString(64, QLatin1Char('W'));
     input.text.replace(0, 12, QStringLiteral("© Sigillon  "));
     input.sizeFactor = 9;
     for (auto _ : state) {
-        auto stamp = window.RenderTextStamp(input);
+        auto stamp = RenderTextStamp(input);
         ApplyStamp(*stamp, *picture, 3);
         benchmark::DoNotOptimize(picture->RowAddress(0));
     }
@@ -43,11 +41,10 @@ BENCHMARK(BM_RenderAndStampLongText)->Unit(benchmark::kMillisecond);
 // Arg 0: no pump; arg 1: the desktop program's pump after every row.
 void BM_TiledWatermarkPump(benchmark::State& state) {
     auto picture = Photo();
-    Tfstamp window;
     TextStampInput input;
     input.font = StampTextFieldFont();
     input.text = QStringLiteral("© Sigillon");
-    auto stamp = window.RenderTextStamp(input);
+    auto stamp = RenderTextStamp(input);
     stamp->SetDepth(Depth24);
     RealDesktop desktop;
     RowStep pump;

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: one small valid file of every form
-the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg). The JPEG seeds are
-made with cjpeg from the libjpeg tools. Run it again only to change the
+the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg, fuzz/corpus/png), and
+the metadata blocks of a photograph (fuzz/corpus/metadata). The JPEG seeds
+are made with cjpeg from the libjpeg tools, their tags written with exiftool;
+the PNG seeds are laid out here with zlib. Run it again only to change the
 seeds; the files it writes are committed."""
 
 import math
@@ -9,6 +11,7 @@ import os
 import struct
 import subprocess
 import tempfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -136,8 +139,160 @@ def write_jpeg_seeds(folder):
             subprocess.run(["cjpeg", *options, "-outfile", out, source], check=True)
 
 
+def icc_profile(space, size):
+    """A profile header naming its colour space, and one tag of filler."""
+    header = struct.pack(">I4sI4s4s4s", size, b"none", 0x02100000, b"mntr", space, b"XYZ ")
+    header += bytes(12) + b"acsp" + bytes(128 - 40)
+    table = struct.pack(">I4sII", 1, b"zzzz", 144, size - 144)
+    return header + table + bytes((i * 7) & 0xFF for i in range(size - 144))
+
+
+def segment(marker, payload):
+    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def write_metadata_seeds(folder):
+    """The first byte of each seed chooses the source and the changes, as
+    fuzz/metadata_path.h reads it: 0 a JPEG file, 1 an EXIF block, 2 an XMP
+    packet; +4 a copyright, +8 keep the thumbnail, +16 reset the orientation."""
+    with tempfile.TemporaryDirectory() as tmp:
+        ppm = os.path.join(tmp, "in.ppm")
+        with open(ppm, "wb") as f:
+            f.write(b"P6 16 12 255\n" + bytes((i * 5) & 0xFF for i in range(16 * 12 * 3)))
+        plain = os.path.join(tmp, "plain.jpg")
+        subprocess.run(["cjpeg", "-outfile", plain, ppm], check=True)
+        icc = os.path.join(tmp, "profile.icc")
+        with open(icc, "wb") as f:
+            f.write(icc_profile(b"RGB ", 600))
+
+        def tagged(name, *tags):
+            out = os.path.join(tmp, name)
+            subprocess.run(["cp", plain, out], check=True)
+            subprocess.run(["exiftool", "-q", "-overwrite_original", *tags, out], check=True)
+            return out
+
+        common = ["-EXIF:Make=Seed Camera", "-EXIF:Artist=Ann", "-Orientation#=6",
+                  "-EXIF:ExifImageWidth=16", "-EXIF:ExifImageHeight=12",
+                  "-ThumbnailImage<=" + plain, "-XMP-dc:Creator=Ann",
+                  "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
+                  "-XMP-dc:Rights=old", "-IPTC:Keywords=harbour"]
+        little = tagged("little.jpg", *common, "-ExifByteOrder=Little-endian",
+                        "-ICC_Profile<=" + icc)
+        big = tagged("big.jpg", *common, "-ExifByteOrder=Big-endian")
+
+        def read(path):
+            with open(path, "rb") as f:
+                return f.read()
+
+        def block(path, kind):
+            return subprocess.run(["exiftool", "-" + kind, "-b", path], check=True,
+                                  capture_output=True).stdout
+
+        # An extended XMP segment spliced in after the start of the file:
+        # GUID, full length, offset, data.
+        extended = segment(0xE1, b"http://ns.adobe.com/xmp/extension/\0" + b"0" * 32 +
+                           struct.pack(">II", 8, 0) + b"<x:x/>..")
+        everything = read(little)
+        everything = everything[:2] + extended + everything[2:]
+        seeds = {
+            "jpeg-plain": b"\x00" + read(plain),
+            "jpeg-everything": b"\x14" + everything,
+            "jpeg-big-endian-kept": b"\x08" + read(big),
+            "exif-little": b"\x11" + block(little, "exif"),
+            "exif-big-copyright": b"\x05" + block(big, "exif"),
+            "xmp": b"\x16" + block(little, "xmp"),
+            "xmp-kept": b"\x0a" + block(little, "xmp"),
+        }
+        for name, data in seeds.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+
+
+def png_chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2),
+         (0, 1, 1, 2)]
+
+
+def png(width, height, depth, colour, interlaced=False, extra=(), after=()):
+    """A PNG file of samples in a small gradient, every row unfiltered."""
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour]
+    top = (1 << min(depth, 8)) - 1
+    passes = ADAM7 if interlaced else [(0, 0, 1, 1)]
+    raw = bytearray()
+    for x0, y0, dx, dy in passes:
+        if x0 >= width:
+            continue
+        for y in range(y0, height, dy):
+            raw.append(0)
+            bits = used = 0
+            for x in range(x0, width, dx):
+                for c in range(channels):
+                    v = (x * 5 + y * 3 + c * 7) % (top + 1)
+                    if depth == 16:
+                        raw += struct.pack(">H", v * 257 + x)
+                    else:
+                        bits, used = bits << depth | v, used + depth
+                        if used == 8:
+                            raw.append(bits)
+                            bits = used = 0
+            if used:
+                raw.append(bits << (8 - used))
+    head = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, int(interlaced))
+    out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", head)
+    if colour == 3:
+        out += png_chunk(b"PLTE", bytes((i * 37 + 11) % 256 for i in range((top + 1) * 3)))
+    for kind, data in extra:
+        out += png_chunk(kind, data)
+    out += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    for kind, data in after:
+        out += png_chunk(kind, data)
+    return out + png_chunk(b"IEND", b"")
+
+
+def write_png_seeds(folder):
+    xmp = b"<x:xmpmeta xmlns:x='adobe:ns:meta/'/>"
+    seeds = {
+        "gray1.png": png(13, 5, 1, 0),
+        "gray2.png": png(9, 5, 2, 0),
+        "gray4.png": png(7, 5, 4, 0, extra=[(b"tRNS", b"\0\5")]),
+        "gray8.png": png(7, 5, 8, 0),
+        "gray16.png": png(7, 5, 16, 0, extra=[(b"tRNS", b"\1\2")]),
+        "rgb8.png": png(7, 5, 8, 2),
+        "rgb8-trns.png": png(7, 5, 8, 2, extra=[(b"tRNS", bytes(6))]),
+        "rgb16.png": png(7, 5, 16, 2),
+        "pal1.png": png(13, 5, 1, 3),
+        "pal2.png": png(9, 5, 2, 3, extra=[(b"tRNS", b"\x10\x80")]),
+        "pal4.png": png(7, 5, 4, 3),
+        "pal8.png": png(7, 5, 8, 3, extra=[(b"tRNS", bytes(range(0, 200, 3)))]),
+        "gray-alpha8.png": png(7, 5, 8, 4),
+        "gray-alpha16.png": png(7, 5, 16, 4),
+        "rgba8.png": png(7, 5, 8, 6),
+        "rgba16.png": png(7, 5, 16, 6),
+        "rgb8-interlaced.png": png(11, 9, 8, 2, interlaced=True),
+        "pal4-interlaced.png": png(11, 9, 4, 3, interlaced=True),
+        "rgba16-interlaced.png": png(11, 9, 16, 6, interlaced=True),
+        "metadata.png": png(7, 5, 8, 2, extra=[
+            (b"iCCP", b"Profile\0\0" + zlib.compress(bytes(range(256)) * 2)),
+            (b"eXIf", b"MM\0*\0\0\0\x08\0\0"),
+            (b"zTXt", b"Comment\0\0" + zlib.compress(b"seed")),
+        ], after=[
+            (b"iTXt", b"XML:com.adobe.xmp\0\1\0\0\0" + zlib.compress(xmp)),
+            (b"tEXt", b"Title\0seed"),
+        ]),
+    }
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
 def main():
-    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds)):
+    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds),
+                          ("metadata", write_metadata_seeds),
+                          ("png", write_png_seeds)):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         write(folder)

@@ -1,5 +1,7 @@
 #include "pictures/bitmap.h"
 
+#include "pictures/bitmap_image.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -20,16 +22,16 @@ constexpr ColorMasks kMasks565{0xF800, 0x07E0, 0x001F};
 constexpr ColorMasks kMasks555{0x7C00, 0x03E0, 0x001F};
 constexpr ColorMasks kMasks888{0xFF0000, 0x00FF00, 0x0000FF};
 
-int BitsOf(PixelDepth depth) {
+RowFormat FormatOf(PixelDepth depth) {
     switch (depth) {
-        case Depth1: return 1;
-        case Depth4: return 4;
-        case Depth8: return 8;
-        case Depth15:
-        case Depth16: return 16;
-        case Depth24: return 24;
-        case Depth32:
-        case DepthDevice: return 32;
+        case Depth1: return RowFormat::Index1;
+        case Depth4: return RowFormat::Index4;
+        case Depth8: return RowFormat::Index8;
+        case Depth15: return RowFormat::Rgb555;
+        case Depth16: return RowFormat::Masks16;
+        case Depth24: return RowFormat::Bgr24;
+        case Depth32: return RowFormat::Bgrx32;
+        case DepthDevice: return RowFormat::Device;
         default: throw BitmapError("pixel format cannot be requested");
     }
 }
@@ -55,8 +57,8 @@ std::uint32_t Insert(std::uint8_t channel, std::uint32_t mask) {
 }
 
 const ColorMasks& MasksOf(const TBitmapImage& image) {
-    if (image.hasMasks) return image.masks;
-    return image.bitsPerPixel == 16 ? kMasks555 : kMasks888;
+    if (image.HasMasks()) return image.masks;
+    return image.BitsPerPixel() == 16 ? kMasks555 : kMasks888;
 }
 
 // The palette index stored at column x of a 1-, 4- or 8-bit row.
@@ -120,15 +122,15 @@ private:
 // Writes one pixel, taking palette indices from the cache.
 void WriteConverted(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor colour,
                     NearestCache& cache) {
-    if (image.bitsPerPixel <= 8)
-        SetIndexAt(row, image.bitsPerPixel, x, cache.Find(colour));
+    if (image.BitsPerPixel() <= 8)
+        SetIndexAt(row, image.BitsPerPixel(), x, cache.Find(colour));
     else
         WritePixel(image, row, x, colour);
 }
 
 void FillWhite(TBitmapImage& image) {
     std::int64_t bytes = image.StorageBytes();
-    if (image.bitsPerPixel >= 24) {
+    if (image.BitsPerPixel() >= 24) {
         std::memset(image.pixels.get(), 0xFF, std::size_t(bytes));
         return;
     }
@@ -144,10 +146,7 @@ std::unique_ptr<TBitmapImage> CopyRecord(const TBitmapImage& from, bool withPixe
     auto to = std::make_unique<TBitmapImage>();
     to->width = from.width;
     to->height = from.height;
-    to->formatSet = from.formatSet;
-    to->deviceDependent = from.deviceDependent;
-    to->bitsPerPixel = from.bitsPerPixel;
-    to->hasMasks = from.hasMasks;
+    to->format = from.format;
     to->masks = from.masks;
     to->topDown = from.topDown;
     to->stride = from.stride;
@@ -177,7 +176,7 @@ void AskForLargePages(std::uint8_t* storage, std::size_t bytes) {
 }
 
 void Allocate(TBitmapImage& image) {
-    if (!CanHoldRows(image.width, image.height, image.bitsPerPixel))
+    if (!CanHoldRows(image.width, image.height, image.BitsPerPixel()))
         throw BitmapError("picture of " + std::to_string(image.width) + " x " +
                           std::to_string(image.height) + " pixels is too large");
     std::int64_t bytes = image.stride * std::int64_t(image.height);
@@ -214,7 +213,7 @@ int DisplayBitsPerPixel() { return displayBits.load(std::memory_order_relaxed); 
 void SetDisplayBitsPerPixel(int bits) { displayBits.store(bits, std::memory_order_relaxed); }
 
 TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_t x) {
-    int bits = image.bitsPerPixel;
+    int bits = image.BitsPerPixel();
     if (bits <= 8) {
         std::size_t index = std::size_t(IndexAt(row, bits, x));
         return index < image.palette.size() ? image.palette[index] : clBlack;
@@ -229,7 +228,7 @@ TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_
         value = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
     } else {
         const std::uint8_t* p = row + 4 * std::int64_t(x);
-        if (!image.hasMasks) return RGBColor(p[2], p[1], p[0]);
+        if (!image.HasMasks()) return RGBColor(p[2], p[1], p[0]);
         value = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
                 (std::uint32_t(p[3]) << 24);
     }
@@ -238,12 +237,12 @@ TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_
 }
 
 void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor colour) {
-    int bits = image.bitsPerPixel;
+    int bits = image.BitsPerPixel();
     if (bits <= 8) {
         SetIndexAt(row, bits, x, NearestPaletteIndex(image.palette, colour));
         return;
     }
-    if (bits == 24 || (bits == 32 && !image.hasMasks)) {
+    if (bits == 24 || (bits == 32 && !image.HasMasks())) {
         std::uint8_t* p = row + (bits / 8) * std::int64_t(x);
         p[0] = BlueOf(colour);
         p[1] = GreenOf(colour);
@@ -258,13 +257,13 @@ void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor c
     for (int i = 0; i < bits / 8; ++i) p[i] = std::uint8_t(value >> (8 * i));
 }
 
-TBitmapImage FormatOf(const TBitmapImage& image) {
+TBitmapImage CopyFormat(const TBitmapImage& image) {
     std::unique_ptr<TBitmapImage> copy = CopyRecord(image, false);
     return std::move(*copy);
 }
 
 void ConvertRowToDepth24(const TBitmapImage& format, const std::uint8_t* from, std::uint8_t* to) {
-    if (format.bitsPerPixel == 32 && !format.hasMasks) {
+    if (format.format == RowFormat::Bgrx32 || format.format == RowFormat::Device) {
         for (std::int32_t x = 0; x < format.width; ++x) std::memcpy(to + 3 * x, from + 4 * x, 3);
         return;
     }
@@ -280,15 +279,24 @@ void ConvertRowToDepth24(const TBitmapImage& format, const std::uint8_t* from, s
 TBitmap::TBitmap() : image_(std::make_shared<TBitmapImage>()) {}
 TBitmap::~TBitmap() = default;
 
+std::int32_t TBitmap::Width() const { return image_->width; }
+std::int32_t TBitmap::Height() const { return image_->height; }
+bool TBitmap::IsEmpty() const { return !image_->HasStorage(); }
+std::int64_t TBitmap::Stride() const { return image_->stride; }
+bool TBitmap::IsTopDown() const { return image_->topDown; }
+const std::vector<TColor>& TBitmap::Palette() const { return image_->palette; }
+ColorMasks TBitmap::Masks() const { return image_->HasMasks() ? image_->masks : ColorMasks{}; }
+const BmpFileInfo& TBitmap::BmpInfo() const { return image_->bmpInfo; }
+
 std::unique_ptr<TBitmapImage> TBitmap::NewImage(std::int32_t width, std::int32_t height,
-                                                int bitsPerPixel) {
+                                                RowFormat format) {
     if (width <= 0 || height <= 0) throw BitmapError("picture dimensions must be positive");
+    if (format == RowFormat::None) throw BitmapError("storage needs a pixel format");
     auto image = std::make_unique<TBitmapImage>();
     image->width = width;
     image->height = height;
-    image->formatSet = true;
-    image->bitsPerPixel = bitsPerPixel;
-    image->stride = StrideFor(width, bitsPerPixel);
+    image->format = format;
+    image->stride = StrideFor(width, BitsOf(format));
     Allocate(*image);
     return image;
 }
@@ -297,13 +305,10 @@ std::unique_ptr<TBitmap> TBitmap::FromRows(
     std::int32_t width, std::int32_t height, PixelDepth depth,
     const std::function<void(std::int32_t row, std::uint8_t* bytes)>& fill) {
     auto picture = std::make_unique<TBitmap>();
-    picture->SetDepth(depth);  // records the format and palette only: no storage yet
-    auto image = NewImage(width, height, BitsOf(depth));
-    const TBitmapImage& format = picture->Image();
-    image->deviceDependent = depth == DepthDevice;
-    image->hasMasks = format.hasMasks;
-    image->masks = format.masks;
-    image->palette = format.palette;
+    picture->SetDepth(depth);  // records the palette and masks only: no storage yet
+    auto image = NewImage(width, height, FormatOf(depth));
+    image->masks = picture->Image().masks;
+    image->palette = picture->Image().palette;
     for (std::int32_t y = 0; y < height; ++y) fill(y, StorageRow(*image, y));
     picture->AdoptImage(std::move(image));
     return picture;
@@ -321,12 +326,9 @@ void TBitmap::SetWidth(std::int32_t width) {
     next->width = width;
     if (width > 0 && old.height > 0) {
         // Widening keeps the storage order the picture had.
-        if (!next->formatSet) {
-            next->formatSet = true;
-            next->deviceDependent = true;
-            next->bitsPerPixel = 32;
-        }
-        next->stride = StrideFor(width, next->bitsPerPixel);
+        if (next->format == RowFormat::None) next->format = RowFormat::Device;
+        const int bits = next->BitsPerPixel();
+        next->stride = StrideFor(width, bits);
         Allocate(*next);
         FillWhite(*next);
         if (old.pixels) {
@@ -334,16 +336,16 @@ void TBitmap::SetWidth(std::int32_t width) {
             for (std::int32_t y = 0; y < old.height; ++y) {
                 const std::uint8_t* from = StorageRow(old, y);
                 std::uint8_t* to = StorageRow(*next, y);
-                if (next->bitsPerPixel >= 8) {
-                    std::memcpy(to, from, std::size_t(columns) * (next->bitsPerPixel / 8));
+                if (bits >= 8) {
+                    std::memcpy(to, from, std::size_t(columns) * (bits / 8));
                 } else {
                     for (std::int32_t x = 0; x < columns; ++x)
-                        SetIndexAt(to, next->bitsPerPixel, x, IndexAt(from, next->bitsPerPixel, x));
+                        SetIndexAt(to, bits, x, IndexAt(from, bits, x));
                 }
             }
         }
     } else {
-        next->stride = next->bitsPerPixel ? StrideFor(width, next->bitsPerPixel) : 0;
+        next->stride = StrideFor(width, next->BitsPerPixel());
     }
     image_ = std::move(next);
     Changed();
@@ -356,13 +358,9 @@ void TBitmap::SetHeight(std::int32_t height) {
     auto next = CopyRecord(old, false);
     next->height = height;
     if (height > 0 && old.width > 0) {
-        if (!next->formatSet) {
-            next->formatSet = true;
-            next->deviceDependent = true;
-            next->bitsPerPixel = 32;
-        }
+        if (next->format == RowFormat::None) next->format = RowFormat::Device;
         next->topDown = false;  // storage made by setting the height is bottom-up
-        next->stride = StrideFor(old.width, next->bitsPerPixel);
+        next->stride = StrideFor(old.width, next->BitsPerPixel());
         Allocate(*next);
         FillWhite(*next);
         if (old.pixels) {
@@ -378,18 +376,19 @@ void TBitmap::SetHeight(std::int32_t height) {
 PixelDepth TBitmap::GetDepth() const { return DepthOf(*image_); }
 
 PixelDepth DepthOf(const TBitmapImage& image) {
-    if (!image.formatSet || image.deviceDependent) return DepthDevice;
-    switch (image.bitsPerPixel) {
-        case 1: return Depth1;
-        case 4: return Depth4;
-        case 8: return Depth8;
-        case 16:
-            if (!image.hasMasks) return Depth15;
-            return image.masks.green == 0x07E0 ? Depth16 : DepthCustom;
-        case 24: return Depth24;
-        case 32: return image.hasMasks ? DepthCustom : Depth32;
-        default: return DepthCustom;
+    switch (image.format) {
+        case RowFormat::None:
+        case RowFormat::Device: return DepthDevice;
+        case RowFormat::Index1: return Depth1;
+        case RowFormat::Index4: return Depth4;
+        case RowFormat::Index8: return Depth8;
+        case RowFormat::Rgb555: return Depth15;
+        case RowFormat::Masks16: return image.masks.green == 0x07E0 ? Depth16 : DepthCustom;
+        case RowFormat::Bgr24: return Depth24;
+        case RowFormat::Bgrx32: return Depth32;
+        case RowFormat::Masks32: return DepthCustom;
     }
+    return DepthCustom;
 }
 
 void TBitmap::SetDepth(PixelDepth depth) {
@@ -398,10 +397,7 @@ void TBitmap::SetDepth(PixelDepth depth) {
         throw BitmapError("a custom pixel format cannot be requested");
     const TBitmapImage& old = *image_;
     auto next = CopyRecord(old, false);
-    next->formatSet = true;
-    next->deviceDependent = depth == DepthDevice;
-    next->bitsPerPixel = BitsOf(depth);
-    next->hasMasks = depth == Depth16;
+    next->format = FormatOf(depth);
     next->masks = depth == Depth16 ? kMasks565 : ColorMasks{};
     next->topDown = false;
     next->bmpInfo.coreHeader = false;
@@ -414,22 +410,23 @@ void TBitmap::SetDepth(PixelDepth depth) {
         case Depth8: next->palette = HalftonePalette256(); break;
         default: next->palette.clear();
     }
-    next->stride = StrideFor(old.width, next->bitsPerPixel);
+    const int bits = next->BitsPerPixel();
+    next->stride = StrideFor(old.width, bits);
     if (old.pixels) {
         Allocate(*next);
         NearestCache cache(next->palette);
         for (std::int32_t y = 0; y < old.height; ++y) {
             const std::uint8_t* from = StorageRow(old, y);
             std::uint8_t* to = StorageRow(*next, y);
-            if (next->bitsPerPixel < 8) std::memset(to, 0, std::size_t(next->stride));
-            if (next->bitsPerPixel == 24) {
+            if (bits < 8) std::memset(to, 0, std::size_t(next->stride));
+            if (bits == 24) {
                 ConvertRowToDepth24(old, from, to);
             } else {
                 for (std::int32_t x = 0; x < old.width; ++x)
                     WriteConverted(*next, to, x, ReadPixel(old, from, x), cache);
             }
             // Fill bytes carry no pixels; keep them defined.
-            std::int64_t used = (std::int64_t(old.width) * next->bitsPerPixel + 7) / 8;
+            std::int64_t used = (std::int64_t(old.width) * bits + 7) / 8;
             std::memset(to + used, 0, std::size_t(next->stride - used));
         }
     }
@@ -437,16 +434,17 @@ void TBitmap::SetDepth(PixelDepth depth) {
     Changed();
 }
 
-void TBitmap::GiveRowStorage() {
+void TBitmap::MakeRowsAddressable() {
     // Device-dependent storage already holds 32-bit rows; from now on they
-    // are addressed as plain row storage.
-    image_->deviceDependent = false;
+    // are plain 32-bit rows. The record is changed where it is, not copied:
+    // every picture that shares it sees the same rows in the same format.
+    image_->format = RowFormat::Bgrx32;
 }
 
 std::uint8_t* TBitmap::RowAddress(std::int32_t row) {
     if (row < 0 || row >= image_->height || !image_->pixels)
         throw BitmapError("row " + std::to_string(row) + " is outside the picture");
-    if (image_->deviceDependent) GiveRowStorage();
+    if (image_->format == RowFormat::Device) MakeRowsAddressable();
     return StorageRow(*image_, row);
 }
 
@@ -482,7 +480,7 @@ void TBitmap::SetPixelAt(std::int32_t x, std::int32_t y, TColor colour) {
 
 TColor TBitmap::TransparentColor() const {
     if (hasTransparentColor_) return transparentColor_;
-    if (image_->formatSet && !image_->deviceDependent && image_->bitsPerPixel == 1) return clWhite;
+    if (image_->format == RowFormat::Index1) return clWhite;
     return PixelAt(0, image_->height - 1);
 }
 
@@ -495,7 +493,7 @@ void TBitmap::ClearTransparentColor() { hasTransparentColor_ = false; }
 
 void TBitmap::AdoptImage(std::unique_ptr<TBitmapImage> image) {
     if (!image) image = std::make_unique<TBitmapImage>();
-    if (image->pixels && !CanHoldRows(image->width, image->height, image->bitsPerPixel))
+    if (image->pixels && !CanHoldRows(image->width, image->height, image->BitsPerPixel()))
         throw BitmapError("picture storage too large");
     image_ = std::move(image);
     Changed();

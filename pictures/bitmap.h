@@ -87,25 +87,10 @@ struct BmpFileInfo {
     bool coreHeader = false;  // read from a 12-byte info header: written back in that form
 };
 
-// The image record shared by pictures. Plain data: TBitmap keeps it
-// consistent, the file code fills it when it reads.
-struct TBitmapImage {
-    std::int32_t width = 0;
-    std::int32_t height = 0;       // never negative; row order is in topDown
-    bool formatSet = false;        // false until the picture is given a format
-    bool deviceDependent = false;  // DepthDevice: 32-bit rows in the display's format
-    int bitsPerPixel = 0;          // 0 while no format was given
-    bool hasMasks = false;         // 16/32 bits described by masks (bit fields)
-    ColorMasks masks;
-    bool topDown = false;
-    std::int64_t stride = 0;
-    std::vector<TColor> palette;   // at most 256 entries, for 8 bits or fewer
-    BmpFileInfo bmpInfo;
-    std::unique_ptr<std::uint8_t[]> pixels;  // height * stride bytes, or null
-
-    bool HasStorage() const { return pixels != nullptr; }
-    std::int64_t StorageBytes() const { return stride * height; }
-};
+// The image record pictures share. Its fields belong to the picture code
+// (pictures/bitmap_image.h); everything else sees it through TBitmap.
+struct TBitmapImage;
+enum class RowFormat : std::uint8_t;
 
 // The palettes the system offers when it converts into a palette format.
 const std::vector<TColor>& StandardPalette16();
@@ -118,12 +103,12 @@ public:
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
 
-    std::int32_t Width() const { return image_->width; }
-    std::int32_t Height() const { return image_->height; }
+    std::int32_t Width() const;
+    std::int32_t Height() const;
     void SetWidth(std::int32_t width);
     void SetHeight(std::int32_t height);
 
-    bool IsEmpty() const { return !image_->HasStorage(); }
+    bool IsEmpty() const;
     PixelDepth GetDepth() const;
     void SetDepth(PixelDepth depth);
 
@@ -132,8 +117,8 @@ public:
     // never notifies.
     std::uint8_t* RowAddress(std::int32_t row);
     const std::uint8_t* RowAddress(std::int32_t row) const;
-    std::int64_t Stride() const { return image_->stride; }
-    bool IsTopDown() const { return image_->topDown; }
+    std::int64_t Stride() const;
+    bool IsTopDown() const;
 
     void ShareImage(const TBitmap& source);
 
@@ -145,15 +130,19 @@ public:
     void SetTransparentColor(TColor colour);
     void ClearTransparentColor();
 
-    const std::vector<TColor>& Palette() const { return image_->palette; }
+    const std::vector<TColor>& Palette() const;
+    // The colour masks of 16- and 32-bit pixels described by bit fields;
+    // all zero for every other format.
+    ColorMasks Masks() const;
+    const BmpFileInfo& BmpInfo() const;
 
     // BMP files (pictures/bmp_file.cpp). Reading replaces the picture only
     // when the whole file was understood; both raise BitmapError.
     void ReadBmpFile(const std::string& path);
     void WriteBmpFile(const std::string& path) const;
 
-    // Read-only view of the record, for code that must look at the storage
-    // layout (writers, painters) without copying it.
+    // The record itself, for the picture code that must look at the storage
+    // layout (writers, row readers) without copying it.
     const TBitmapImage& Image() const { return *image_; }
 
     // Replaces this picture's record with a complete new one (a file just
@@ -161,10 +150,10 @@ public:
     // size against kMaxStorageBytes.
     void AdoptImage(std::unique_ptr<TBitmapImage> image);
 
-    // Makes an image record with storage of the given layout, bottom-up,
+    // Makes an image record with storage of the given format, bottom-up,
     // without filling it. Throws BitmapError when it would be too large.
     static std::unique_ptr<TBitmapImage> NewImage(std::int32_t width, std::int32_t height,
-                                                  int bitsPerPixel);
+                                                  RowFormat format);
 
     // A new picture of width x height in depth, bottom-up, whose rows are
     // written top row first by fill(row, bytes) in that format's layout
@@ -187,7 +176,7 @@ public:
     void Changed();
 
 private:
-    void GiveRowStorage();  // DepthDevice -> real row storage, in place
+    void MakeRowsAddressable();  // DepthDevice -> plain 32-bit rows, in the shared record
     void Unshare();         // copy-on-write before a drawing change
 
     std::shared_ptr<TBitmapImage> image_;
@@ -201,23 +190,6 @@ private:
 int DisplayBitsPerPixel();
 void SetDisplayBitsPerPixel(int bits);
 
-// A record with the format of image (size, bits, masks, palette, row order,
-// BMP fields) and no storage.
-TBitmapImage FormatOf(const TBitmapImage& image);
-
-// The depth a record's format has, as TBitmap::GetDepth gives it; the
-// record need not hold storage, so a file's header can be judged by it.
-PixelDepth DepthOf(const TBitmapImage& format);
-
-// One row of a record's format as the 24-bit row that converting the whole
-// picture to Depth24 would give (blue, green, red; the fill bytes after the
-// pixels are not written).
-void ConvertRowToDepth24(const TBitmapImage& format, const std::uint8_t* from, std::uint8_t* to);
-
-// Reads the colour of one pixel of a record, whatever its format.
-TColor ReadPixel(const TBitmapImage& image, const std::uint8_t* row, std::int32_t x);
-// Writes one pixel; palette formats take the nearest palette colour.
-void WritePixel(TBitmapImage& image, std::uint8_t* row, std::int32_t x, TColor colour);
 // Index of the palette colour nearest to colour (squared distance, first wins).
 int NearestPaletteIndex(const std::vector<TColor>& palette, TColor colour);
 

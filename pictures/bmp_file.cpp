@@ -12,6 +12,7 @@
 #include <new>
 #include <system_error>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/bitmap.h"
 #include "pictures/bmp.h"
 #include "pictures/bmp_layout.h"
@@ -269,21 +270,21 @@ BmpLayout ReadLayout(const Bytes& file, std::int64_t storageLimit) {
     TBitmapImage& format = layout.format;
     format.width = std::int32_t(h.width);
     format.height = std::int32_t(rows);
-    format.formatSet = true;
-    format.bitsPerPixel = rle ? 32 : bits;
-    format.stride = StrideFor(h.width, format.bitsPerPixel);
+    format.format = PlainFormatOf(bits);
+    if (rle) format.format = RowFormat::Device;
+    if (h.compression == kBitFields)
+        format.format = bits == 16 ? RowFormat::Masks16 : RowFormat::Masks32;
+    format.stride = StrideFor(h.width, format.BitsPerPixel());
     format.bmpInfo = {h.xPelsPerMeter, h.yPelsPerMeter, h.colorsImportant, core};
     layout.pixelOffset = offset;
     layout.pixelBytes = std::min(length, file.size() - offset);
     if (rle) {
-        format.deviceDependent = true;
         layout.rle = true;
         layout.runBits = bits;
         layout.runPalette = std::move(palette);
         return layout;
     }
     format.topDown = h.height < 0;
-    format.hasMasks = h.compression == kBitFields;
     format.masks = masks;
     format.palette = std::move(palette);
     return layout;
@@ -292,11 +293,8 @@ BmpLayout ReadLayout(const Bytes& file, std::int64_t storageLimit) {
 std::unique_ptr<TBitmapImage> ParseBmp(const Bytes& file, const std::uint8_t* data) {
     BmpLayout layout = ReadLayout(file, StorageLimit());
     const TBitmapImage& format = layout.format;
-    std::unique_ptr<TBitmapImage> image =
-        TBitmap::NewImage(format.width, format.height, format.bitsPerPixel);
-    image->deviceDependent = format.deviceDependent;
+    std::unique_ptr<TBitmapImage> image = TBitmap::NewImage(format.width, format.height, format.format);
     image->topDown = format.topDown;
-    image->hasMasks = format.hasMasks;
     image->masks = format.masks;
     image->palette = format.palette;
     image->bmpInfo = format.bmpInfo;
@@ -351,10 +349,9 @@ std::uint64_t BmpHeadBytesNeeded(const std::uint8_t* head, std::size_t headSize)
 BmpFilePlan PlanBmpFile(const TBitmapImage& image) {
     // Device rows are plain 32-bit rows once given row storage, which is
     // how they are written.
-    const int bits = image.bitsPerPixel;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        throw BitmapError("BMP: " + std::to_string(bits) + " bits per pixel cannot be written");
-    const bool masks = image.hasMasks && !image.deviceDependent && (bits == 16 || bits == 32);
+    const int bits = image.BitsPerPixel();
+    if (bits == 0) throw BitmapError("BMP: a picture without a format cannot be written");
+    const bool masks = image.HasMasks();
     const bool core = image.bmpInfo.coreHeader && !masks && !image.topDown &&
                       image.width <= 0xFFFF && image.height <= 0xFFFF;
     const std::uint32_t entries = bits <= 8 ? 1u << bits : 0u;

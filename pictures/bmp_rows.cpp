@@ -14,13 +14,22 @@
 #include <system_error>
 #include <vector>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/bmp_layout.h"
 #include "pictures/picture_rows.h"
 
 namespace sigillon {
 
+PictureRowReader::PictureRowReader() : format_(std::make_unique<TBitmapImage>()) {}
+PictureRowReader::~PictureRowReader() = default;
+
+std::int32_t PictureRowReader::Width() const { return format_->width; }
+std::int32_t PictureRowReader::Height() const { return format_->height; }
+PixelDepth PictureRowReader::Depth() const { return DepthOf(*format_); }
+std::int64_t PictureRowReader::Stride() const { return format_->stride; }
+
 void PictureRowReader::Read(std::uint8_t* rows, std::int32_t count) {
-    if (count < 0 || count > format_.height - next_)
+    if (count < 0 || count > format_->height - next_)
         throw BitmapError("rows " + std::to_string(next_) + " to " +
                           std::to_string(std::int64_t(next_) + count - 1) +
                           " are outside the picture");
@@ -74,26 +83,27 @@ class BmpRowReader final : public PictureRowReader {
 public:
     BmpRowReader(int fd, std::string name, BmpLayout layout)
         : fd_(fd), name_(std::move(name)) {
-        format_ = std::move(layout.format);
+        *format_ = std::move(layout.format);
         pixelOffset_ = layout.pixelOffset;
         // The whole-picture reader takes no more than the storage holds.
-        const std::uint64_t storage = std::uint64_t(format_.stride) * std::uint64_t(format_.height);
+        const std::uint64_t storage = std::uint64_t(format_->stride) * std::uint64_t(format_->height);
         held_ = std::min(layout.pixelBytes, storage);
     }
     ~BmpRowReader() override { ::close(fd_); }
 
 protected:
     void ReadRows(std::uint8_t* rows, std::int32_t count) override {
-        const std::uint64_t stride = std::uint64_t(format_.stride);
+        const TBitmapImage& format = *format_;
+        const std::uint64_t stride = std::uint64_t(format.stride);
         const std::int32_t top = NextRow();
         // The band's rows lie together in the file, in storage order.
         const std::uint64_t firstStored =
-            format_.topDown ? std::uint64_t(top) : std::uint64_t(format_.height - top - count);
+            format.topDown ? std::uint64_t(top) : std::uint64_t(format.height - top - count);
         std::vector<iovec> pieces;
         pieces.reserve(std::size_t(count));
         for (std::int32_t k = 0; k < count; ++k) {
             const std::uint64_t stored = firstStored + std::uint64_t(k);
-            const std::int32_t row = format_.topDown ? top + k : format_.height - 1 - std::int32_t(stored);
+            const std::int32_t row = format.topDown ? top + k : format.height - 1 - std::int32_t(stored);
             std::uint8_t* at = rows + std::uint64_t(row - top) * stride;
             // Bytes past what the file holds are zero, as the whole-picture
             // reader leaves them.

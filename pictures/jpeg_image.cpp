@@ -5,7 +5,9 @@
 #include <new>
 #include <system_error>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/jpeg_codec.h"
+#include "pictures/jpeg_metadata.h"
 #include "pictures/safe_save.h"
 
 // The phase functions here keep to the rules of jpeg_codec.h: setjmp in
@@ -88,6 +90,7 @@ struct EncodeJob {
     int quality;
     bool grayscale;
     bool progressive;
+    const PictureMetadata* metadata;  // or null
 };
 
 bool Encode(Compressor* e, const EncodeJob* job) {
@@ -98,6 +101,7 @@ bool Encode(Compressor* e, const EncodeJob* job) {
     c->dest = &e->destination;
     ConfigureEncoder(c, job->width, job->height, job->quality, job->grayscale, job->progressive);
     jpeg_start_compress(c, TRUE);
+    if (job->metadata) WriteJpegMetadata(c, *job->metadata);
     while (c->next_scanline < c->image_height) {
         JSAMPROW rows[1] = {
             const_cast<JSAMPROW>(job->row0 + std::ptrdiff_t(c->next_scanline) * job->step)};
@@ -169,6 +173,7 @@ void TJPEGImage::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
 
 void TJPEGImage::LoadFromBytes(ByteBlock bytes) {
     data_ = ByteBlock();
+    haveMetadata_ = false;
     width_ = height_ = 0;
     grayscaleFile_ = progressiveFile_ = false;
     haveBitmap_ = false;
@@ -220,7 +225,8 @@ void TJPEGImage::Decode() {
     if (!StartDecoding(&d)) Fail(d.errors);
 
     std::unique_ptr<TBitmapImage> image =
-        TBitmap::NewImage(std::int32_t(width), std::int32_t(height), bits);
+        TBitmap::NewImage(std::int32_t(width), std::int32_t(height),
+                          options.quantize ? RowFormat::Index8 : RowFormat::Bgr24);
     if (options.quantize) image->palette = DecodedPalette(d.cinfo, options.gray);
     haveBitmap_ = false;
     bitmap_.AdoptImage(std::move(image));
@@ -238,6 +244,7 @@ void TJPEGImage::Decode() {
 
 void TJPEGImage::Assign(const TBitmap& picture) {
     data_ = ByteBlock();
+    haveMetadata_ = false;
     bitmap_.ShareImage(picture);
     haveBitmap_ = true;
     width_ = picture.Width();
@@ -251,6 +258,8 @@ void TJPEGImage::Compress() {
         throw BitmapError("JPEG: no picture to encode");
     }
     data_ = ByteBlock();
+    haveMetadata_ = false;
+    writeWarnings_.clear();
     if (bitmap_.IsEmpty() || bitmap_.Width() == 0 || bitmap_.Height() == 0) return;
     if (bitmap_.Width() > kMaxJpegSide || bitmap_.Height() > kMaxJpegSide)
         throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
@@ -271,6 +280,10 @@ void TJPEGImage::Compress() {
     job.quality = quality_;
     job.grayscale = grayscale_;
     job.progressive = progressiveEncoding_;
+    if (!outputMetadata_.Empty()) {
+        writeWarnings_ = JpegMetadataWarnings(outputMetadata_, grayscale_ ? 1 : 3);
+        job.metadata = &outputMetadata_;
+    }
 
     Compressor e;
     // Room for 12 bits per pixel, more than any photograph takes: only the
@@ -279,6 +292,25 @@ void TJPEGImage::Compress() {
         throw BitmapError("JPEG: out of memory for the JPEG data");
     if (!Encode(&e, &job)) Fail(e.errors);
     data_ = std::move(e.output);
+}
+
+const PictureMetadata& TJPEGImage::Metadata() {
+    if (!haveMetadata_) {
+        metadata_ = PictureMetadata();
+        readWarnings_.clear();
+        try {
+            metadata_ = ReadJpegMetadata(data_.data(), data_.size(), &readWarnings_);
+        } catch (const std::bad_alloc&) {
+            throw BitmapError("JPEG: out of memory for the metadata");
+        }
+        haveMetadata_ = true;
+    }
+    return metadata_;
+}
+
+const std::vector<std::string>& TJPEGImage::ReadMetadataWarnings() {
+    Metadata();
+    return readWarnings_;
 }
 
 }  // namespace sigillon

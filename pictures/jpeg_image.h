@@ -6,14 +6,21 @@
 // picture's image; Compress then encodes it into memory. libjpeg's fatal
 // errors become BitmapError; its warnings (corrupt data, a file that ends
 // early) are ignored and the picture holds what the decoder produced.
+//
+// Metadata (EXIF, XMP, ICC profile, Photoshop/IPTC) is read from the bytes
+// held only when asked for, and written by Compress only when set: without
+// it the files made are what they always were.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pictures/bitmap.h"
+#include "pictures/metadata.h"
 #include "pictures/safe_save.h"
 
 namespace sigillon {
@@ -94,6 +101,21 @@ public:
 
     std::span<const std::uint8_t> Data() const { return {data_.data(), data_.size()}; }
 
+    // The metadata of the bytes held, read from them when first asked for;
+    // empty when none are held. Blocks too large to keep are left out and
+    // named by ReadMetadataWarnings. Throws BitmapError when memory runs out.
+    const PictureMetadata& Metadata();
+    const std::vector<std::string>& ReadMetadataWarnings();
+
+    // Metadata that Compress writes into the file it makes; none at first.
+    // (Compress does not encode bytes that already are the picture, so they
+    // keep the metadata they have.)
+    const PictureMetadata& OutputMetadata() const { return outputMetadata_; }
+    void SetOutputMetadata(PictureMetadata metadata) { outputMetadata_ = std::move(metadata); }
+    // The blocks of the output metadata the last Compress had to leave out
+    // of its file, and why.
+    const std::vector<std::string>& WriteMetadataWarnings() const { return writeWarnings_; }
+
 private:
     void Decode();
     void DecodingChanged();
@@ -115,6 +137,12 @@ private:
 
     TBitmap bitmap_;
     bool haveBitmap_ = false;
+
+    PictureMetadata metadata_;
+    std::vector<std::string> readWarnings_;
+    bool haveMetadata_ = false;
+    PictureMetadata outputMetadata_;
+    std::vector<std::string> writeWarnings_;
 };
 
 }  // namespace sigillon

@@ -17,7 +17,9 @@
 #include <system_error>
 #include <vector>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/jpeg_codec.h"
+#include "pictures/jpeg_metadata.h"
 // After jpeglib.h: the message codes and macros.
 #include <jerror.h>
 
@@ -161,12 +163,12 @@ public:
         }
         if (!StartDecoding(&d_)) Fail(d_.errors);
 
-        format_.width = std::int32_t(width);
-        format_.height = std::int32_t(height);
-        format_.formatSet = true;
-        format_.bitsPerPixel = options.bits;
-        format_.stride = StrideFor(width, options.bits);
-        if (options.quantize) format_.palette = DecodedPalette(d_.cinfo, options.gray);
+        TBitmapImage& format = *format_;
+        format.width = std::int32_t(width);
+        format.height = std::int32_t(height);
+        format.format = options.quantize ? RowFormat::Index8 : RowFormat::Bgr24;
+        format.stride = StrideFor(width, options.bits);
+        if (options.quantize) format.palette = DecodedPalette(d_.cinfo, options.gray);
         used_ = std::size_t(width) * std::size_t(options.bits / 8);
         return true;
     }
@@ -180,7 +182,7 @@ public:
 protected:
     void ReadRows(std::uint8_t* rows, std::int32_t count) override {
         pointers_.resize(std::size_t(count));
-        const std::size_t stride = std::size_t(format_.stride);
+        const std::size_t stride = std::size_t(format_->stride);
         for (std::int32_t k = 0; k < count; ++k) pointers_[std::size_t(k)] = rows + std::size_t(k) * stride;
         if (!ReadScanlines(&d_, pointers_.data(), JDIMENSION(count))) Fail(d_.errors);
         for (JSAMPROW row : pointers_) std::memset(row + used_, 0, stride - used_);
@@ -248,6 +250,7 @@ struct EncodeStart {
     JDIMENSION width;
     JDIMENSION height;
     int quality;
+    const PictureMetadata* metadata;  // or null
 };
 
 bool StartEncoding(FileCompressor* e, const EncodeStart* start) {
@@ -258,6 +261,7 @@ bool StartEncoding(FileCompressor* e, const EncodeStart* start) {
     c->dest = &e->destination;
     ConfigureEncoder(c, start->width, start->height, start->quality, false, false);
     jpeg_start_compress(c, TRUE);
+    if (start->metadata) WriteJpegMetadata(c, *start->metadata);
     return true;
 }
 
@@ -277,13 +281,14 @@ bool FinishEncoding(FileCompressor* e) {
 class JpegRowWriter final : public PictureRowWriter {
 public:
     JpegRowWriter(const std::string& path, const TBitmapImage& format, int quality,
-                  SafeFileWriter::Temporary temporary)
-        : file_(path, temporary), format_(FormatOf(format)) {
+                  const PictureMetadata& metadata, SafeFileWriter::Temporary temporary)
+        : file_(path, temporary), format_(CopyFormat(format)) {
         e_.file = &file_;
         // Other formats are encoded from the 24-bit rows converting the
         // whole picture would give.
-        if (format_.bitsPerPixel != 24) converted_.resize(std::size_t(format_.width) * 3);
-        EncodeStart start{JDIMENSION(format_.width), JDIMENSION(format_.height), quality};
+        if (format_.format != RowFormat::Bgr24) converted_.resize(std::size_t(format_.width) * 3);
+        EncodeStart start{JDIMENSION(format_.width), JDIMENSION(format_.height), quality,
+                          metadata.Empty() ? nullptr : &metadata};
         if (!StartEncoding(&e_, &start)) Failed();
     }
 
@@ -375,6 +380,7 @@ RowReaderOpening OpenJpegRowReader(const std::string& path, const JpegDecodeSett
 
 std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,
                                                       const TBitmapImage& format, int quality,
+                                                      const PictureMetadata& metadata,
                                                       SafeFileWriter::Temporary temporary) {
     if (quality < 1 || quality > 100)
         throw BitmapError("JPEG: quality " + std::to_string(quality) + " is outside 1 to 100");
@@ -384,7 +390,7 @@ std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,
         throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
                           " pixels cannot be encoded");
     try {
-        return std::make_unique<JpegRowWriter>(path, format, quality, temporary);
+        return std::make_unique<JpegRowWriter>(path, format, quality, metadata, temporary);
     } catch (const std::system_error& error) {
         throw BitmapError(std::string("JPEG: ") + error.what());
     }

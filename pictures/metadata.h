@@ -22,6 +22,7 @@ struct PictureMetadata {
         return icc.empty() && exif.empty() && xmp.empty() && extendedXmp.empty() &&
                photoshop.empty();
     }
+    bool operator==(const PictureMetadata&) const = default;
 };
 
 }  // namespace sigillon

@@ -15,6 +15,7 @@
 
 #include "pictures/bitmap.h"
 #include "pictures/jpeg_image.h"
+#include "pictures/metadata.h"
 #include "pictures/safe_save.h"
 
 namespace sigillon {
@@ -36,19 +37,25 @@ inline constexpr RowLimits kJpegRowLimits{StrideFor(kMaxJpegSide, 24),
 
 class PictureRowReader {
 public:
-    virtual ~PictureRowReader() = default;
+    virtual ~PictureRowReader();
     PictureRowReader(const PictureRowReader&) = delete;
     PictureRowReader& operator=(const PictureRowReader&) = delete;
 
     // The picture's record as the whole-picture reader would make it,
-    // without storage: size, bits, palette, masks, row order, BMP fields.
-    const TBitmapImage& Format() const { return format_; }
+    // without storage: size, row format, palette, masks, row order, BMP
+    // fields (pictures/bitmap_image.h).
+    const TBitmapImage& Format() const { return *format_; }
+    std::int32_t Width() const;
+    std::int32_t Height() const;
+    PixelDepth Depth() const;
+    std::int64_t Stride() const;  // bytes of each row, fill included
+
     // The row the next Read begins with; rows come top row first.
     std::int32_t NextRow() const { return next_; }
 
-    // Fills the next count rows, Format().stride bytes each, one after the
-    // other at rows. Throws BitmapError for a file that fails, and for rows
-    // below the picture.
+    // Fills the next count rows, Stride() bytes each, one after the other
+    // at rows. Throws BitmapError for a file that fails, and for rows below
+    // the picture.
     void Read(std::uint8_t* rows, std::int32_t count);
 
     // After the last row: reads what the file holds after its rows, as the
@@ -57,10 +64,10 @@ public:
     virtual void Finish() {}
 
 protected:
-    PictureRowReader() = default;
+    PictureRowReader();
     virtual void ReadRows(std::uint8_t* rows, std::int32_t count) = 0;
 
-    TBitmapImage format_;
+    std::unique_ptr<TBitmapImage> format_;  // never null
 
 private:
     std::int32_t next_ = 0;
@@ -102,8 +109,7 @@ public:
     PictureRowWriter& operator=(const PictureRowWriter&) = delete;
 
     // The next count rows, top row first, in the format the writer was made
-    // for, Format().stride bytes each, one after the other. Throws
-    // BitmapError.
+    // for, its stride bytes each, one after the other. Throws BitmapError.
     virtual void Write(const std::uint8_t* rows, std::int32_t count) = 0;
     // After the last row: completes the file and gives it the target's
     // name. Throws BitmapError.
@@ -122,11 +128,13 @@ std::unique_ptr<PictureRowWriter> CreateBmpRowWriter(
 
 // The file TJPEGImage's Compress makes at that quality of a picture of the
 // format (colour, baseline; other formats encoded from their 24-bit form),
-// encoded as the rows come straight into the file. Throws BitmapError
-// ("JPEG: ...") for a side longer than kMaxJpegSide and for a target that
-// cannot be written, before any row.
+// with the metadata given as its output metadata, encoded as the rows come
+// straight into the file. Throws BitmapError ("JPEG: ...") for a side
+// longer than kMaxJpegSide and for a target that cannot be written, before
+// any row.
 std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(
     const std::string& path, const TBitmapImage& format, int quality,
+    const PictureMetadata& metadata = {},
     SafeFileWriter::Temporary temporary = SafeFileWriter::Temporary::Unnamed);
 
 }  // namespace sigillon

@@ -1,14 +1,13 @@
 #include "stamping/compositing.h"
 
+#include "stamping/row_kernels.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "stamping/stamp_rows.h"
+#include <vector>
 
 namespace sigillon {
 namespace {
-
-using namespace stamp_rows;
 
 // A nested command must never change a raster's size while a pass runs; if
 // one did anyway, stop before writing outside the new rows.
@@ -17,22 +16,58 @@ void CheckUnchanged(const TBitmap& bitmap, std::int32_t width, std::int32_t heig
         throw BitmapError("a picture changed while it was being stamped");
 }
 
+// Per-byte changes of the stamp rows. The tiled form reuses every stamp row
+// many times, so it works them all out once before the pass; a stamp as
+// large as a big photo would double the memory, so above this size, and for
+// the corner form, which uses each row once, they are worked out row by row.
+constexpr std::size_t kDeltaTableLimit = std::size_t(16) << 20;
+
+class DeltaRows {
+public:
+    DeltaRows(TBitmap& stamp, bool reused)
+        : stamp_(stamp), bytes_(std::size_t(stamp.Width()) * 3) {
+        std::size_t rows = std::size_t(stamp.Height());
+        whole_ = reused && 2 * bytes_ * rows <= kDeltaTableLimit;
+        std::size_t held = whole_ ? rows : 1;
+        add_.resize(bytes_ * held);
+        sub_.resize(bytes_ * held);
+        if (whole_) {
+            for (std::int32_t r = 0; r < stamp.Height(); ++r)
+                ComputeDeltas(stamp.RowAddress(r), stamp.Width(), &add_[bytes_ * r],
+                              &sub_[bytes_ * r]);
+        }
+    }
+
+    // The change rows for stamp row r: valid until the next call.
+    void Row(std::int32_t r, const std::uint8_t*& add, const std::uint8_t*& sub) {
+        if (whole_) {
+            add = &add_[bytes_ * r];
+            sub = &sub_[bytes_ * r];
+            return;
+        }
+        ComputeDeltas(stamp_.RowAddress(r), stamp_.Width(), add_.data(), sub_.data());
+        add = add_.data();
+        sub = sub_.data();
+    }
+
+private:
+    TBitmap& stamp_;
+    std::size_t bytes_;
+    bool whole_ = false;
+    std::vector<std::uint8_t> add_, sub_;
+};
+
 }  // namespace
 
-std::optional<std::string> StampRefusal(const TBitmap& stamp, const PictureShape& picture) {
-    if (stamp.Width() < 4 || stamp.Height() < 4 || stamp.IsEmpty()) return "Select a stamp!";
-    if (picture.width < 32 || picture.height < 32) return "Select a picture to stamp!";
-    if (stamp.Width() > picture.width || stamp.Height() > picture.height)
-        return "Stamp too large for this picture!";
-    if (picture.depth != Depth24) return "The program handles only true color pictures (24bpp)!";
-    return std::nullopt;
-}
-
 std::optional<std::string> StampRefusal(const TBitmap& stamp, const TBitmap& picture) {
-    // A picture without storage has nothing to stamp, whatever its size.
-    const bool empty = picture.IsEmpty();
-    return StampRefusal(stamp, PictureShape{empty ? 0 : picture.Width(),
-                                            empty ? 0 : picture.Height(), picture.GetDepth()});
+    if (stamp.Width() < 4 || stamp.Height() < 4 || stamp.IsEmpty()) return "Select a stamp!";
+    if (picture.Width() < 32 || picture.Height() < 32 || picture.IsEmpty())
+        return "Select a picture to stamp!";
+    if (stamp.Width() > picture.Width() || stamp.Height() > picture.Height())
+        return "Stamp too large for this picture!";
+    if (picture.GetDepth() != Depth24)
+        return "The program handles only true color pictures (24bpp)!";
+    return std::nullopt;
 }
 
 std::optional<std::string> ApplyStamp(TBitmap& stamp, TBitmap& picture, StampMode mode,
@@ -67,7 +102,10 @@ void StampSolid(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32_t y
     for (std::int32_t r = 0; r < sh; ++r) {
         CheckUnchanged(stamp, sw, sh);
         CheckUnchanged(picture, pw, ph);
-        SolidRow(stamp.RowAddress(r), sw, picture.RowAddress(y + r) + 3 * std::int64_t(x));
+        const std::uint8_t* s = stamp.RowAddress(r);
+        std::uint8_t* p = picture.RowAddress(y + r) + 3 * std::int64_t(x);
+        for (std::int32_t c = 0; c < sw; ++c, s += 3, p += 3)
+            if (!IsWhite(s)) std::memcpy(p, s, 3);
         if (afterRow) afterRow();
     }
 }
@@ -99,7 +137,11 @@ void StampWatermark(TBitmap& stamp, TBitmap& picture, std::int32_t x, std::int32
         CheckUnchanged(stamp, sw, sh);
         CheckUnchanged(picture, pw, ph);
         deltas.Row(stampRow, add, sub);
-        TiledRow(picture.RowAddress(pr), pw, add, sub, sw);
+        std::uint8_t* p = picture.RowAddress(pr);
+        for (std::int32_t pc = 0; pc < pw; pc += sw) {
+            std::int32_t n = std::min(sw, pw - pc);
+            ApplyDeltas(p + 3 * std::int64_t(pc), add, sub, std::size_t(n) * 3);
+        }
         if (++stampRow == sh) stampRow = 0;
         if (afterRow) afterRow();
     }

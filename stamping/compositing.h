@@ -31,17 +31,6 @@ using RowStep = std::function<void()>;
 // the order the checks are made; none when it fits. Changes neither raster.
 std::optional<std::string> StampRefusal(const TBitmap& stamp, const TBitmap& picture);
 
-// A picture as the checks see it, known from a file's header before any of
-// its rows is read.
-struct PictureShape {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    PixelDepth depth = DepthDevice;
-};
-
-// The same checks, in the same order, for a picture not held as a raster.
-std::optional<std::string> StampRefusal(const TBitmap& stamp, const PictureShape& picture);
-
 // Checks, converts the stamp to Depth24 in place and composites it by the
 // mode; returns the refusal, touching nothing, when the stamp does not fit.
 // The caller repaints its views afterwards, whatever happened.

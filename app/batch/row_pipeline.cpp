@@ -85,16 +85,29 @@ bool Attempt(Step step, PumpOutcome& outcome, PumpOutcome::Failure side) {
 
 void ReadBand(PictureRowReader& reader, Band& band, std::int32_t rows) {
     band.first = reader.NextRow();
-    band.count = std::min(rows, reader.Format().height - band.first);
+    band.count = std::min(rows, reader.Height() - band.first);
     reader.Read(band.bytes.get(), band.count);
 }
 
 // The stamp goes on where the rows are written: decoding a JPEG file takes
 // longer than encoding one, so the writing side has the time to spare.
-void WriteBand(PictureRowWriter& writer, BandStamp* stamp, Band& band, std::int64_t stride) {
-    if (stamp) stamp->Apply(band.first, band.bytes.get(), stride, band.count);
-    writer.Write(band.bytes.get(), band.count);
-}
+struct Stamping {
+    const PlacedStamp* stamp;
+    int passes;
+    std::int64_t stride;
+
+    void Write(PictureRowWriter& writer, Band& band) const {
+        if (stamp) {
+            const std::int32_t begin = std::max(band.first, stamp->FirstRow());
+            const std::int32_t end = std::min(band.first + band.count, stamp->EndRow());
+            for (std::int32_t y = begin; y < end; ++y) {
+                std::uint8_t* row = band.bytes.get() + std::size_t(y - band.first) * std::size_t(stride);
+                for (int pass = 0; pass < passes; ++pass) stamp->StampRow(y, row);
+            }
+        }
+        writer.Write(band.bytes.get(), band.count);
+    }
+};
 
 }  // namespace
 
@@ -102,25 +115,25 @@ std::int32_t BandRows(std::int64_t stride) {
     return std::int32_t(std::clamp<std::int64_t>(kBandBytes / std::max<std::int64_t>(stride, 1), 1, 1024));
 }
 
-PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWriter& writer,
-                     bool encoderThread) {
+PumpOutcome PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int passes,
+                     PictureRowWriter& writer, bool encoderThread) {
     using Failure = PumpOutcome::Failure;
     PumpOutcome outcome;
-    const TBitmapImage& format = reader.Format();
-    const std::int32_t rows = BandRows(format.stride);
+    const std::int64_t stride = reader.Stride();
+    const std::int32_t rows = BandRows(stride);
+    const Stamping stamping{stamp, passes, stride};
     std::vector<Band> bands(encoderThread ? kQueuedBands : 1);
     if (!Attempt([&] {
             for (Band& band : bands)
-                band.bytes.reset(new std::uint8_t[std::size_t(rows) * std::size_t(format.stride)]);
+                band.bytes.reset(new std::uint8_t[std::size_t(rows) * std::size_t(stride)]);
         }, outcome, Failure::Reading))
         return outcome;
 
     if (!encoderThread) {
         Band& band = bands.front();
-        while (reader.NextRow() < format.height) {
+        while (reader.NextRow() < reader.Height()) {
             if (!Attempt([&] { ReadBand(reader, band, rows); }, outcome, Failure::Reading) ||
-                !Attempt([&] { WriteBand(writer, stamp, band, format.stride); }, outcome,
-                         Failure::Writing))
+                !Attempt([&] { stamping.Write(writer, band); }, outcome, Failure::Writing))
                 return outcome;
         }
     } else {
@@ -130,8 +143,7 @@ PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWrite
         try {
             encoder = std::jthread([&] {
                 while (Band* band = queue.TakeFull()) {
-                    if (!Attempt([&] { WriteBand(writer, stamp, *band, format.stride); }, written,
-                                 Failure::Writing)) {
+                    if (!Attempt([&] { stamping.Write(writer, *band); }, written, Failure::Writing)) {
                         queue.Stop();
                         return;
                     }
@@ -140,9 +152,9 @@ PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWrite
             });
         } catch (const std::system_error&) {
             // No second thread to be had: the rows go through this one.
-            return PumpRows(reader, stamp, writer, false);
+            return PumpRows(reader, stamp, passes, writer, false);
         }
-        while (reader.NextRow() < format.height) {
+        while (reader.NextRow() < reader.Height()) {
             Band* band = queue.TakeEmpty();
             if (!band) break;  // the writing side stopped
             if (!Attempt([&] { ReadBand(reader, *band, rows); }, outcome, Failure::Reading)) {

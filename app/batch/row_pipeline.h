@@ -9,7 +9,7 @@
 #include <string>
 
 #include "pictures/picture_rows.h"
-#include "stamping/band_stamp.h"
+#include "stamping/placed_stamp.h"
 
 namespace sigillon::batch {
 
@@ -24,11 +24,13 @@ struct PumpOutcome {
     std::string reason;  // the reader's or the writer's, when one failed
 };
 
-// Moves every row of reader through stamp (none: the rows pass unchanged)
-// to writer, then finishes the reader and, when all went well, the writer,
-// which gives the file its name. Nothing escapes; a failure stops both
-// sides and leaves the target as it was.
-PumpOutcome PumpRows(PictureRowReader& reader, BandStamp* stamp, PictureRowWriter& writer,
-                     bool encoderThread);
+// Moves every row of reader to writer, stamped passes times by stamp (none:
+// the rows pass unchanged), then finishes the reader and, when all went
+// well, the writer, which gives the file its name. Each row takes all its
+// passes one after the other, as whole passes over the picture reach it.
+// Nothing escapes; a failure stops both sides and leaves the target as it
+// was.
+PumpOutcome PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int passes,
+                     PictureRowWriter& writer, bool encoderThread);
 
 }  // namespace sigillon::batch

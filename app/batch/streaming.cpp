@@ -1,39 +1,79 @@
 #include "app/batch/streaming.h"
 
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <thread>
 
 #include "app/batch/row_pipeline.h"
+#include "pictures/jpeg_metadata.h"
+#include "pictures/metadata_edit.h"
 #include "pictures/picture_files.h"
 #include "pictures/picture_rows.h"
-#include "stamping/band_stamp.h"
+#include "stamping/placed_stamp.h"
 
 namespace sigillon::batch {
 namespace {
 
-RoutedJob Failed(const BatchJob& job, const std::string& text, std::string route) {
-    return {{false, job.input + ": " + text}, std::move(route)};
-}
+// The whole-picture reader reads no more of a JPEG file than this.
+constexpr std::uint64_t kMaxJpegFileBytes = std::uint64_t(1) << 32;
 
 std::string ByWhole(const BatchJob& job, const std::string& why) {
     return job.input + ": whole picture, " + why;
 }
 
+// A JPEG file's metadata as the whole-picture path reads it: the same
+// reader on the same bytes, which are mapped rather than read, so that
+// only the pages of the headers are ever loaded.
+PictureMetadata ReadMetadataOf(const std::string& path, std::vector<std::string>& dropped) {
+    std::uint64_t size = 0;
+    int fd = -1;
+    try {
+        fd = OpenRegularFile(path, &size);
+    } catch (const std::system_error& error) {
+        throw BitmapError(std::string("JPEG: ") + error.what());
+    }
+    size = std::min(size, kMaxJpegFileBytes);
+    void* map = size ? ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    ::close(fd);
+    if (map == MAP_FAILED) throw BitmapError("JPEG: cannot map " + path);
+    struct Unmap {
+        void* map;
+        std::size_t size;
+        ~Unmap() {
+            if (map) ::munmap(map, size);
+        }
+    } unmap{map, std::size_t(size)};
+    try {
+        return ReadJpegMetadata(static_cast<const std::uint8_t*>(map), std::size_t(size), &dropped);
+    } catch (const std::bad_alloc&) {
+        throw BitmapError("JPEG: out of memory for the metadata");
+    }
+}
+
 // The row path, or nothing when the input is for the whole-picture path;
 // route then says why.
-std::optional<RoutedJob> TryByRows(const BatchJob& job, const TBitmap* stamp, StampMode mode,
-                                   int times, bool encoderThread, std::string& route) {
+std::optional<JobResult> TryByRows(const BatchJob& job, const JobSettings& settings,
+                                   bool encoderThread, std::string& route) {
     if (job.testPicture) {
         route = ByWhole(job, "the test picture is made in memory");
         return std::nullopt;
     }
-    const PictureKind in = PictureKindOf(job.input);
-    const PictureKind out = PictureKindOf(job.output);
-    if (in == PictureKind::None || out == PictureKind::None) {
+    const BatchKind in = BatchKindOf(job.input);
+    const BatchKind out = BatchKindOf(job.output);
+    if (in == BatchKind::Png || out == BatchKind::Png) {
+        route = ByWhole(job, "PNG files are read and written whole");
+        return std::nullopt;
+    }
+    if (in == BatchKind::None || out == BatchKind::None) {
         route = ByWhole(job, "its name ends in no picture file type");
         return std::nullopt;
     }
@@ -41,8 +81,12 @@ std::optional<RoutedJob> TryByRows(const BatchJob& job, const TBitmap* stamp, St
     // A file the row reader refuses goes to the whole-picture reader, which
     // says why in its own words.
     RowReaderOpening opening;
+    BatchPicture picture;  // the metadata and warnings; the pixels pass by
     try {
-        opening = in == PictureKind::Jpeg ? OpenJpegRowReader(job.input) : OpenBmpRowReader(job.input);
+        opening = in == BatchKind::Jpeg ? OpenJpegRowReader(job.input) : OpenBmpRowReader(job.input);
+        if (opening.reader && in == BatchKind::Jpeg &&
+            (settings.metadata.keep || settings.metadata.autoOrient))
+            picture.metadata = ReadMetadataOf(job.input, picture.warnings);
     } catch (const std::exception& error) {
         route = ByWhole(job, std::string("the row reader refused it (") + error.what() + ")");
         return std::nullopt;
@@ -51,37 +95,69 @@ std::optional<RoutedJob> TryByRows(const BatchJob& job, const TBitmap* stamp, St
         route = ByWhole(job, opening.whyNot);
         return std::nullopt;
     }
+    if (settings.metadata.autoOrient && ExifOrientation(picture.metadata) != 1) {
+        route = ByWhole(job, "its EXIF orientation turns it, which takes the whole picture");
+        return std::nullopt;
+    }
     PictureRowReader& reader = *opening.reader;
-    const TBitmapImage& format = reader.Format();
     route = job.input + ": row by row, " +
             (encoderThread ? "writing on a second thread" : "on one thread") +
             (opening.note.empty() ? "" : ", " + opening.note);
 
+    JobResult result;
+    result.width = reader.Width();
+    result.height = reader.Height();
+    auto failed = [&](const std::string& reason) {
+        result.status = JobStatus::Failed;
+        result.reason = reason;
+        return result;
+    };
+
     // The stamp is checked from the header, before any row is read.
-    std::optional<BandStamp> band;
-    if (stamp) {
-        if (auto refusal = StampRefusal(*stamp, PictureShape{format.width, format.height, DepthOf(format)}))
-            return Failed(job, *refusal, route);
-        band.emplace(*stamp, format.width, format.height, mode, times);
+    std::optional<PlacedStamp> placed;
+    if (!settings.stamps.empty()) {
+        StampImage stamp = StampFor(settings, reader.Width());
+        const bool stampHeld = stamp.pixels && !stamp.pixels->IsEmpty();
+        if (auto refusal = PlacementRefusal(stampHeld ? stamp.Width() : 0,
+                                            stampHeld ? stamp.Height() : 0, reader.Width(),
+                                            reader.Height(), reader.Depth() == Depth24,
+                                            settings.mode, settings.margin))
+            return failed(*refusal);
+        placed.emplace(std::move(stamp), reader.Width(), reader.Height(), settings.mode,
+                       settings.margin);
     }
+    PrepareMetadata(picture, settings.metadata, false);
 
     std::unique_ptr<PictureRowWriter> writer;
     try {
-        writer = out == PictureKind::Jpeg ? CreateJpegRowWriter(job.output, format, kSavedJpegQuality)
-                                          : CreateBmpRowWriter(job.output, format);
+        if (out == BatchKind::Jpeg) {
+            // As the whole-picture path saves: colour at the saved quality,
+            // with the metadata when there is any.
+            if (!picture.metadata.Empty()) {
+                std::vector<std::string> left = JpegMetadataWarnings(picture.metadata, 3);
+                picture.warnings.insert(picture.warnings.end(), left.begin(), left.end());
+            }
+            writer = CreateJpegRowWriter(job.output, reader.Format(), kSavedJpegQuality,
+                                         picture.metadata);
+        } else {
+            writer = CreateBmpRowWriter(job.output, reader.Format());
+        }
     } catch (const std::exception& error) {
-        return Failed(job, FailureMessage(job.output, {FileOutcome::Failed, error.what()}), route);
+        return failed(FailureMessage(job.output, {FileOutcome::Failed, error.what()}));
     }
-    PumpOutcome pumped = PumpRows(reader, band ? &*band : nullptr, *writer, encoderThread);
+    PumpOutcome pumped = PumpRows(reader, placed ? &*placed : nullptr, settings.times, *writer,
+                                  encoderThread);
     switch (pumped.failure) {
         case PumpOutcome::Failure::Reading:
-            return Failed(job, FailureMessage(job.input, {FileOutcome::Failed, pumped.reason}), route);
+            return failed(FailureMessage(job.input, {FileOutcome::Failed, pumped.reason}));
         case PumpOutcome::Failure::Writing:
-            return Failed(job, FailureMessage(job.output, {FileOutcome::Failed, pumped.reason}), route);
+            return failed(FailureMessage(job.output, {FileOutcome::Failed, pumped.reason}));
         case PumpOutcome::Failure::None:
             break;
     }
-    return RoutedJob{{true, {}}, route};
+    result.status = JobStatus::Saved;
+    result.warnings = std::move(picture.warnings);
+    return result;
 }
 
 }  // namespace
@@ -102,18 +178,18 @@ unsigned AvailableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-RoutedJob RunJobByRows(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times,
-                       bool encoderThread) {
-    if (!job.refusal.empty())
-        return {{false, job.refusal}, job.input + ": not read, refused before reading"};
+RoutedJob RunJobByRows(const BatchJob& job, const JobSettings& settings, bool encoderThread) {
+    if (!job.refusal.empty()) return {RunJob(job, settings), job.input + ": not read, refused before reading"};
     std::string route;
     try {
-        if (std::optional<RoutedJob> done = TryByRows(job, stamp, mode, times, encoderThread, route))
-            return *done;
+        if (std::optional<JobResult> done = TryByRows(job, settings, encoderThread, route))
+            return {std::move(*done), route};
     } catch (const std::exception& error) {
-        return Failed(job, error.what(), route);
+        JobResult result;
+        result.reason = error.what();
+        return {result, route};
     }
-    return {RunJob(job, stamp, mode, times), route};
+    return {RunJob(job, settings), route};
 }
 
 }  // namespace sigillon::batch

@@ -1,10 +1,11 @@
 // The job-running part of the batch tool: each input goes row by row when
 // its files allow, so that memory grows with the picture's width and not
-// its area, and whole through RunJob otherwise. The files made are the same
-// either way.
+// its area, and whole through RunJob otherwise. The files made, the
+// refusals and the warnings are the same either way.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "app/batch/batch.h"
 
@@ -27,9 +28,7 @@ struct RoutedJob {
 };
 
 // Loads, stamps and saves one input as RunJob does, row by row where it
-// can. stamp is null to convert only, else a Depth24 picture that is only
-// read. Nothing escapes.
-RoutedJob RunJobByRows(const BatchJob& job, const TBitmap* stamp, StampMode mode, int times,
-                       bool encoderThread);
+// can. Nothing escapes.
+RoutedJob RunJobByRows(const BatchJob& job, const JobSettings& settings, bool encoderThread);
 
 }  // namespace sigillon::batch

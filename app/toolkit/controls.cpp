@@ -20,6 +20,10 @@ TScrollBox::TScrollBox(QWidget* parent) : QScrollArea(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(true);
+    // The box only scrolls; the keyboard belongs to the panel's controls.
+    // Qt's scroll areas take the focus on Tab and on a click, which would
+    // put a tab stop on the picture and pull the focus out of the text field.
+    setFocusPolicy(Qt::NoFocus);
 }
 
 QColor TScrollBox::Color() const { return viewport()->palette().color(QPalette::Window); }
@@ -108,9 +112,19 @@ void TEdit::focusInEvent(QFocusEvent* event) {
     deselect();
 }
 
+void TEdit::mousePressEvent(QMouseEvent* event) {
+    QLineEdit::mousePressEvent(event);
+    pressed_ = event->button() == Qt::LeftButton;
+}
+
+// A click is a press and a release both inside the field; a drag that ends
+// outside it (selecting text, say) is none.
 void TEdit::mouseReleaseEvent(QMouseEvent* event) {
     QLineEdit::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && OnClick) Guard(OnClick);
+    if (event->button() != Qt::LeftButton) return;
+    bool click = pressed_ && rect().contains(event->position().toPoint());
+    pressed_ = false;
+    if (click && OnClick) Guard(OnClick);
 }
 
 // --- TUpDown -----------------------------------------------------------------

@@ -18,7 +18,8 @@ namespace sigillon {
 // Scrolls over its content when that is larger than itself. The content's
 // size follows the visible controls placed in it, as far as they reach to
 // the right and down, so a control moved or resized in it changes the
-// scroll range at once.
+// scroll range at once. The box is no tab stop and a click into it leaves
+// the focus where it was.
 class TScrollBox : public QScrollArea {
     Q_OBJECT
     Q_PROPERTY(QColor color READ Color WRITE setColor)
@@ -46,7 +47,7 @@ private:
 };
 
 // A one-line edit field. The text is not selected when the field gains the
-// focus; a mouse click into it is reported.
+// focus; a mouse click into it (pressed and released inside) is reported.
 class TEdit : public QLineEdit {
     Q_OBJECT
     Q_PROPERTY(QColor color READ Color WRITE setColor)
@@ -66,7 +67,11 @@ public:
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool pressed_ = false;
 };
 
 enum class TUDBtnType { btNext, btPrev };

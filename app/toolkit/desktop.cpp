@@ -52,7 +52,11 @@ std::optional<TDialogAnswer> RealDesktop::RunPictureDialog(const TPictureDialog&
     box.setOption(QFileDialog::DontUseNativeDialog, true);
     bool save = dialog.Kind == TDialogKind::Save;
     box.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    box.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // An open dialog takes a typed name of a file that does not exist too:
+    // the program tries it and says why it failed. Qt's ExistingFile mode
+    // would refuse it in the dialog; AnyFile in open mode keeps the Open
+    // button and asks nothing.
+    box.setFileMode(QFileDialog::AnyFile);
     box.setOption(QFileDialog::DontConfirmOverwrite, !(save && dialog.OverwritePrompt));
     if (!dialog.DefaultExt.isEmpty()) box.setDefaultSuffix(dialog.DefaultExt);
 

@@ -7,41 +7,14 @@
 
 #include <QRect>
 #include <QSize>
-#include <array>
 #include <cstdint>
 
 #include "pictures/bitmap.h"
+#include "pictures/row_reader.h"
 
 class QPainter;
 
 namespace sigillon {
-
-// The screen form of a colour: 0xFFRRGGBB.
-inline constexpr std::uint32_t ScreenColor(TColor c) {
-    return 0xFF000000u | (std::uint32_t(RedOf(c)) << 16) | (std::uint32_t(GreenOf(c)) << 8) |
-           BlueOf(c);
-}
-
-// Reads the rows of one picture as screen colours, whatever its format and
-// storage order. The picture must not change while a reader is in use.
-class RowReader {
-public:
-    explicit RowReader(const TBitmap& picture);
-
-    // Columns x0 .. x0 + count - 1 of row y, all inside the picture.
-    void ReadSpan(std::int32_t y, std::int32_t x0, std::int32_t count, std::uint32_t* out) const;
-    // The listed columns of row y, all inside the picture.
-    void ReadColumns(std::int32_t y, const std::int32_t* columns, std::int32_t count,
-                     std::uint32_t* out) const;
-
-private:
-    enum class Layout { Bgr24, Bgrx32, Index8, Index4, Index1, Other };
-    std::uint32_t ReadOne(const std::uint8_t* row, std::int32_t x) const;
-
-    const TBitmap& picture_;
-    Layout layout_;
-    std::array<std::uint32_t, 256> palette_{};
-};
 
 // The source column (or row) that a target column shows when a picture of
 // sourceSize is stretched to targetSize: plain sampling, nothing blended.

@@ -1,11 +1,39 @@
 #include "tests/app/app_test_support.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include "pictures/picture_files.h"
 #include "tests/support/pictures.h"
 
 namespace sigillon::testing {
+
+void WhenFileDialogOpens(std::function<void(QFileDialog&)> steps) {
+    auto* poll = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, [poll, started, steps] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QFileDialog*>(window);
+            if (!box || !box->isVisible()) continue;
+            poll->stop();
+            poll->deleteLater();
+            steps(*box);
+            if (box->isVisible()) {
+                ADD_FAILURE() << "the dialog stayed open";
+                box->reject();
+            }
+            return;
+        }
+        if (started->elapsed() > 5000) {
+            ADD_FAILURE() << "no file dialog opened";
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(20);
+}
 
 std::unique_ptr<TBitmap> MakeRampPicture(int width, int height) {
     return MakeTrueColourPicture(width, height, [](int x, int y, std::uint8_t* p) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileDialog>
 #include <QString>
 #include <QTemporaryDir>
 #include <deque>
@@ -27,6 +28,9 @@ namespace sigillon::testing {
 // Answers every picture dialog from a queue and records what the dialog
 // looked like when it opened; records message boxes, error boxes and shell
 // requests, and counts event dispatches without dispatching.
+//
+// With realDialogs on, the picture dialogs are Qt's own, as in the program,
+// for a test that drives them (WhenFileDialogOpens) like a user.
 class ScriptedDesktop : public TDesktopServices {
 public:
     ScriptedDesktop() : previous_(InstallDesktopServices(this)) {}
@@ -49,11 +53,12 @@ public:
     void Cancel() { answers.push_back(std::nullopt); }
 
     std::optional<TDialogAnswer> RunPictureDialog(const TPictureDialog& dialog,
-                                                  QWidget*) override {
+                                                  QWidget* owner) override {
         Shown shown{dialog.Kind,      dialog.Title,      dialog.FileName, dialog.FilterIndex,
                     dialog.DefaultExt, dialog.OverwritePrompt, {}};
         for (const TFileType& type : dialog.Filter) shown.descriptions.push_back(type.description);
         dialogs.push_back(shown);
+        if (realDialogs) return RealDesktop().RunPictureDialog(dialog, owner);
         if (answers.empty()) {
             ADD_FAILURE() << "a dialog opened that the test did not expect: "
                           << dialog.Title.toStdString();
@@ -78,10 +83,25 @@ public:
     std::vector<QString> opened;
     int pumps = 0;
     std::function<void()> onPump;  // runs inside each dispatch, like a nested event
+    bool realDialogs = false;
 
 private:
     TDesktopServices* previous_;
 };
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+// Runs steps on Qt's file dialog once it is open; a dialog that stays open
+// is rejected after a while and fails the test.
+void WhenFileDialogOpens(std::function<void(QFileDialog&)> steps);
 
 // A Depth24 picture whose pixel (x, y) has blue x, green y, red 0x40 (the
 // low bytes), so every place in it can be recognised.

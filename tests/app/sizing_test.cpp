@@ -99,23 +99,40 @@ TEST(MainWindowSizes, Minimum) {
     EXPECT_EQ(MainWindowMinimum({1020, 136}, 1020, 105), (ClientSize{1020, 137}));
 }
 
+// Every event with every combination of a stamp picture and a view picture
+// in hand, and the buttons reload, overview, save, stamp text and stamp
+// after it; "keep" where the event leaves a button as it was.
 TEST(EnabledStates, FollowTheTable) {
     using E = PictureEvent;
-    EXPECT_EQ(EnabledStatesAfter(E::Start, true, true),
-              (EnabledStates{false, true, false, false, false}));
-    EXPECT_EQ(EnabledStatesAfter(E::PictureOpened, false, true),
-              (EnabledStates{true, true, true, true, false}));
-    EXPECT_EQ(EnabledStatesAfter(E::PictureOpened, true, false),
-              (EnabledStates{true, true, true, true, true}));
-    EXPECT_EQ(EnabledStatesAfter(E::TestPictureMade, true, true),
-              (EnabledStates{false, true, true, true, true}));
-    EXPECT_EQ(EnabledStatesAfter(E::TestPictureMade, false, true),
-              (EnabledStates{false, true, true, true, false}));
-    // Opening a stamp looks only at the picture, and touches only btnstamp.
-    EXPECT_EQ(EnabledStatesAfter(E::StampOpened, false, true),
-              (EnabledStates{{}, {}, {}, {}, true}));
-    EXPECT_EQ(EnabledStatesAfter(E::StampOpened, true, false),
-              (EnabledStates{{}, {}, {}, {}, false}));
+    constexpr bool on = true, off = false;
+    constexpr std::nullopt_t keep = std::nullopt;
+    struct Row {
+        PictureEvent event;
+        bool stampLoaded, pictureLoaded;
+        EnabledStates after;
+    };
+    const Row table[] = {
+        {E::Start, false, false, {off, on, off, off, off}},
+        {E::Start, false, true, {off, on, off, off, off}},
+        {E::Start, true, false, {off, on, off, off, off}},
+        {E::Start, true, true, {off, on, off, off, off}},
+        {E::PictureOpened, false, false, {on, on, on, on, off}},
+        {E::PictureOpened, false, true, {on, on, on, on, off}},
+        {E::PictureOpened, true, false, {on, on, on, on, on}},
+        {E::PictureOpened, true, true, {on, on, on, on, on}},
+        {E::TestPictureMade, false, false, {off, on, on, on, off}},
+        {E::TestPictureMade, false, true, {off, on, on, on, off}},
+        {E::TestPictureMade, true, false, {off, on, on, on, on}},
+        {E::TestPictureMade, true, true, {off, on, on, on, on}},
+        {E::StampOpened, false, false, {keep, keep, keep, keep, off}},
+        {E::StampOpened, false, true, {keep, keep, keep, keep, on}},
+        {E::StampOpened, true, false, {keep, keep, keep, keep, off}},
+        {E::StampOpened, true, true, {keep, keep, keep, keep, on}},
+    };
+    for (const Row& row : table)
+        EXPECT_EQ(EnabledStatesAfter(row.event, row.stampLoaded, row.pictureLoaded), row.after)
+            << "event " << int(row.event) << " stamp " << row.stampLoaded << " picture "
+            << row.pictureLoaded;
 }
 
 TEST(ApplicationTitle, NameCutAtTheFirstDotAndLowered) {

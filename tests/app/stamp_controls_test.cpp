@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
+#include <QTest>
+#include <algorithm>
 #include <cstring>
 
 #include "app/toolkit/speed_button.h"
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
-#include "stamping/text/ustamp.h"
+#include "app/ustamp.h"
 #include "tests/app/app_test_support.h"
 
 namespace sigillon {
@@ -52,8 +55,32 @@ protected:
         return path;
     }
 
+    // Shows the overview and counts its picture's paints from now on.
+    void WatchOverview() {
+        if (!overviewWindow->isVisible()) w().btnoverview->click();
+        Settle();
+        overviewWindow->im2->installEventFilter(&overviewPaints);
+        Settle();
+        overviewPaints.paints = 0;
+    }
+
     std::unique_ptr<Tfstamp> stampWindow;
+    testing::PaintCounter overviewPaints;
 };
+
+// The glyph of a mode as the button must show it, cut out of the strip by
+// hand: the cell's bottom-left colour (white) see-through, every other pixel
+// as it is, since the strip holds only colours an 8-bit glyph keeps exactly.
+QImage CellOfStrip(const TBitmap& strip, int mode) {
+    QImage cell(32, 32, QImage::Format_ARGB32);
+    const TColor clear = strip.PixelAt(32 * mode, 31);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            TColor c = strip.PixelAt(32 * mode + x, y);
+            cell.setPixel(x, y, c == clear ? 0u : qRgb(RedOf(c), GreenOf(c), BlueOf(c)));
+        }
+    return cell;
+}
 
 TEST_F(StampControls, NineModePressesCycleGlyphHintAndCaptions) {
     EXPECT_EQ(w().btnstamp->text(), "邮票");
@@ -67,7 +94,7 @@ TEST_F(StampControls, NineModePressesCycleGlyphHintAndCaptions) {
         EXPECT_EQ(w().btnmode->toolTip(), solid ? "solid stamp" : "watermark") << mode;
         EXPECT_EQ(w().btnstamp->text(), solid ? "Stamp" : "Watermark") << mode;
         EXPECT_EQ(w().btnstamptext->text(), solid ? "Stamp" : "Watermark") << mode;
-        EXPECT_EQ(w().btnmode->Glyph(), GlyphImage(*ModeGlyph(*w().Image1, mode))) << mode;
+        EXPECT_EQ(w().btnmode->Glyph(), CellOfStrip(w().Image1->Picture(), mode)) << mode;
     }
 }
 
@@ -95,12 +122,18 @@ TEST_F(StampControls, SizeArrowsStopAtTheLimitsAndLabelOnlyRealChanges) {
 }
 
 TEST_F(StampControls, ClickIntoEmptyTextFieldSuppliesTheCopyrightSign) {
-    w().stamptext->setText(" ");
-    w().stamptextClick();
-    EXPECT_EQ(w().stamptext->text(), " ");
-    w().stamptext->clear();
-    w().stamptextClick();
-    EXPECT_EQ(w().stamptext->text(), QString(QChar(0x00A9)));
+    TEdit& field = *w().stamptext;
+    field.setText(" ");
+    QTest::mouseClick(&field, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(field.text(), " ");
+    field.clear();
+    // A drag from the field to beyond it selects; it is no click.
+    QTest::mousePress(&field, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseMove(&field, QPoint(field.width() + 40, 10));
+    QTest::mouseRelease(&field, Qt::LeftButton, {}, QPoint(field.width() + 40, 10));
+    EXPECT_EQ(field.text(), "");
+    QTest::mouseClick(&field, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(field.text(), QString(QChar(0x00A9)));
 }
 
 TEST_F(StampControls, StampButtonNeedsBothAPictureAndAStampInEitherOrder) {
@@ -133,16 +166,19 @@ TEST_F(StampControls, PictureStampLandsInTheModesCornerAndShowsInTheOverview) {
     desktop.Confirm(WriteStamp());
     w().btnopenstamp->click();
     w().btntest->click();
+    WatchOverview();
     for (int i = 0; i < 3; ++i) w().btnmode->click();  // mode 3: bottom-right
+    // The stamp's black pixels, (y mod 40, y) in row y, land in the last 40
+    // columns and 20 rows; its white ones leave the test picture as it was.
     auto expected = MakeTestPicture();
-    TBitmap stamp;
-    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
-    ApplyStamp(stamp, *expected, 3);
+    for (int y = 0; y < 20; ++y) std::memset(expected->RowAddress(580 + y) + 3 * (728 + y), 0, 3);
     w().btnstamp->click();
     EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected));
     EXPECT_EQ(w().stampbmp().GetDepth(), Depth24);
     EXPECT_TRUE(overviewWindow->im2->Picture().SharesImageWith(w().dm->Picture()));
     EXPECT_EQ(overviewWindow->im2->Picture().PixelAt(767 - 39, 599 - 19), clBlack);
+    Settle();
+    EXPECT_GT(overviewPaints.paints, 0) << "the overview was not repainted";
 }
 
 TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
@@ -158,12 +194,14 @@ TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
     input.colour = QColor(0x80, 0x80, 0x80);
     input.text = "© Sigillon";
     input.sizeFactor = 4;
-    Tfstamp reference;
-    auto expectedStamp = reference.RenderTextStamp(input);
+    auto expectedStamp = RenderTextStamp(input);
     auto expected = MakeTestPicture();
     ApplyStamp(*expectedStamp, *expected, 4);
 
+    WatchOverview();
     w().btnstamptext->click();
+    Settle();
+    EXPECT_GT(overviewPaints.paints, 0) << "the overview was not repainted";
     EXPECT_EQ(w().textbmp().GetDepth(), Depth24);
     EXPECT_EQ(w().textbmp().Width(), expectedStamp->Width());
     EXPECT_EQ(w().textbmp().Height(), expectedStamp->Height());
@@ -175,6 +213,70 @@ TEST_F(StampControls, TextStampIsRenderedFromTheControlsAtEveryPress) {
     w().btnstamptext->click();
     EXPECT_NE(&w().textbmp(), first);
     EXPECT_EQ(Rows(w().dm->Picture()), Rows(*expected));
+}
+
+// The hidden window keeps what the last render gave its label and shrinks
+// to it, and the raster is the label's own image.
+TEST_F(StampControls, TextWindowLabelHoldsTheLastTextAndItsImageIsTheRaster) {
+    EXPECT_EQ(fstamp->objectName(), "fstamp");
+    EXPECT_EQ(fstamp->findChild<TStampLabel*>("Label1"), fstamp->Label1());
+    w().btntest->click();
+    const QString text = QString::fromUtf8("\xC2\xA9 S&igillon\t\xE4\xB8\xAD\xE6\x96\x87 y");
+    w().stamptext->setText(text);
+    w().btncolor->click();
+    w().btncolor->click();                   // blue
+    w().UpDown1->Press(TUDBtnType::btNext);  // size 4
+    w().btnstamptext->click();
+
+    TStampLabel* label = fstamp->Label1();
+    EXPECT_EQ(label->Caption(), text);
+    EXPECT_EQ(label->font().pixelSize(), 53);
+    EXPECT_EQ(label->FontColour(), QColor(0, 0, 255));
+    EXPECT_EQ(label->Colour(), QColor(Qt::white));
+    const TBitmap& raster = w().textbmp();
+    ASSERT_EQ(label->size(), QSize(raster.Width(), raster.Height()));
+    EXPECT_EQ(fstamp->size(), label->size());
+    EXPECT_FALSE(fstamp->isVisible());
+
+    QImage painted(label->size(), QImage::Format_RGB32);
+    painted.fill(Qt::green);  // would show wherever the label left a pixel unpainted
+    label->render(&painted);
+    int inked = 0;
+    for (int y = 0; y < painted.height(); ++y)
+        for (int x = 0; x < painted.width(); ++x) {
+            QColor c = painted.pixelColor(x, y);
+            TColor colour =
+                RGBColor(std::uint8_t(c.red()), std::uint8_t(c.green()), std::uint8_t(c.blue()));
+            ASSERT_EQ(raster.PixelAt(x, y), colour) << x << ", " << y;
+            inked += colour == 0x00FF0000u;
+        }
+    EXPECT_GT(inked, 100);
+}
+
+// A raster that cannot be made, here one far larger than any picture may
+// be, reaches the command as an error with its reason; the last text stamp
+// and the picture stay as they were.
+TEST_F(StampControls, TextThatCannotBeRenderedKeepsTheLastStampAndSaysWhy) {
+    w().btntest->click();
+    w().btnstamptext->click();
+    ASSERT_FALSE(w().textbmp().IsEmpty());
+    const TBitmap* last = &w().textbmp();
+    auto lastRows = Rows(w().textbmp());
+    auto before = Rows(w().dm->Picture());
+
+    QFont huge = w().stamptext->font();
+    huge.setPixelSize(3000);
+    w().stamptext->setFont(huge);
+    w().btnstamptext->click();
+
+    ASSERT_EQ(desktop.errors.size(), 1u);
+    EXPECT_TRUE(desktop.errors[0].startsWith("a text stamp of ")) << desktop.errors[0].toStdString();
+    EXPECT_TRUE(desktop.errors[0].endsWith(" pixels is too large to hold"));
+    EXPECT_TRUE(desktop.messages.empty()) << "taken for a missing stamp";
+    EXPECT_EQ(&w().textbmp(), last);
+    EXPECT_EQ(Rows(w().textbmp()), lastRows);
+    EXPECT_EQ(Rows(w().dm->Picture()), before);
+    EXPECT_FALSE(w().StampPassRunning());
 }
 
 TEST_F(StampControls, TextTooLargeForThePictureIsRefused) {
@@ -196,11 +298,17 @@ TEST_F(StampControls, CommandsDeliveredDuringAPassCannotReplaceItsRasters) {
     OpenThroughDialog(photo);  // a picture from a file, so reload is enabled
     ASSERT_TRUE(w().btnreload->isEnabled());
     for (int i = 0; i < 8; ++i) w().btnmode->click();  // mode 8: tiled over every row
+    // Tiled once: where the stamp's black pixel (column r in row r) falls,
+    // x mod 40 == y mod 20, each byte of the photo darkens by 2.
     TBitmap expected;
     LoadPictureFileQuiet(expected, photo.toStdString());
-    TBitmap stamp;
-    LoadPictureFileQuiet(stamp, PathIn("stamp.bmp").toStdString());
-    ApplyStamp(stamp, expected, 8);
+    for (int y = 0; y < 200; ++y) {
+        std::uint8_t* row = expected.RowAddress(y);
+        for (int x = 0; x < 300; ++x)
+            if (x % 40 == y % 20)
+                for (int k = 0; k < 3; ++k)
+                    row[3 * x + k] = std::uint8_t(std::max(0, row[3 * x + k] - 2));
+    }
     const TBitmap* stampBefore = &w().stampbmp();
     const TBitmap* textBefore = &w().textbmp();
     QString title = w().windowTitle();

@@ -3,24 +3,24 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QFileDialog>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontInfo>
 #include <QImage>
 #include <QListView>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QMessageBox>
 #include <QTimer>
 #include <QToolButton>
 #include <stdexcept>
 
 #include "app/toolkit/application.h"
-#include "app/toolkit/capture.h"
 #include "app/toolkit/controls.h"
 #include "app/toolkit/design.h"
 #include "app/toolkit/desktop.h"
@@ -36,61 +36,9 @@ namespace sigillon {
 namespace {
 
 using testing::MakeRampPicture;
+using testing::PaintCounter;
 using testing::ScriptedDesktop;
-
-// A picture of every pixel format with distinct colours, in either storage
-// order, to compare the painter's reading with the picture's own.
-std::unique_ptr<TBitmap> MakePatterned(PixelDepth depth, bool topDown) {
-    auto picture = std::make_unique<TBitmap>();
-    if (depth != DepthDevice) picture->SetDepth(depth);
-    picture->SetWidth(13);
-    picture->SetHeight(5);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 13; ++x)
-            picture->SetPixelAt(x, y, RGBColor(std::uint8_t(x * 19), std::uint8_t(y * 50),
-                                               std::uint8_t((x * y * 7) & 0xFF)));
-    if (topDown) {
-        // The same pixels stored top row first.
-        const TBitmapImage& from = picture->Image();
-        auto record = TBitmap::NewImage(from.width, from.height, from.bitsPerPixel);
-        record->formatSet = from.formatSet;
-        record->deviceDependent = from.deviceDependent;
-        record->hasMasks = from.hasMasks;
-        record->masks = from.masks;
-        record->palette = from.palette;
-        record->topDown = true;
-        for (int y = 0; y < from.height; ++y)
-            std::memcpy(record->pixels.get() + y * record->stride, picture->RowAddress(y),
-                        std::size_t(record->stride));
-        picture->AdoptImage(std::move(record));
-    }
-    return picture;
-}
-
-TEST(RowReader, ReadsEveryFormatAsThePictureDoes) {
-    const PixelDepth depths[] = {DepthDevice, Depth1,  Depth4,  Depth8,
-                                 Depth15,     Depth16, Depth24, Depth32};
-    for (PixelDepth depth : depths) {
-        for (bool topDown : {false, true}) {
-            std::unique_ptr<TBitmap> picture = MakePatterned(depth, topDown);
-            ASSERT_EQ(picture->IsTopDown(), topDown);
-            RowReader reader(*picture);
-            std::uint32_t span[13];
-            std::int32_t columns[4] = {12, 0, 7, 7};
-            std::uint32_t sampled[4];
-            for (int y = 0; y < 5; ++y) {
-                reader.ReadSpan(y, 0, 13, span);
-                for (int x = 0; x < 13; ++x)
-                    ASSERT_EQ(span[x], ScreenColor(picture->PixelAt(x, y)))
-                        << "depth " << int(depth) << " topDown " << topDown << " at " << x << ","
-                        << y;
-                reader.ReadColumns(y, columns, 4, sampled);
-                for (int i = 0; i < 4; ++i)
-                    ASSERT_EQ(sampled[i], ScreenColor(picture->PixelAt(columns[i], y)));
-            }
-        }
-    }
-}
+using testing::WhenFileDialogOpens;
 
 QImage Canvas(int width, int height) {
     QImage canvas(width, height, QImage::Format_RGB32);
@@ -138,16 +86,6 @@ TEST(PaintPicture, StretchSamplesNearestWithoutBlending) {
             ASSERT_EQ(big.pixel(x, y), expected) << x << "," << y;
         }
 }
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
 
 TEST(Image, AutoSizeFollowsNonEmptyPicturesAndRepaintsOnChange) {
     QWidget window;
@@ -303,14 +241,43 @@ TEST(Edit, RefusesThe65thCharacterAndKeepsTextUnselected) {
     QApplication::sendEvent(&plain, &focus);
     EXPECT_TRUE(plain.hasSelectedText());
 
-    int clicks = 0;
-    edit.OnClick = [&] { ++clicks; };
-    QTest::mouseClick(&edit, Qt::LeftButton);
-    EXPECT_EQ(clicks, 1);
-
     edit.SetFontColor(0x00FF0000);
     EXPECT_EQ(edit.FontColor(), 0x00FF0000u);
     EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 255));
+}
+
+// A click is a left press and release both inside the field; a drag that
+// leaves the field (selecting its text, say) is none.
+TEST(Edit, ReportsOnlyPressAndReleaseInside) {
+    struct Case {
+        const char* name;
+        Qt::MouseButton button;
+        bool press;
+        QPoint release;  // relative to the 120 x 24 field
+        int clicks;
+    };
+    const Case cases[] = {
+        {"click", Qt::LeftButton, true, {10, 10}, 1},
+        {"drag within the field", Qt::LeftButton, true, {110, 20}, 1},
+        {"drag out to the right", Qt::LeftButton, true, {200, 10}, 0},
+        {"drag out above", Qt::LeftButton, true, {10, -5}, 0},
+        {"drag out below", Qt::LeftButton, true, {10, 24}, 0},
+        {"release without a press", Qt::LeftButton, false, {10, 10}, 0},
+        {"right button", Qt::RightButton, true, {10, 10}, 0},
+    };
+    for (const Case& c : cases) {
+        TEdit edit;
+        edit.resize(120, 24);
+        edit.show();
+        int clicks = 0;
+        edit.OnClick = [&] { ++clicks; };
+        if (c.press) QTest::mousePress(&edit, c.button, {}, QPoint(5, 5));
+        QTest::mouseRelease(&edit, c.button, {}, c.release);
+        EXPECT_EQ(clicks, c.clicks) << c.name;
+        // The next click counts whatever came before.
+        QTest::mouseClick(&edit, Qt::LeftButton, {}, QPoint(20, 10));
+        EXPECT_EQ(clicks, c.clicks + 1) << c.name;
+    }
 }
 
 TEST(Guard, ShowsEscapedErrorsInTheErrorBoxAndGoesOn) {
@@ -438,35 +405,6 @@ TEST(Form, KeyPreviewSeesKeysFirstOnce) {
     EXPECT_EQ(form.keys, (std::vector<char16_t>{27}));
 }
 
-TEST(Capture, PaintsTheWindowAndItsControlsIntoANewRaster) {
-    TForm window;
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, QColor(10, 20, 30));
-    window.setPalette(palette);
-    window.SetClientSize(20, 10);
-    auto* child = new QWidget(&window);
-    child->setGeometry(5, 2, 4, 3);
-    child->setAutoFillBackground(true);
-    QPalette red = child->palette();
-    red.setColor(QPalette::Window, Qt::red);
-    child->setPalette(red);
-
-    std::unique_ptr<TBitmap> shot = CaptureWindowImage(window);  // never shown
-    ASSERT_EQ(shot->Width(), 20);
-    ASSERT_EQ(shot->Height(), 10);
-    EXPECT_EQ(shot->GetDepth(), DepthDevice);
-    EXPECT_EQ(shot->PixelAt(6, 3), 0x000000FFu);
-    EXPECT_EQ(shot->PixelAt(0, 0), RGBColor(10, 20, 30));
-    EXPECT_EQ(shot->PixelAt(19, 9), RGBColor(10, 20, 30));
-    shot->SetDepth(Depth24);
-    EXPECT_EQ(shot->PixelAt(8, 4), 0x000000FFu);
-
-    TForm empty;
-    empty.SetClientSize(0, 5);
-    EXPECT_TRUE(CaptureWindowImage(empty)->IsEmpty());
-}
-
 TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {
     ScriptedDesktop desktop;
     QTemporaryDir folder;
@@ -499,34 +437,6 @@ TEST(PicturePreview, ShowsLoadablePicturesOnlyAndNeverAMessage) {
         EXPECT_TRUE(preview.Picture().IsEmpty());
     }
     EXPECT_TRUE(desktop.messages.empty());
-}
-
-// Runs steps on the file dialog once it is open; a dialog that stays open
-// is rejected after a while and fails the test.
-void WhenFileDialogOpens(std::function<void(QFileDialog&)> steps) {
-    auto* poll = new QTimer;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    QObject::connect(poll, &QTimer::timeout, [poll, started, steps] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QFileDialog*>(window);
-            if (!box || !box->isVisible()) continue;
-            poll->stop();
-            poll->deleteLater();
-            steps(*box);
-            if (box->isVisible()) {
-                ADD_FAILURE() << "the dialog stayed open";
-                box->reject();
-            }
-            return;
-        }
-        if (started->elapsed() > 5000) {
-            ADD_FAILURE() << "no file dialog opened";
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(20);
 }
 
 TEST(RealFileDialog, ShowsTheDefinitionAndReturnsTheChoice) {
@@ -599,6 +509,52 @@ TEST(RealFileDialog, ShowsTheDefinitionAndReturnsTheChoice) {
     EXPECT_FALSE(dialog.Execute(nullptr));
     EXPECT_EQ(dialog.FileName, folder.filePath("b.jpg"));
     EXPECT_EQ(dialog.FilterIndex, 3);
+}
+
+// What an open dialog confirms is tried by the program, which says why a
+// file cannot be read; so a typed name of a file that does not exist is
+// taken, with the default extension added, under the usual Open button.
+TEST(RealFileDialog, OpenTakesTheTypedNameOfAMissingFile) {
+    QTemporaryDir folder;
+    QFileDialog existingOnly;
+    existingOnly.setOption(QFileDialog::DontUseNativeDialog, true);
+    existingOnly.setAcceptMode(QFileDialog::AcceptOpen);
+    existingOnly.setFileMode(QFileDialog::ExistingFile);
+    const QString openLabel = existingOnly.labelText(QFileDialog::Accept);
+    ASSERT_FALSE(openLabel.isEmpty());
+
+    struct Case {
+        const char* defaultExt;
+        const char* typed;
+        const char* confirmed;
+    };
+    const Case cases[] = {{"jpg", "missing", "missing.jpg"}, {"", "gone.bmp", "gone.bmp"}};
+    for (const Case& c : cases) {
+        TPictureDialog dialog(TDialogKind::Open, "Select the picture to stamp",
+                              {{"JPG (*.jpg)", "*.jpg"}, {"所有文件 (*.*)", "*.*"}}, c.defaultExt,
+                              false);
+        QString label;
+        bool enabled = false;
+        WhenFileDialogOpens([&](QFileDialog& box) {
+            auto* name = box.findChild<QLineEdit*>("fileNameEdit");
+            auto* buttons = box.findChild<QDialogButtonBox*>("buttonBox");
+            QPushButton* open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+            if (!name || !open) {
+                ADD_FAILURE() << "the dialog lacks its name field or Open button";
+                box.reject();
+                return;
+            }
+            name->setText(folder.filePath(c.typed));
+            label = open->text();
+            enabled = open->isEnabled();
+            QTest::mouseClick(open, Qt::LeftButton);
+        });
+        ASSERT_TRUE(dialog.Execute(nullptr)) << c.typed;
+        EXPECT_EQ(dialog.FileName, folder.filePath(c.confirmed));
+        EXPECT_EQ(label, openLabel) << c.typed;
+        EXPECT_TRUE(enabled) << c.typed;
+        EXPECT_FALSE(QFile::exists(dialog.FileName)) << "the dialog made no file";
+    }
 }
 
 TEST(ScrollBox, RangeFollowsTheVisibleControls) {

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -13,6 +17,7 @@
 #include "pictures/picture_files.h"
 #include "pictures/test_picture.h"
 #include "tests/app/app_test_support.h"
+#include "tests/support/pictures.h"
 
 namespace sigillon {
 namespace {
@@ -198,6 +203,41 @@ TEST_F(MainWindow, FailedFirstOpenStillNamesTheFileAndEnablesTheButtons) {
     EXPECT_EQ(EnabledOf(w), (Enabled{true, true, true, true, false}));
 }
 
+// The open dialogs take a typed name of a file that does not exist; the
+// program tries it and shows why it failed, as for any unreadable file.
+TEST_F(MainWindow, TypedNameOfAMissingFileIsTriedAndItsFailureShown) {
+    TFsigillon& w = *mainWindow;
+    desktop.realDialogs = true;
+    auto typeAndOpen = [](const QString& typed) {
+        testing::WhenFileDialogOpens([typed](QFileDialog& box) {
+            auto* name = box.findChild<QLineEdit*>("fileNameEdit");
+            auto* buttons = box.findChild<QDialogButtonBox*>("buttonBox");
+            QPushButton* open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+            if (!name || !open) {
+                ADD_FAILURE() << "the dialog lacks its name field or Open button";
+                box.reject();
+                return;
+            }
+            name->setText(typed);
+            QTest::mouseClick(open, Qt::LeftButton);
+        });
+    };
+    typeAndOpen(PathIn("missing"));  // Opd1 adds its default extension
+    w.btnopen->click();
+    const QString picture = PathIn("missing.jpg");
+    ASSERT_EQ(desktop.messages,
+              std::vector<std::string>{picture.toStdString() + " - Error: wrong format"});
+    EXPECT_EQ(w.picfile(), picture);
+    EXPECT_EQ(w.windowTitle(), "Sigillon 1.0.1 - missing.jpg");
+    EXPECT_EQ(EnabledOf(w), (Enabled{true, true, true, true, false}));
+
+    typeAndOpen(PathIn("gone.bmp"));
+    w.btnopenstamp->click();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1], PathIn("gone.bmp").toStdString() + " - Error: wrong format");
+    EXPECT_TRUE(w.stampbmp().IsEmpty());
+}
+
 TEST_F(MainWindow, EnabledStatesAfterEachCommand) {
     TFsigillon& w = *mainWindow;
     QString a = WritePicture("a.bmp", 50, 40);
@@ -339,6 +379,40 @@ TEST_F(MainWindow, NeverSmallerThanTheMinimum) {
     EXPECT_EQ(w.ScrollBox1->geometry(), QRect(0, 105, 1300, 32));
 }
 
+// Only the text field and the size control take the keyboard; the picture
+// below the panel is no tab stop and a click on it leaves the focus alone.
+TEST_F(MainWindow, TabWalksThePanelAndThePictureTakesNoFocus) {
+    TFsigillon& w = *mainWindow;
+    w.btntest->click();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.stamptext->setFocus(Qt::OtherFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), w.stamptext);
+
+    auto focused = [] {
+        QWidget* widget = QApplication::focusWidget();
+        return widget ? widget->objectName().toStdString() : std::string("nothing");
+    };
+    auto walk = [&](Qt::Key key) {
+        std::vector<std::string> visited;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            visited.push_back(focused());
+        }
+        return visited;
+    };
+    const std::vector<std::string> cycle{"UpDown1", "stamptext", "UpDown1", "stamptext"};
+    EXPECT_EQ(walk(Qt::Key_Tab), cycle);
+    EXPECT_EQ(walk(Qt::Key_Backtab), cycle);
+
+    QTest::mouseClick(w.dm, Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(focused(), "stamptext") << "click on the picture";
+    // Beside the picture, on the scroll box's own background.
+    QTest::mouseClick(w.ScrollBox1->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(focused(), "stamptext") << "click beside the picture";
+    EXPECT_EQ(w.ScrollBox1->focusPolicy(), Qt::NoFocus);
+}
+
 TEST_F(MainWindow, ReloadWithoutAFileDoesNothing) {
     TFsigillon& w = *mainWindow;
     w.btnreloadClick();
@@ -349,20 +423,19 @@ TEST_F(MainWindow, ReloadWithoutAFileDoesNothing) {
 
 TEST_F(MainWindow, ModeGlyphIsCutFromTheStrip) {
     TFsigillon& w = *mainWindow;
-    if (w.Image1->Picture().IsEmpty()) GTEST_SKIP() << "no mode strip compiled in";
-    ASSERT_EQ(w.Image1->Picture().Width(), 288);
-    for (int mode : {0, 4, 8}) {
+    const TBitmap& strip = w.Image1->Picture();
+    ASSERT_EQ(strip.Width(), 288) << "the mode strip must be compiled in";
+    ASSERT_EQ(strip.Height(), 32);
+    for (int mode = 0; mode < 9; ++mode) {
         std::unique_ptr<TBitmap> glyph = ModeGlyph(*w.Image1, mode);
         ASSERT_EQ(glyph->GetDepth(), Depth8);
         ASSERT_EQ(glyph->Width(), 32);
         ASSERT_EQ(glyph->Height(), 32);
         for (int y = 0; y < 32; ++y)
-            for (int x = 0; x < 32; ++x) {
-                TColor colour = w.Image1->Picture().PixelAt(32 * mode + x, y);
-                ASSERT_EQ(glyph->PixelAt(x, y),
-                          glyph->Palette()[NearestPaletteIndex(glyph->Palette(), colour)])
+            for (int x = 0; x < 32; ++x)
+                ASSERT_TRUE(testing::IsNearestInPalette(
+                    glyph->Palette(), strip.PixelAt(32 * mode + x, y), glyph->PixelAt(x, y)))
                     << "mode " << mode << " at " << x << "," << y;
-            }
         EXPECT_EQ(glyph->TransparentColor(), clWhite);
     }
 }
@@ -421,6 +494,30 @@ TEST_F(Overview, HiddenOverviewIsKeptCurrentAndSharesThePixels) {
     w.btnoverview->click();
     EXPECT_TRUE(o.isVisible());
     EXPECT_TRUE(o.im2->Picture().SharesImageWith(w.dm->Picture()));
+}
+
+// The close box only hides the overview; the button shows it again and
+// hands the picture over again, which snaps the window to it.
+TEST_F(Overview, ClosedByItsCloseBoxAndShownAgainGetsThePictureAgain) {
+    TFsigillon& w = *mainWindow;
+    Tfoverview& o = *overviewWindow;
+    w.btntest->click();
+    w.btnoverview->click();
+    ASSERT_TRUE(o.isVisible());
+    EXPECT_TRUE(o.close());
+    EXPECT_FALSE(o.isVisible());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(o.im2->Picture().SharesImageWith(w.dm->Picture())) << "it keeps its picture";
+
+    // Meanwhile the window is resized, and the main picture drawn on, which
+    // gives the main picture pixels of its own.
+    o.SetClientSize(200, 50);
+    w.dm->Picture().SetPixelAt(0, 0, clBlack);
+    ASSERT_FALSE(o.im2->Picture().SharesImageWith(w.dm->Picture()));
+    w.btnoverview->click();
+    EXPECT_TRUE(o.isVisible());
+    EXPECT_TRUE(o.im2->Picture().SharesImageWith(w.dm->Picture()));
+    EXPECT_EQ(ClientOf(o), QSize(200, 156));  // 200 / (768 / 600) = 156.25
 }
 
 TEST_F(Overview, ClickSnapsAndResizingAloneDoesNot) {
@@ -542,9 +639,8 @@ TEST_F(About, IsAFixedDialogWithAReadOnlyText) {
     EXPECT_EQ(a.url->font().pixelSize(), 11);
     EXPECT_TRUE(a.font().bold());
     EXPECT_EQ(a.url->cursor().shape(), Qt::PointingHandCursor);
-    if (!a.logo->Picture().IsEmpty()) {
-        EXPECT_EQ(a.logo->size(), QSize(174, 32));
-    }
+    EXPECT_FALSE(a.logo->Picture().IsEmpty()) << "the logo must be compiled in";
+    EXPECT_EQ(a.logo->size(), QSize(174, 32));
 }
 
 TEST_F(About, AddressClickGoesToTheShellAndTheWindowStays) {

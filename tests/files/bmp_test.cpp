@@ -9,7 +9,7 @@
 namespace sigillon {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpFields;
 using testing::BuildBmp;
 using testing::Bytes;
 using testing::Get16;
@@ -40,7 +40,7 @@ std::unique_ptr<TBitmap> Read(const Bytes& bytes) {
 
 struct RowFormat {
     const char* name;
-    BmpSpec layout;
+    BmpFields layout;
     PixelDepth depth;
 };
 
@@ -49,7 +49,7 @@ struct RowFormat {
 std::vector<RowFormat> RowFormats() {
     auto make = [](std::uint32_t header, std::int32_t width, std::int32_t height, int bits,
                    std::optional<ColorMasks> masks, unsigned seed) {
-        BmpSpec s;
+        BmpFields s;
         s.headerSize = header;
         s.width = width;
         s.height = height;
@@ -98,11 +98,8 @@ TEST(BmpFile, EveryRowFormatIsReadAsStoredAndWrittenBackByteForByte) {
         EXPECT_EQ(picture->GetDepth(), f.depth);
         EXPECT_EQ(picture->IsTopDown(), f.layout.height < 0);
         EXPECT_EQ(picture->Palette(), f.layout.palette);
-        EXPECT_EQ(picture->Image().hasMasks, f.layout.masks.has_value());
-        if (f.layout.masks) {
-            EXPECT_EQ(picture->Image().masks, *f.layout.masks);
-        }
-        EXPECT_EQ(picture->Image().bmpInfo.coreHeader, f.layout.headerSize == 12);
+        EXPECT_EQ(picture->Masks(), f.layout.masks.value_or(ColorMasks{}));
+        EXPECT_EQ(picture->BmpInfo().coreHeader, f.layout.headerSize == 12);
 
         // Row 0 is the top row whatever the order the file stores them in.
         const std::size_t stride = std::size_t(StrideFor(f.layout.width, f.layout.bits));
@@ -122,12 +119,12 @@ TEST(BmpFile, EveryRowFormatIsReadAsStoredAndWrittenBackByteForByte) {
 TEST(BmpFile, PixelsMeanWhatTheirFormatSays) {
     struct Case {
         const char* name;
-        BmpSpec layout;
+        BmpFields layout;
         TColor colour;
     };
     auto one = [](std::uint32_t header, int bits, Bytes pixel, std::vector<TColor> palette = {},
                   std::optional<ColorMasks> masks = {}) {
-        BmpSpec s;
+        BmpFields s;
         s.headerSize = header;
         s.width = 1;
         s.height = 1;
@@ -169,7 +166,7 @@ TEST(BmpFile, PixelsMeanWhatTheirFormatSays) {
 }
 
 TEST(BmpFile, LongerInfoHeaderIsReadWholeAndWrittenAsTheFortyByteForm) {
-    BmpSpec layout;
+    BmpFields layout;
     layout.headerSize = 124;
     layout.width = 2;
     layout.height = 1;
@@ -243,7 +240,7 @@ TEST(BmpWriter, PaletteAndMaskFormatsWriteTheirTablesAndRoundTrip) {
 }
 
 TEST(BmpWriter, ShortPaletteIsWrittenAsTheWholeTableWithBlackEntries) {
-    auto image = TBitmap::NewImage(2, 1, 8);
+    auto image = TBitmap::NewImage(2, 1, sigillon::RowFormat::Index8);
     image->palette = {0x00010203, 0x00040506, 0x00070809};
     image->pixels[0] = 1;
     image->pixels[1] = 2;
@@ -261,7 +258,7 @@ TEST(BmpWriter, ShortPaletteIsWrittenAsTheWholeTableWithBlackEntries) {
 }
 
 TEST(BmpWriter, TwelveByteFormIsKeptUntilTheFormatChanges) {
-    BmpSpec layout;
+    BmpFields layout;
     layout.headerSize = 12;
     layout.bits = 8;
     layout.width = 2;
@@ -287,8 +284,8 @@ TEST(BmpWriter, EmptyPictureGivesNoBytes) {
 
 // ---- Run-length-encoded files ----
 
-BmpSpec RleSpec(int bits, std::int32_t width, std::int32_t height, Bytes stream) {
-    BmpSpec s;
+BmpFields RleFields(int bits, std::int32_t width, std::int32_t height, Bytes stream) {
+    BmpFields s;
     s.width = width;
     s.height = height;
     s.bits = std::uint16_t(bits);
@@ -303,9 +300,9 @@ TEST(BmpRle, Rle8IsExpandedIntoDeviceStorage) {
     // Bottom row first: a run of two, three literal pixels of which the
     // last falls off the row, end of line; a jump one right and one up
     // (leaving the middle row black), a run of three; end of picture->
-    BmpSpec layout = RleSpec(8, 4, 3,
-                           {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02,
-                            0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
+    BmpFields layout = RleFields(8, 4, 3,
+                                 {0x02, 0x01, 0x00, 0x03, 0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                  0x02, 0x01, 0x01, 0x03, 0x02, 0x00, 0x01});
     layout.colorsUsed = 6;
     auto picture = Read(BuildBmp(layout));
     EXPECT_EQ(picture->GetDepth(), DepthDevice);
@@ -325,7 +322,7 @@ TEST(BmpRle, Rle8IsExpandedIntoDeviceStorage) {
 TEST(BmpRle, Rle4RunsAlternateTheirTwoIndices) {
     // A run of three of 1,2; four literal indices 3,4,5,0 of which one
     // falls off the five-pixel row; end of picture->
-    BmpSpec layout = RleSpec(4, 5, 1, {0x03, 0x12, 0x00, 0x04, 0x34, 0x50, 0x00, 0x01});
+    BmpFields layout = RleFields(4, 5, 1, {0x03, 0x12, 0x00, 0x04, 0x34, 0x50, 0x00, 0x01});
     auto picture = Read(BuildBmp(layout));
     EXPECT_EQ(picture->GetDepth(), DepthDevice);
     const TColor expected[5] = {0x00002200, 0x00330000, 0x00002200, 0x00444444, 0x00555555};
@@ -333,7 +330,7 @@ TEST(BmpRle, Rle4RunsAlternateTheirTwoIndices) {
 }
 
 TEST(BmpRle, DeviceStoragePictureIsWrittenAsThirtyTwoBitRows) {
-    auto picture = Read(BuildBmp(RleSpec(8, 3, 2, {0x03, 0x02, 0x00, 0x00, 0x03, 0x04})));
+    auto picture = Read(BuildBmp(RleFields(8, 3, 2, {0x03, 0x02, 0x00, 0x00, 0x03, 0x04})));
     ASSERT_EQ(picture->GetDepth(), DepthDevice);
     const Bytes file = EncodeBmp(*picture);
     EXPECT_EQ(Get16(file, 28), 32u);
@@ -361,13 +358,13 @@ TEST(BmpRle, StreamsThatLeaveThePictureAreClippedAndShortOnesEndBlack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (int bits : {4, 8}) {
-            auto picture = Read(BuildBmp(RleSpec(bits, 3, 2, c.stream)));
+            auto picture = Read(BuildBmp(RleFields(bits, 3, 2, c.stream)));
             EXPECT_EQ(picture->GetDepth(), DepthDevice);
             EXPECT_EQ(picture->Width(), 3);
         }
     }
     // The rows the stream never reached are black.
-    auto cut = Read(BuildBmp(RleSpec(8, 3, 2, {0x02, 0x03})));
+    auto cut = Read(BuildBmp(RleFields(8, 3, 2, {0x02, 0x03})));
     EXPECT_EQ(cut->PixelAt(1, 1), 0x00444444u);
     EXPECT_EQ(cut->PixelAt(2, 1), clBlack);
     EXPECT_EQ(cut->PixelAt(0, 0), clBlack);
@@ -383,8 +380,8 @@ TEST(BmpFile, EmptyFileEmptiesThePicture) {
     EXPECT_EQ(picture->Height(), 0);
 }
 
-BmpSpec EightBitSpec() {
-    BmpSpec s;
+BmpFields EightBitFields() {
+    BmpFields s;
     s.width = 2;
     s.height = 2;
     s.bits = 8;
@@ -402,7 +399,7 @@ void ExpectEightBitPixels(const TBitmap& picture) {
 }
 
 TEST(BmpFile, PixelsBeginAtTheDataOffsetWhenItLiesAfterTheColourTable) {
-    BmpSpec layout = EightBitSpec();
+    BmpFields layout = EightBitFields();
     layout.gap = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     auto picture = Read(BuildBmp(layout));
     ExpectEightBitPixels(*picture);
@@ -411,14 +408,14 @@ TEST(BmpFile, PixelsBeginAtTheDataOffsetWhenItLiesAfterTheColourTable) {
 TEST(BmpFile, DataOffsetInsideTheHeadersOrPastTheEndIsIgnored) {
     for (std::uint32_t offset : {0u, 14u, 54u, 60u, 200u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(offset);
-        Bytes file = BuildBmp(EightBitSpec());
+        Bytes file = BuildBmp(EightBitFields());
         Put32(file, 10, offset);
         ExpectEightBitPixels(*Read(file));
     }
 }
 
 TEST(BmpFile, ColourTableShorterThanTheIndicesGivesBlackForTheRest) {
-    auto picture = Read(BuildBmp(EightBitSpec()));
+    auto picture = Read(BuildBmp(EightBitFields()));
     ASSERT_EQ(picture->Palette().size(), 256u);
     EXPECT_EQ(picture->Palette()[3], 0x00000040u);
     EXPECT_EQ(picture->Palette()[4], clBlack);
@@ -426,7 +423,7 @@ TEST(BmpFile, ColourTableShorterThanTheIndicesGivesBlackForTheRest) {
 }
 
 TEST(BmpFile, ShortFileGivesTheRowsItHasAndBlackForTheRest) {
-    BmpSpec layout;
+    BmpFields layout;
     layout.width = 1;
     layout.height = 3;
     layout.pixels = {0x10, 0x20, 0x30, 0xAA, 0x40, 0x50};  // bottom row, then half a row
@@ -441,14 +438,14 @@ TEST(BmpFile, ShortFileGivesTheRowsItHasAndBlackForTheRest) {
 TEST(BmpFile, ImageSizeFieldZeroOrTooLargeStillReadsTheRows) {
     for (std::uint32_t size : {0u, 4096u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(size);
-        BmpSpec layout = EightBitSpec();
+        BmpFields layout = EightBitFields();
         layout.imageSize = size;
         ExpectEightBitPixels(*Read(BuildBmp(layout)));
     }
 }
 
 TEST(BmpFile, BitFieldPictureWithAnEmptyMaskReadsThatChannelAsZero) {
-    BmpSpec layout;
+    BmpFields layout;
     layout.width = 1;
     layout.height = 1;
     layout.bits = 16;
@@ -473,8 +470,8 @@ TEST(BmpFile, MalformedHeadersAreRefusedAndThePictureIsUntouched) {
         Put32(b, 22, 0x7FFFFFFF);
     };
     const char* tooLarge = "BMP: picture of 2147483647 x 2147483647 pixels is too large";
-    const BmpSpec base = EightBitSpec();
-    BmpSpec bitFields;
+    const BmpFields base = EightBitFields();
+    BmpFields bitFields;
     bitFields.width = 1;
     bitFields.height = 1;
     bitFields.bits = 32;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pictures/bitmap.h"
+#include "pictures/bitmap_image.h"
 
 namespace sigillon::testing {
 
@@ -81,7 +82,7 @@ inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
 
 // The fields of a BMP file; BuildBmp lays them out as the format says, so
 // a test can then break any one of them.
-struct BmpSpec {
+struct BmpFields {
     std::uint32_t headerSize = 40;  // 12 for the core form
     std::int32_t width = 3;
     std::int32_t height = 2;  // negative: top-down
@@ -98,7 +99,7 @@ struct BmpSpec {
     Bytes pixels;                     // exactly as stored in the file
 };
 
-inline Bytes BuildBmp(const BmpSpec& s) {
+inline Bytes BuildBmp(const BmpFields& s) {
     const bool core = s.headerSize == 12;
     const std::size_t entry = core ? 3 : 4;
     const std::size_t masks = (s.masks && s.headerSize == 40) ? 12 : 0;
@@ -164,13 +165,13 @@ inline std::unique_ptr<TBitmap> RandomPicture(PixelDepth depth, int width, int h
     picture->SetWidth(width);
     picture->SetHeight(height);
     const std::size_t used =
-        std::size_t((std::int64_t(width) * picture->Image().bitsPerPixel + 7) / 8);
+        std::size_t((std::int64_t(width) * picture->Image().BitsPerPixel() + 7) / 8);
     std::mt19937 random(seed);
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = picture->RowAddress(y);
         for (std::size_t i = 0; i < used; ++i) row[i] = std::uint8_t(random());
         // Bits past the last pixel of a 1- or 4-bit row are fill too.
-        int spare = int(used * 8 - std::size_t(width) * picture->Image().bitsPerPixel);
+        int spare = int(used * 8 - std::size_t(width) * picture->Image().BitsPerPixel());
         if (spare > 0) row[used - 1] &= std::uint8_t(0xFF << spare);
     }
     return picture;
@@ -180,7 +181,7 @@ inline std::unique_ptr<TBitmap> RandomPicture(PixelDepth depth, int width, int h
 inline Bytes RowBytes(const TBitmap& picture) {
     Bytes all;
     const std::size_t used =
-        std::size_t((std::int64_t(picture.Width()) * picture.Image().bitsPerPixel + 7) / 8);
+        std::size_t((std::int64_t(picture.Width()) * picture.Image().BitsPerPixel() + 7) / 8);
     for (int y = 0; y < picture.Height(); ++y) {
         const std::uint8_t* row = picture.RowAddress(y);
         all.insert(all.end(), row, row + used);

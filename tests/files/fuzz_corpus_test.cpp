@@ -6,6 +6,7 @@
 
 #include "pictures/bmp.h"
 #include "pictures/jpeg_image.h"
+#include "pictures/png_file.h"
 #include "tests/files/files_test_support.h"
 
 namespace sigillon {
@@ -52,6 +53,14 @@ bool LoadsJpeg(const testing::Bytes& bytes) {
     return true;
 }
 
+bool LoadsPng(const testing::Bytes& bytes) {
+    try {
+        return !ReadPngData(bytes.data(), bytes.size()).pixels->IsEmpty();
+    } catch (const BitmapError&) {
+        return false;
+    }
+}
+
 TEST(FuzzCorpus, EverySeedIsAValidFile) {
     std::size_t seeds = 0;
     for (const auto& file : FilesIn(kFuzz / "corpus/bmp")) {
@@ -62,7 +71,11 @@ TEST(FuzzCorpus, EverySeedIsAValidFile) {
         EXPECT_TRUE(LoadsJpeg(testing::ReadAll(file))) << file;
         ++seeds;
     }
-    EXPECT_GE(seeds, 30u);
+    for (const auto& file : FilesIn(kFuzz / "corpus/png")) {
+        EXPECT_TRUE(LoadsPng(testing::ReadAll(file))) << file;
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 50u);
 }
 
 }  // namespace

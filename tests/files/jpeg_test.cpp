@@ -164,11 +164,11 @@ TEST(JpegEncode, SavedFileIsBaselineJfifWithTheTablesLibjpegGivesQuality85) {
 
 TEST(JpegEncode, RowsAreReadTopDownWhateverTheStorageOrder) {
     // The same pixels stored both ways encode to the same file.
-    testing::BmpSpec topDown;
+    testing::BmpFields topDown;
     topDown.width = 17;
     topDown.height = -9;
     topDown.pixels = testing::RandomBytes(std::size_t(StrideFor(17, 24)) * 9, 80);
-    testing::BmpSpec bottomUp = topDown;
+    testing::BmpFields bottomUp = topDown;
     bottomUp.height = 9;
     const std::size_t stride = std::size_t(StrideFor(17, 24));
     bottomUp.pixels.clear();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "pictures/bmp.h"
@@ -186,7 +187,26 @@ TEST_F(PictureFiles, TrueColourPictureRoundTripsThroughBothFormats) {
     EXPECT_EQ(fromJpg.GetDepth(), Depth24);
     EXPECT_EQ(fromJpg.Width(), 21);
     EXPECT_EQ(fromJpg.Height(), 13);
-    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.bmp", "a.jpg"}));
+
+    // The decoded photo saved as BMP: a plain bottom-up 24-bit file, its
+    // pixels right after the two headers, that reads back as it was.
+    const std::string converted = folder_ / "b.bmp";
+    EXPECT_EQ(SavePictureFileQuiet(fromJpg, converted), FileOutcome::Done);
+    const Bytes file = testing::ReadAll(converted);
+    const std::uint32_t stride = (21 * 3 + 3) / 4 * 4;
+    ASSERT_EQ(file.size(), 54 + stride * 13);
+    EXPECT_EQ(testing::Get32(file, 2), file.size());
+    EXPECT_EQ(testing::Get32(file, 10), 54u) << "data offset";
+    EXPECT_EQ(testing::Get32(file, 14), 40u) << "info header size";
+    EXPECT_EQ(std::int32_t(testing::Get32(file, 22)), 13) << "height, positive: bottom-up";
+    EXPECT_EQ(testing::Get16(file, 28), 24u);
+    TBitmap reread;
+    EXPECT_EQ(LoadPictureFileQuiet(reread, converted), FileOutcome::Done);
+    EXPECT_EQ(testing::RowBytes(reread), testing::RowBytes(fromJpg));
+    // The bottom row comes first in the file.
+    const std::uint8_t* bottom = fromJpg.RowAddress(12);
+    EXPECT_TRUE(std::equal(bottom, bottom + 63, file.begin() + 54));
+    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.bmp", "a.jpg", "b.bmp"}));
 }
 
 TEST_F(PictureFiles, EmptyPictureSavesAsAnEmptyFileInBothFormats) {

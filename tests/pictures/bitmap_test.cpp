@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+
+#include "pictures/bitmap_image.h"
+#include "pictures/row_reader.h"
+#include "tests/support/pictures.h"
 
 namespace sigillon {
 namespace {
@@ -77,6 +82,27 @@ TEST(Bitmap, PictureWithoutFormatGetsDeviceStorageThatRowAccessMakesAddressable)
     EXPECT_EQ(picture.PixelAt(3, 3), clWhite);
 }
 
+// Row access changes the shared record in place rather than copying it, so
+// a picture sharing device storage sees the same rows in the same format.
+TEST(Bitmap, RowAccessOnSharedDeviceStorageMakesBothPicturesRowStorage) {
+    TBitmap picture;
+    picture.SetWidth(6);
+    picture.SetHeight(4);
+    TBitmap sharer;
+    sharer.ShareImage(picture);
+    ASSERT_EQ(sharer.GetDepth(), DepthDevice);
+
+    const TBitmap& readOnly = sharer;
+    readOnly.RowAddress(1);
+    EXPECT_EQ(sharer.GetDepth(), DepthDevice) << "reading rows changes nothing";
+
+    picture.RowAddress(2)[0] = 0x40;  // blue of pixel (0, 2)
+    EXPECT_TRUE(sharer.SharesImageWith(picture));
+    EXPECT_EQ(picture.GetDepth(), Depth32);
+    EXPECT_EQ(sharer.GetDepth(), Depth32);
+    EXPECT_EQ(sharer.PixelAt(0, 2), 0x0040FFFFu);  // blue is the high byte of a colour
+}
+
 TEST(Bitmap, RowZeroIsTheTopRowInBothStorageOrders) {
     auto bottomUp = MakePicture(Depth24, 3, 4);
     EXPECT_FALSE(bottomUp->IsTopDown());
@@ -84,7 +110,7 @@ TEST(Bitmap, RowZeroIsTheTopRowInBothStorageOrders) {
     bottomUp->RowAddress(0)[0] = 0x11;
     EXPECT_EQ(bottomUp->Image().pixels[3 * bottomUp->Stride()], 0x11);
 
-    auto record = TBitmap::NewImage(3, 4, 24);
+    auto record = TBitmap::NewImage(3, 4, RowFormat::Bgr24);
     record->topDown = true;
     std::memset(record->pixels.get(), 0xFF, std::size_t(record->StorageBytes()));
     TBitmap topDown;
@@ -180,22 +206,72 @@ TEST(Bitmap, PixelAtReadsBlueGreenRedBytes) {
 
 TEST(Bitmap, GetDepthFollowsBitsAndMasks) {
     struct Case {
-        int bits;
-        bool masks;
+        RowFormat format;
         std::uint32_t green;
         PixelDepth expected;
     };
-    for (Case c : {Case{1, false, 0, Depth1}, Case{4, false, 0, Depth4}, Case{8, false, 0, Depth8},
-                   Case{16, false, 0, Depth15}, Case{16, true, 0x07E0, Depth16},
-                   Case{16, true, 0x03E0, DepthCustom}, Case{24, false, 0, Depth24},
-                   Case{32, false, 0, Depth32}, Case{32, true, 0xFF00, DepthCustom},
-                   Case{2, false, 0, DepthCustom}}) {
-        auto record = TBitmap::NewImage(2, 2, c.bits);
-        record->hasMasks = c.masks;
+    for (Case c : {Case{RowFormat::Device, 0, DepthDevice}, Case{RowFormat::Index1, 0, Depth1},
+                   Case{RowFormat::Index4, 0, Depth4}, Case{RowFormat::Index8, 0, Depth8},
+                   Case{RowFormat::Rgb555, 0, Depth15}, Case{RowFormat::Masks16, 0x07E0, Depth16},
+                   Case{RowFormat::Masks16, 0x03E0, DepthCustom},
+                   Case{RowFormat::Bgr24, 0, Depth24}, Case{RowFormat::Bgrx32, 0, Depth32},
+                   Case{RowFormat::Masks32, 0xFF00, DepthCustom}}) {
+        auto record = TBitmap::NewImage(2, 2, c.format);
         record->masks = {0, c.green, 0};
         TBitmap picture;
         picture.AdoptImage(std::move(record));
-        EXPECT_EQ(picture.GetDepth(), c.expected) << c.bits << " bits";
+        EXPECT_EQ(picture.GetDepth(), c.expected) << BitsOf(c.format) << " bits";
+    }
+}
+
+// A picture of every pixel format with distinct colours, in either storage
+// order, to compare the row reader's reading with the picture's own.
+std::unique_ptr<TBitmap> MakePatterned(PixelDepth depth, bool topDown) {
+    auto picture = std::make_unique<TBitmap>();
+    if (depth != DepthDevice) picture->SetDepth(depth);
+    picture->SetWidth(13);
+    picture->SetHeight(5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 13; ++x)
+            picture->SetPixelAt(x, y, RGBColor(std::uint8_t(x * 19), std::uint8_t(y * 50),
+                                               std::uint8_t((x * y * 7) & 0xFF)));
+    if (topDown) {
+        // The same pixels stored top row first.
+        const TBitmapImage& from = picture->Image();
+        auto record = TBitmap::NewImage(from.width, from.height, from.format);
+        record->masks = from.masks;
+        record->palette = from.palette;
+        record->topDown = true;
+        for (int y = 0; y < from.height; ++y)
+            std::memcpy(record->pixels.get() + y * record->stride, picture->RowAddress(y),
+                        std::size_t(record->stride));
+        picture->AdoptImage(std::move(record));
+    }
+    return picture;
+}
+
+TEST(RowReader, ReadsEveryFormatAsThePictureDoes) {
+    const PixelDepth depths[] = {DepthDevice, Depth1,  Depth4,  Depth8,
+                                 Depth15,     Depth16, Depth24, Depth32};
+    for (PixelDepth depth : depths) {
+        for (bool topDown : {false, true}) {
+            std::unique_ptr<TBitmap> picture = MakePatterned(depth, topDown);
+            ASSERT_EQ(picture->IsTopDown(), topDown);
+            RowReader reader(*picture);
+            std::uint32_t span[13];
+            std::int32_t columns[4] = {12, 0, 7, 7};
+            std::uint32_t sampled[4];
+            for (int y = 0; y < 5; ++y) {
+                reader.ReadSpan(y, 0, 13, span);
+                for (int x = 0; x < 13; ++x)
+                    ASSERT_EQ(span[x], ScreenColor(picture->PixelAt(x, y)))
+                        << "depth " << int(depth) << " topDown " << topDown << " at " << x << ","
+                        << y;
+                reader.ReadColumns(y, columns, 4, sampled);
+                for (int i = 0; i < 4; ++i)
+                    ASSERT_EQ(sampled[i], ScreenColor(picture->PixelAt(columns[i], y)));
+            }
+        }
     }
 }
 
@@ -209,10 +285,8 @@ TEST(Bitmap, CustomFormatIsRefusedAndLeavesThePicture) {
 TEST(Bitmap, HalftonePaletteHoldsTheColoursTheGlyphsNeed) {
     const auto& palette = HalftonePalette256();
     ASSERT_EQ(palette.size(), 256u);
-    for (TColor c : {clBlack, clWhite, TColor(0x808080), TColor(0xFF0000)}) {
-        int index = NearestPaletteIndex(palette, c);
-        EXPECT_EQ(palette[std::size_t(index)], c);
-    }
+    for (TColor c : {clBlack, clWhite, TColor(0x808080), TColor(0xFF0000)})
+        EXPECT_NE(std::find(palette.begin(), palette.end(), c), palette.end()) << std::hex << c;
     EXPECT_EQ(StandardPalette16().size(), 16u);
 }
 
@@ -243,27 +317,42 @@ TEST(Bitmap, ConversionsBetweenEveryPairOfRowFormatsKeepExactColours) {
     }
 }
 
-TEST(Bitmap, ConversionToEightBitsTakesTheNearestHalftoneColour) {
-    std::mt19937 random(7);
-    auto picture = MakePicture(Depth24, 64, 16);
-    std::vector<TColor> original;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 64; ++x) {
-            TColor c = random() & 0xFFFFFF;
-            std::uint8_t* p = picture->RowAddress(y) + 3 * x;
-            p[0] = BlueOf(c), p[1] = GreenOf(c), p[2] = RedOf(c);
-            original.push_back(c);
-        }
-    picture->SetDepth(Depth8);
-    picture->SetDepth(Depth24);
-    const auto& palette = HalftonePalette256();
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 64; ++x) {
-            TColor nearest =
-                palette[std::size_t(NearestPaletteIndex(palette, original[std::size_t(y * 64 + x)]))];
-            const std::uint8_t* p = picture->RowAddress(y) + 3 * x;
-            ASSERT_EQ(RGBColor(p[2], p[1], p[0]), nearest);
-        }
+// Into a palette format every pixel takes its nearest palette colour,
+// whether the whole picture is converted or one pixel is drawn.
+TEST(Bitmap, PaletteFormatsTakeTheNearestPaletteColour) {
+    struct Case {
+        PixelDepth depth;
+        const std::vector<TColor>& palette;
+    };
+    const Case cases[] = {{Depth8, HalftonePalette256()}, {Depth4, StandardPalette16()}};
+    for (const Case& c : cases) {
+        std::mt19937 random(7);
+        auto converted = MakePicture(Depth24, 64, 16);
+        auto drawn = MakePicture(c.depth, 64, 16);
+        std::vector<TColor> original;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 64; ++x) {
+                TColor colour = random() & 0xFFFFFF;
+                std::uint8_t* p = converted->RowAddress(y) + 3 * x;
+                p[0] = BlueOf(colour), p[1] = GreenOf(colour), p[2] = RedOf(colour);
+                drawn->SetPixelAt(x, y, colour);
+                original.push_back(colour);
+            }
+        converted->SetDepth(c.depth);
+        ASSERT_EQ(converted->Palette(), c.palette);
+        ASSERT_EQ(drawn->Palette(), c.palette);
+        converted->SetDepth(Depth24);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 64; ++x) {
+                TColor wanted = original[std::size_t(y * 64 + x)];
+                const std::uint8_t* p = converted->RowAddress(y) + 3 * x;
+                ASSERT_TRUE(
+                    testing::IsNearestInPalette(c.palette, wanted, RGBColor(p[2], p[1], p[0])))
+                    << "converted to " << int(c.depth) << " at " << x << "," << y;
+                ASSERT_TRUE(testing::IsNearestInPalette(c.palette, wanted, drawn->PixelAt(x, y)))
+                    << "drawn in " << int(c.depth) << " at " << x << "," << y;
+            }
+    }
 }
 
 TEST(Bitmap, SixteenBitsRoundChannelsToTheirBits) {
@@ -317,7 +406,7 @@ TEST(Bitmap, StorageOverTheLimitIsRefusedAndThePictureKept) {
     // Sizes that overflow 32 bits must not wrap around to something small.
     EXPECT_THROW(picture->SetWidth(0x7FFFFFFF), BitmapError);
     EXPECT_EQ(picture->Width(), 100000);
-    EXPECT_THROW(TBitmap::NewImage(0x7FFFFFFF, 0x7FFFFFFF, 32), BitmapError);
+    EXPECT_THROW(TBitmap::NewImage(0x7FFFFFFF, 0x7FFFFFFF, RowFormat::Bgrx32), BitmapError);
 }
 
 TEST(Bitmap, StorageCheckHoldsExactlyUpToTheLimitAndNeverOverflows) {

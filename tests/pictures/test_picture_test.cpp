@@ -35,10 +35,42 @@ TEST(TestPicture, SamplePixels) {
     }
 }
 
-TEST(TestPicture, RowZeroIsTheTopOfTheGrayRamp) {
+// Blue, green and red of pixel (x, y), x from the left and y from the top,
+// band by band and block by block; a falling channel counts down modulo 256.
+struct Bgr {
+    int blue, green, red;
+    bool operator==(const Bgr&) const = default;
+};
+
+Bgr Expected(int x, int y) {
+    auto modulo = [](int v) { return (v % 256 + 256) % 256; };
+    if (y < 200) return {x / 3, x / 3, x / 3};
+    if (y < 400) {
+        int down = y - 200;
+        if (x < 256) return {down, x, x};
+        if (x < 512) return {x - 256, down, x - 256};
+        return {x - 512, x - 512, down};
+    }
+    int down = y - 400;
+    if (x < 256) return {down, modulo(256 - x), x};
+    if (x < 512) return {modulo(512 - x), down, x - 256};
+    return {modulo(768 - x), x - 512, down};
+}
+
+// Rows are read by their number from the top, so row 0 must be the top of
+// the gray ramp whatever the storage order.
+TEST(TestPicture, EveryPixelFollowsTheRampOfItsBlock) {
     auto picture = MakeTestPicture();
-    const std::uint8_t* top = picture->RowAddress(0);
-    for (int x = 0; x < 768; ++x) ASSERT_EQ(top[3 * x], x / 3);
+    for (int y = 0; y < 600; ++y) {
+        const std::uint8_t* row = picture->RowAddress(y);
+        for (int x = 0; x < 768; ++x) {
+            Bgr got{row[3 * x], row[3 * x + 1], row[3 * x + 2]};
+            Bgr want = Expected(x, y);
+            ASSERT_EQ(got, want) << "at " << x << "," << y << ": got " << got.blue << ","
+                                 << got.green << "," << got.red << " instead of " << want.blue
+                                 << "," << want.green << "," << want.red;
+        }
+    }
 }
 
 TEST(TestPicture, EachCallGivesANewPictureWithTheSameBytes) {

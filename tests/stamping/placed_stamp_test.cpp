@@ -1,0 +1,252 @@
+#include "stamping/placed_stamp.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace sigillon {
+namespace {
+
+std::shared_ptr<TBitmap> RandomRaster(int width, int height, std::mt19937& random,
+                                      int whiteShare = 0) {
+    auto picture = std::make_shared<TBitmap>();
+    picture->SetDepth(Depth24);
+    picture->SetWidth(width);
+    picture->SetHeight(height);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = picture->RowAddress(y);
+        for (int x = 0; x < width; ++x) {
+            bool white = whiteShare && int(random() % 100) < whiteShare;
+            for (int k = 0; k < 3; ++k) row[3 * x + k] = white ? 255 : std::uint8_t(random());
+        }
+    }
+    return picture;
+}
+
+std::vector<std::uint8_t> Rows(const TBitmap& picture) {
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < picture.Height(); ++y) {
+        const std::uint8_t* row = picture.RowAddress(y);
+        bytes.insert(bytes.end(), row, row + 3 * picture.Width());
+    }
+    return bytes;
+}
+
+std::shared_ptr<TBitmap> Copy(const TBitmap& picture) {
+    auto copy = std::make_shared<TBitmap>();
+    copy->SetDepth(Depth24);
+    copy->SetWidth(picture.Width());
+    copy->SetHeight(picture.Height());
+    for (int y = 0; y < picture.Height(); ++y)
+        std::memcpy(copy->RowAddress(y), picture.RowAddress(y), std::size_t(picture.Width()) * 3);
+    return copy;
+}
+
+void StampAllRows(const PlacedStamp& placed, TBitmap& picture) {
+    for (int y = 0; y < picture.Height(); ++y) placed.StampRow(y, picture.RowAddress(y));
+}
+
+// The stated rules, pixel by pixel, with the placement worked out here.
+void ReferenceStamp(const TBitmap& stamp, const std::vector<std::uint8_t>& alpha,
+                    TBitmap& picture, StampMode mode, int margin) {
+    const int sw = stamp.Width(), sh = stamp.Height();
+    const int pw = picture.Width(), ph = picture.Height();
+    const int corner = mode % 4;
+    const int x0 = (corner == 1 || corner == 3) ? pw - sw - margin : margin;
+    const int y0 = (corner == 2 || corner == 3) ? ph - sh - margin : margin;
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) {
+            int sx, sy;
+            if (mode == 8) {
+                sx = x % (sw + margin);
+                sy = y % (sh + margin);
+            } else {
+                sx = x - x0;
+                sy = y - y0;
+            }
+            if (sx < 0 || sy < 0 || sx >= sw || sy >= sh) continue;
+            const std::uint8_t* s = stamp.RowAddress(sy) + 3 * sx;
+            std::uint8_t* p = picture.RowAddress(y) + 3 * x;
+            bool white = s[0] == 255 && s[1] == 255 && s[2] == 255;
+            int a = alpha.empty() ? (white ? 0 : 255) : alpha[std::size_t(sy * sw + sx)];
+            if (a == 0) continue;
+            for (int k = 0; k < 3; ++k) {
+                if (mode < 4) {
+                    p[k] = std::uint8_t((a * s[k] + (255 - a) * p[k] + 127) / 255);
+                } else {
+                    int d = s[k] / 32 - 2;
+                    int c = (std::abs(d) * a + 127) / 255;
+                    int v = p[k] + (d < 0 ? -c : c);
+                    p[k] = std::uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+                }
+            }
+        }
+}
+
+TEST(PlacedStamp, WithoutAlphaOrMarginStampsExactlyAsApplyStamp) {
+    std::mt19937 random(21);
+    for (int round = 0; round < 4; ++round) {
+        const int sw = 4 + int(random() % 60), sh = 4 + int(random() % 30);
+        const int pw = std::max(32, sw + int(random() % 150)), ph = std::max(32, sh + int(random() % 70));
+        auto stamp = RandomRaster(sw, sh, random, 40);
+        auto picture = RandomRaster(pw, ph, random);
+        for (StampMode mode = 0; mode <= 9; ++mode) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " mode " << int(mode));
+            auto expected = Copy(*picture);
+            TBitmap ownStamp;
+            ownStamp.ShareImage(*stamp);
+            ASSERT_EQ(ApplyStamp(ownStamp, *expected, mode), std::nullopt);
+            auto result = Copy(*picture);
+            PlacedStamp placed({stamp, {}}, pw, ph, mode, 0);
+            StampAllRows(placed, *result);
+            EXPECT_EQ(Rows(*result), Rows(*expected));
+        }
+    }
+}
+
+TEST(PlacedStamp, AlphaAndMarginFollowThePerPixelRule) {
+    std::mt19937 random(22);
+    const std::uint8_t chosen[] = {0, 1, 127, 128, 254, 255};
+    for (int round = 0; round < 6; ++round) {
+        const int sw = 4 + int(random() % 40), sh = 4 + int(random() % 20);
+        const int margin = int(random() % 9);
+        const int pw = std::max(32, sw + margin + int(random() % 120));
+        const int ph = std::max(32, sh + margin + int(random() % 60));
+        auto stamp = RandomRaster(sw, sh, random, 20);  // white is ordinary with alpha
+        auto picture = RandomRaster(pw, ph, random);
+        std::vector<std::uint8_t> alpha(std::size_t(sw * sh));
+        // Half the rounds random alpha, half only the values at the edges of
+        // the rounding.
+        for (std::uint8_t& a : alpha)
+            a = round % 2 ? std::uint8_t(random()) : chosen[random() % std::size(chosen)];
+        for (bool withAlpha : {true, false}) {
+            for (StampMode mode = 0; mode <= 8; ++mode) {
+                SCOPED_TRACE(testing::Message() << "round " << round << " mode " << int(mode)
+                                                << " margin " << margin << " alpha " << withAlpha);
+                const std::vector<std::uint8_t> used = withAlpha ? alpha : std::vector<std::uint8_t>{};
+                ASSERT_EQ(PlacementRefusal(sw, sh, pw, ph, true, mode, margin), std::nullopt);
+                auto expected = Copy(*picture);
+                ReferenceStamp(*stamp, used, *expected, mode, margin);
+                auto result = Copy(*picture);
+                StampAllRows(PlacedStamp({stamp, used}, pw, ph, mode, margin), *result);
+                EXPECT_EQ(Rows(*result), Rows(*expected));
+            }
+        }
+    }
+}
+
+TEST(PlacedStamp, AlphaAtTheEdgesOfTheRounding) {
+    // One stamp pixel over a grey picture, every alpha that decides a
+    // rounding: a solid black and white, a watermark of the largest change.
+    struct Case {
+        StampMode mode;
+        std::uint8_t stamp, alpha, picture, expected;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 100, 100},     {0, 0, 1, 100, 100},   // (25500 + 127) / 255 = 100
+        {0, 0, 127, 100, 50},    {0, 0, 128, 100, 50},  // 12800 + 127 = 12927 / 255 = 50
+        {0, 0, 254, 100, 0},     {0, 0, 255, 100, 0},
+        {0, 255, 255, 100, 255},  // white is an ordinary colour with alpha
+        {4, 255, 0, 100, 100},   {4, 255, 1, 100, 100},  // 5 x 1 + 127 < 255
+        {4, 255, 127, 100, 102}, {4, 255, 128, 100, 103},  // 635 + 127 = 762 -> 2; 767 -> 3
+        {4, 255, 255, 100, 105}, {4, 0, 128, 100, 99},     // -2: (256 + 127) / 255 = 1
+        {4, 0, 127, 100, 99},    {4, 0, 63, 100, 100},     // (126 + 127) / 255 = 0
+        {8, 255, 255, 253, 255}, {8, 0, 255, 1, 0},        // clamped at both ends
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << int(c.mode) << " stamp " << int(c.stamp)
+                                        << " alpha " << int(c.alpha));
+        auto stamp = std::make_shared<TBitmap>();
+        stamp->SetDepth(Depth24);
+        stamp->SetWidth(4);
+        stamp->SetHeight(4);
+        std::memset(stamp->RowAddress(0), c.stamp, 3);
+        std::vector<std::uint8_t> alpha(16, 0);
+        alpha[0] = c.alpha;
+        auto picture = std::make_shared<TBitmap>();
+        picture->SetDepth(Depth24);
+        picture->SetWidth(32);
+        picture->SetHeight(32);
+        for (int y = 0; y < 32; ++y) std::memset(picture->RowAddress(y), c.picture, 96);
+        StampAllRows(PlacedStamp({stamp, alpha}, 32, 32, c.mode, 0), *picture);
+        EXPECT_EQ(picture->RowAddress(0)[0], c.expected);
+        EXPECT_EQ(picture->RowAddress(0)[3], c.picture) << "alpha 0 leaves the picture";
+    }
+}
+
+TEST(PlacedStamp, MarginMovesCornersInAndSpacesTiles) {
+    struct Case {
+        StampMode mode;
+        int margin;
+        int x, y;  // where the stamp's top-left pixel lands on a 40 x 36 picture
+    };
+    const Case cases[] = {
+        {0, 5, 5, 5}, {1, 5, 40 - 4 - 5, 5}, {2, 3, 3, 36 - 4 - 3}, {3, 2, 34, 30},
+        {4, 7, 7, 7}, {7, 0, 36, 32},
+    };
+    for (const Case& c : cases) {
+        auto stamp = std::make_shared<TBitmap>();
+        stamp->SetDepth(Depth24);
+        stamp->SetWidth(4);
+        stamp->SetHeight(4);
+        std::memset(stamp->RowAddress(0), 0, 3);  // top-left pixel black, the rest white
+        auto picture = std::make_shared<TBitmap>();
+        picture->SetDepth(Depth24);
+        picture->SetWidth(40);
+        picture->SetHeight(36);
+        PlacedStamp placed({stamp, {}}, 40, 36, c.mode, c.margin);
+        EXPECT_EQ(placed.FirstRow(), c.y) << int(c.mode);
+        EXPECT_EQ(placed.EndRow(), c.y + 4) << int(c.mode);
+        StampAllRows(placed, *picture);
+        for (int y = 0; y < 36; ++y)
+            for (int x = 0; x < 40; ++x)
+                ASSERT_EQ(picture->PixelAt(x, y) != clWhite, x == c.x && y == c.y)
+                    << "mode " << int(c.mode) << " at " << x << "," << y;
+    }
+    // Tiles 4 + 6 pixels apart from the top-left: columns and rows 0, 10, 20, 30.
+    auto stamp = std::make_shared<TBitmap>();
+    stamp->SetDepth(Depth24);
+    stamp->SetWidth(4);
+    stamp->SetHeight(4);
+    std::memset(stamp->RowAddress(0), 0, 3);
+    auto picture = std::make_shared<TBitmap>();
+    picture->SetDepth(Depth24);
+    picture->SetWidth(40);
+    picture->SetHeight(36);
+    StampAllRows(PlacedStamp({stamp, {}}, 40, 36, 8, 6), *picture);
+    for (int y = 0; y < 36; ++y)
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(picture->PixelAt(x, y) != clWhite, x % 10 == 0 && y % 10 == 0)
+                << x << "," << y;
+}
+
+TEST(PlacementRefusal, CountsTheMarginForCornersOnly) {
+    struct Case {
+        int sw, sh, pw, ph;
+        bool trueColour;
+        StampMode mode;
+        int margin;
+        const char* says;  // nullptr: fits
+    };
+    const Case cases[] = {
+        {3, 10, 40, 40, true, 0, 0, "Select a stamp!"},
+        {10, 10, 31, 40, true, 0, 0, "Select a picture to stamp!"},
+        {30, 10, 40, 40, true, 0, 10, nullptr},
+        {30, 10, 40, 40, true, 1, 11, "Stamp too large for this picture!"},
+        {10, 30, 40, 40, true, 6, 11, "Stamp too large for this picture!"},
+        {40, 40, 40, 40, true, 8, 25, nullptr},  // tiles need only fit themselves
+        {41, 10, 40, 40, true, 8, 0, "Stamp too large for this picture!"},
+        {10, 10, 40, 40, false, 0, 0, "The program handles only true color pictures (24bpp)!"},
+    };
+    for (const Case& c : cases) {
+        auto refusal = PlacementRefusal(c.sw, c.sh, c.pw, c.ph, c.trueColour, c.mode, c.margin);
+        if (c.says)
+            EXPECT_EQ(refusal, c.says) << c.sw << "x" << c.sh << " margin " << c.margin;
+        else
+            EXPECT_EQ(refusal, std::nullopt) << c.sw << "x" << c.sh << " margin " << c.margin;
+    }
+}
+
+}  // namespace
+}  // namespace sigillon
