@@ -541,7 +541,8 @@ StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
     const StampImage* closest = &settings.stamps.front();
     for (const StampImage& stamp : settings.stamps)
         if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
-    return ScaleStamp(*closest, width);
+    if (!settings.scaler) throw BitmapError("the stamp cannot be scaled without Qt GUI");
+    return settings.scaler(*closest, width);
 }
 
 
@@ -653,12 +654,14 @@ int CannotStart(const std::string& problem) {
 
 }  // namespace
 
-int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
+int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
+             const StampScaler& scaler) {
     if (!given.outDir.empty()) {
         std::error_code error;
         if (!std::filesystem::is_directory(given.outDir, error))
             return CannotStart("--out " + given.outDir + " is not a folder");
     }
+    if (given.scale > 0 && !scaler) return CannotStart("--scale: the stamp cannot be scaled here");
 
     BatchOptions options = given;
     if (!options.filesFrom.empty()) {
@@ -703,6 +706,7 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     settings.times = options.times;
     settings.margin = options.margin;
     settings.scale = options.scale;
+    settings.scaler = scaler;
     settings.metadata.keep = !options.stripMetadata;
     settings.metadata.autoOrient = options.autoOrient;
     if (options.copyrightGiven)

@@ -19,7 +19,8 @@ namespace sigillon::batch {
 std::int32_t ScaledWidth(std::int32_t pictureWidth, int percent);
 
 // The stamp resized to width pixels, its height keeping the aspect (rounded,
-// at least 1); the result always has alpha.
+// at least 1); the result always has alpha. Resizes with Qt GUI
+// (stamp_scaling_qt.cpp), which the tool loads only for --scale.
 StampImage ScaleStamp(const StampImage& stamp, std::int32_t width);
 
 // The stamp with white made transparent and everything else opaque; a stamp
