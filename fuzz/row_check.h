@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "pictures/bitmap_image.h"
 #include "pictures/picture_rows.h"
 
 namespace sigillon::fuzzing {
@@ -42,18 +43,20 @@ inline void ExpectSameRows(const std::function<RowReaderOpening()>& open, const 
         if (!opening.reader) return;  // for the whole-picture reader
         PictureRowReader& reader = *opening.reader;
         const TBitmapImage& format = reader.Format();
-        if (whole && (format.width != whole->Width() || format.height != whole->Height() ||
-                      format.bitsPerPixel != whole->Image().bitsPerPixel ||
-                      format.stride != whole->Stride() || format.palette != whole->Palette()))
+        if (whole && (reader.Width() != whole->Width() || reader.Height() != whole->Height() ||
+                      format.format != whole->Image().format || format.masks != whole->Image().masks ||
+                      format.topDown != whole->IsTopDown() || reader.Stride() != whole->Stride() ||
+                      format.palette != whole->Palette()))
             __builtin_trap();
-        std::vector<std::uint8_t> band(std::size_t(format.stride) * 7);
-        while (reader.NextRow() < format.height) {
+        const std::size_t stride = std::size_t(reader.Stride());
+        std::vector<std::uint8_t> band(stride * 7);
+        while (reader.NextRow() < reader.Height()) {
             const std::int32_t first = reader.NextRow();
-            const std::int32_t count = std::min(7, format.height - first);
+            const std::int32_t count = std::min(7, reader.Height() - first);
             reader.Read(band.data(), count);
             for (std::int32_t k = 0; whole && k < count; ++k)
-                if (std::memcmp(band.data() + std::size_t(k) * std::size_t(format.stride),
-                                whole->RowAddress(first + k), std::size_t(format.stride)) != 0)
+                if (std::memcmp(band.data() + std::size_t(k) * stride, whole->RowAddress(first + k),
+                                stride) != 0)
                     __builtin_trap();
         }
         reader.Finish();
