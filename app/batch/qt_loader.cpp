@@ -63,6 +63,10 @@ QtModule::QtModule() {
     problem_ = std::string("no ") + kSigillonQtModuleName + " beside the program or in its library folder";
 }
 
+QtModule::~QtModule() {
+    if (module_) module_->finish();
+}
+
 TextRenderer QtModule::Renderer() const {
     const SigillonQtModule* module = module_;
     return [module](const BatchOptions& options) -> std::unique_ptr<TBitmap> {

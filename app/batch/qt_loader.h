@@ -15,6 +15,10 @@ public:
     // Loads the module from beside this program (the build) or from its
     // library folder (installed); Problem() says why when it could not.
     QtModule();
+    // Ends Qt, when it was started.
+    ~QtModule();
+    QtModule(const QtModule&) = delete;
+    QtModule& operator=(const QtModule&) = delete;
 
     bool Loaded() const { return module_ != nullptr; }
     const std::string& Problem() const { return problem_; }

@@ -23,15 +23,22 @@ void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text) {
 }
 
 // Text is drawn by Qt GUI, on its display-less platform; the application
-// lives as long as the process.
+// lives until Finish.
+QGuiApplication* application = nullptr;
+
 void StartQt() {
-    if (QGuiApplication::instance()) return;
+    if (application) return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QuietQt);
     static int argc = 1;
     static char name[] = "sigillon-batch";
     static char* argv[] = {name, nullptr};
-    new QGuiApplication(argc, argv);
+    application = new QGuiApplication(argc, argv);
+}
+
+void Finish() {
+    delete application;
+    application = nullptr;
 }
 
 bool Fill(const TBitmap& pixels, const std::uint8_t* alpha, SigillonRaster* out) {
@@ -91,7 +98,7 @@ void Release(SigillonRaster* raster) {
     raster->bgr = raster->alpha = nullptr;
 }
 
-const SigillonQtModule kModule{kSigillonQtModuleVersion, RenderText, Scale, Release};
+const SigillonQtModule kModule{kSigillonQtModuleVersion, RenderText, Scale, Release, Finish};
 
 }  // namespace
 

@@ -28,6 +28,9 @@ struct SigillonQtModule {
     // ScaleStamp: the stamp resized to width pixels, with alpha. 0 on success.
     int (*scaleStamp)(const SigillonRaster* stamp, std::int32_t width, SigillonRaster* out);
     void (*release)(SigillonRaster* raster);
+    // Ends Qt before the program does, so that it gives back what it took
+    // (fonts among them).
+    void (*finish)();
 };
 
 // The one symbol the module exports.
