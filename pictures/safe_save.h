@@ -97,14 +97,18 @@ public:
     bool IsUnnamed() const { return temporaryName_.empty(); }
 
 private:
+    static constexpr std::size_t kFlushStep = std::size_t(1) << 20;
+
     void CreateNamed();
     void Discard() noexcept;
+    void Written(std::size_t bytes) noexcept;
 
     std::string target_;
     bool targetExists_ = false;
     std::string temporaryName_;  // empty while the file has no name
     int fd_ = -1;
     bool committed_ = false;
+    std::size_t unflushed_ = 0;  // bytes written since the disk was last set to work
 };
 
 // Makes path hold exactly size bytes from data, atomically. An existing

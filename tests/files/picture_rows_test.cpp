@@ -508,6 +508,22 @@ TEST(JpegRowWriter, WritesTheBytesOfCompressForEveryFormat) {
         }
     }
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.jpg"});
+
+    // With metadata, the segments Compress writes after the header.
+    PictureMetadata metadata;
+    metadata.exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
+    metadata.xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>";
+    metadata.photoshop.push_back(Bytes(300, 7));
+    auto picture = testing::RandomPicture(Depth24, 41, 23, 8);
+    TJPEGImage jpeg;
+    jpeg.Assign(*picture);
+    jpeg.SetCompressionQuality(85);
+    jpeg.SetOutputMetadata(metadata);
+    jpeg.Compress();
+    auto writer = CreateJpegRowWriter(folder / "out.jpg", picture->Image(), 85, metadata);
+    WriteByRows(*writer, *picture, 5);
+    EXPECT_TRUE(testing::ReadAll(folder / "out.jpg") == Bytes(jpeg.Data().begin(), jpeg.Data().end()));
+    EXPECT_GT(jpeg.Data().size(), Encoded(*picture).size() + 300) << "the metadata was written";
 }
 
 TEST(RowWriters, RefuseWhatTheWholePictureWritersRefuseBeforeTouchingTheTarget) {

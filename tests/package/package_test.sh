@@ -53,6 +53,9 @@ done
 for program in sigillon sigillon-batch; do
     grep -qE "^-rwxr-xr-x .* ./usr/bin/$program\$" <<<"$contents" || fail "$program is not executable"
 done
+# The Qt GUI module the batch tool loads for --text and --scale.
+grep -qE " \./usr/lib/.*sigillon/sigillon-batch-qt\.so\$" <<<"$contents" ||
+    fail "package lacks the batch tool's Qt module"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
@@ -91,10 +94,12 @@ run_both() {
 }
 run_both --test-picture
 run_both --test-picture --stamp "$root/usr/share/sigillon/stamps/seal.bmp" --mode 8 --to .jpg
+# Text stamps come from the packaged module, found beside the packaged tool.
+run_both --test-picture --text "Sigillon" --mode 3 --to .png --force
 [ "$(head -c 2 "$work/packaged/test.bmp")" = BM ] || fail "test.bmp is no BMP file"
 [ "$(head -c 3 "$work/packaged/test.jpg" | od -An -tx1 | tr -d ' ')" = ffd8ff ] ||
     fail "test.jpg is no JPEG file"
-for name in test.bmp test.jpg; do
+for name in test.bmp test.jpg test.png; do
     cmp -s "$work/packaged/$name" "$work/built/$name" || fail "$name differs from the built tool's"
 done
 
