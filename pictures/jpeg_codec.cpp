@@ -1,5 +1,7 @@
 #include "pictures/jpeg_codec.h"
 
+#include "pictures/jpeg_metadata.h"
+
 #include <cstring>
 #include <string>
 
@@ -120,9 +122,10 @@ bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source) {
+bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source, bool keepMetadata) {
     if (setjmp(d->errors.jump)) return false;
     jpeg_create_decompress(&d->cinfo);
+    if (keepMetadata) SaveJpegMetadataMarkers(&d->cinfo);
     d->cinfo.mem->max_memory_to_use = LibjpegMemoryLimit();
     d->cinfo.progress = &d->progress;
     d->cinfo.src = source;

@@ -74,7 +74,9 @@ std::vector<TColor> DecodedPalette(const jpeg_decompress_struct& c, bool gray);
 // Creates the decoder on the bytes in memory, or on a source of the
 // caller's (which stays the caller's), and reads the header.
 bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size);
-bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source);
+// With keepMetadata the APP segments holding metadata are kept for
+// CollectJpegMetadata.
+bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source, bool keepMetadata = false);
 
 bool SetUpDecoding(Decompressor* d, const DecodeOptions* o);
 

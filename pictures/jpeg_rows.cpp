@@ -142,9 +142,18 @@ public:
 
     // The header and the start of decoding; false with whyNot set for a
     // file that must be read whole. Throws BitmapError.
-    bool Start(const JpegDecodeSettings& settings, const RowLimits& limits, std::string& whyNot) {
-        if (!ReadHeaderFrom(&d_, &source_.pub)) Fail(d_.errors);
+    bool Start(const JpegDecodeSettings& settings, const RowLimits& limits,
+               RowReaderOpening& opening, bool withMetadata) {
+        std::string& whyNot = opening.whyNot;
+        if (!ReadHeaderFrom(&d_, &source_.pub, withMetadata)) Fail(d_.errors);
         CheckComponents(d_.cinfo);
+        if (withMetadata) {
+            try {
+                opening.metadata = CollectJpegMetadata(&d_.cinfo, &opening.metadataDropped);
+            } catch (const std::bad_alloc&) {
+                throw BitmapError("JPEG: out of memory for the metadata");
+            }
+        }
         const DecodeOptions options = DecodeOptionsFor(settings, d_.cinfo.num_components);
         if (options.quantize && options.twoPass) {
             whyNot = "colours quantised in two passes need the whole picture";
@@ -338,7 +347,8 @@ private:
 }  // namespace
 
 RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
-                                   const JpegDecodeSettings& settings, const RowLimits& limits) {
+                                   const JpegDecodeSettings& settings, const RowLimits& limits,
+                                   bool withMetadata) {
     RowReaderOpening opening;
     struct stat info;
     if (::fstat(fd, &info) != 0) {
@@ -358,7 +368,7 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
         ::close(fd);
         throw BitmapError("JPEG: out of memory for the file");
     }
-    if (reader->Start(settings, limits, opening.whyNot)) {
+    if (reader->Start(settings, limits, opening, withMetadata)) {
         if (reader->Progressive())
             opening.note = "progressive: libjpeg holds the whole picture's coefficients";
         opening.reader = std::move(reader);
@@ -367,7 +377,7 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
 }
 
 RowReaderOpening OpenJpegRowReader(const std::string& path, const JpegDecodeSettings& settings,
-                                   const RowLimits& limits) {
+                                   const RowLimits& limits, bool withMetadata) {
     std::uint64_t size = 0;
     int fd = -1;
     try {
@@ -375,7 +385,7 @@ RowReaderOpening OpenJpegRowReader(const std::string& path, const JpegDecodeSett
     } catch (const std::system_error& error) {
         throw BitmapError(std::string("JPEG: ") + error.what());
     }
-    return OpenJpegRowReader(fd, path, settings, limits);
+    return OpenJpegRowReader(fd, path, settings, limits, withMetadata);
 }
 
 std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,

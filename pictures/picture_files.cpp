@@ -34,16 +34,21 @@ void SaveJpeg(const TBitmap& picture, const std::string& path) {
 
 }  // namespace
 
-PictureKind PictureKindOf(const std::string& path) {
+std::string RuleExtension(const std::string& path) {
     std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos) return PictureKind::None;
+    if (dot == std::string::npos) return {};
     std::size_t delimiter = path.find_last_of(kDelimiters);
-    if (delimiter != std::string::npos && dot < delimiter) return PictureKind::None;
+    if (delimiter != std::string::npos && dot < delimiter) return {};
 
     // Only A to Z are lowered: other bytes of a name stay as they are.
     std::string extension = path.substr(dot, 4);
     for (char& c : extension)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return extension;
+}
+
+PictureKind PictureKindOf(const std::string& path) {
+    const std::string extension = RuleExtension(path);
     if (extension == ".jpg") return PictureKind::Jpeg;
     if (extension == ".bmp") return PictureKind::Bmp;
     return PictureKind::None;

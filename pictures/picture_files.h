@@ -21,6 +21,10 @@ inline constexpr int kSavedJpegQuality = 85;
 // The extension rule: from the last '.' after the last '/', '\' or ':'.
 PictureKind PictureKindOf(const std::string& path);
 
+// The extension as the rule compares it: cut to 4 characters, A to Z
+// lowered; empty when the name has none.
+std::string RuleExtension(const std::string& path);
+
 // The text after the last '/', '\' or ':' of a path.
 std::string FileNamePart(const std::string& path);
 

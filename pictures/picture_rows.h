@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pictures/bitmap.h"
 #include "pictures/jpeg_image.h"
@@ -78,6 +79,9 @@ struct RowReaderOpening {
     std::unique_ptr<PictureRowReader> reader;
     std::string whyNot;  // set when there is no reader
     std::string note;    // what else there is to know of the reading, or empty
+    // A JPEG file's metadata when it was asked for, and the blocks dropped.
+    PictureMetadata metadata;
+    std::vector<std::string> metadataDropped;
 };
 
 // Reads the file's headers. Throws BitmapError, with the reason the
@@ -93,13 +97,16 @@ RowReaderOpening OpenBmpRowReader(int fd, const std::string& name,
 // Reads the file's header and starts decoding (a progressive file's scans
 // are all read here, into libjpeg's whole-picture coefficient buffer).
 // Throws BitmapError as the whole-picture reader would. An empty file and
-// colours quantised in two passes are not read row by row.
+// colours quantised in two passes are not read row by row. With
+// withMetadata the opening also holds the metadata of the header it read.
 RowReaderOpening OpenJpegRowReader(const std::string& path,
                                    const JpegDecodeSettings& settings = {},
-                                   const RowLimits& limits = kJpegRowLimits);
+                                   const RowLimits& limits = kJpegRowLimits,
+                                   bool withMetadata = false);
 RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
                                    const JpegDecodeSettings& settings = {},
-                                   const RowLimits& limits = kJpegRowLimits);
+                                   const RowLimits& limits = kJpegRowLimits,
+                                   bool withMetadata = false);
 
 class PictureRowWriter {
 public:

@@ -66,20 +66,13 @@ FileResult Failure(const std::exception& error) { return {FileOutcome::Failed, e
 }  // namespace
 
 BatchKind BatchKindOf(const std::string& path) {
+    // The program's rule, with the one more type.
     switch (PictureKindOf(path)) {
         case PictureKind::Jpeg: return BatchKind::Jpeg;
         case PictureKind::Bmp: return BatchKind::Bmp;
         case PictureKind::None: break;
     }
-    // The program's rule, with the one more type.
-    std::size_t dot = path.rfind('.');
-    std::size_t delimiter = path.find_last_of("/\\:");
-    if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter))
-        return BatchKind::None;
-    std::string extension = path.substr(dot, 4);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return extension == ".png" ? BatchKind::Png : BatchKind::None;
+    return RuleExtension(path) == ".png" ? BatchKind::Png : BatchKind::None;
 }
 
 FileResult LoadBatchPicture(const std::string& path, const MetadataSettings& settings,

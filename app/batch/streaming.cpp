@@ -1,10 +1,6 @@
 #include "app/batch/streaming.h"
 
-#include <fcntl.h>
 #include <sched.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -23,40 +19,8 @@
 namespace sigillon::batch {
 namespace {
 
-// The whole-picture reader reads no more of a JPEG file than this.
-constexpr std::uint64_t kMaxJpegFileBytes = std::uint64_t(1) << 32;
-
 std::string ByWhole(const BatchJob& job, const std::string& why) {
     return job.input + ": whole picture, " + why;
-}
-
-// A JPEG file's metadata as the whole-picture path reads it: the same
-// reader on the same bytes, which are mapped rather than read, so that
-// only the pages of the headers are ever loaded.
-PictureMetadata ReadMetadataOf(const std::string& path, std::vector<std::string>& dropped) {
-    std::uint64_t size = 0;
-    int fd = -1;
-    try {
-        fd = OpenRegularFile(path, &size);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("JPEG: ") + error.what());
-    }
-    size = std::min(size, kMaxJpegFileBytes);
-    void* map = size ? ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
-    ::close(fd);
-    if (map == MAP_FAILED) throw BitmapError("JPEG: cannot map " + path);
-    struct Unmap {
-        void* map;
-        std::size_t size;
-        ~Unmap() {
-            if (map) ::munmap(map, size);
-        }
-    } unmap{map, std::size_t(size)};
-    try {
-        return ReadJpegMetadata(static_cast<const std::uint8_t*>(map), std::size_t(size), &dropped);
-    } catch (const std::bad_alloc&) {
-        throw BitmapError("JPEG: out of memory for the metadata");
-    }
 }
 
 // The row path, or nothing when the input is for the whole-picture path;
@@ -83,10 +47,13 @@ std::optional<JobResult> TryByRows(const BatchJob& job, const JobSettings& setti
     RowReaderOpening opening;
     BatchPicture picture;  // the metadata and warnings; the pixels pass by
     try {
-        opening = in == BatchKind::Jpeg ? OpenJpegRowReader(job.input) : OpenBmpRowReader(job.input);
-        if (opening.reader && in == BatchKind::Jpeg &&
-            (settings.metadata.keep || settings.metadata.autoOrient))
-            picture.metadata = ReadMetadataOf(job.input, picture.warnings);
+        // The metadata comes from the header the row reader reads anyway.
+        const bool withMetadata = settings.metadata.keep || settings.metadata.autoOrient;
+        opening = in == BatchKind::Jpeg
+                      ? OpenJpegRowReader(job.input, {}, kJpegRowLimits, withMetadata)
+                      : OpenBmpRowReader(job.input);
+        picture.metadata = std::move(opening.metadata);
+        picture.warnings = std::move(opening.metadataDropped);
     } catch (const std::exception& error) {
         route = ByWhole(job, std::string("the row reader refused it (") + error.what() + ")");
         return std::nullopt;

@@ -193,7 +193,7 @@ TEST(BmpRows, EveryGoodUncompressedFileIsReadRowByRowAndRleIsNot) {
 
 struct CraftedBmp {
     const char* name;
-    testing::BmpFields spec;
+    testing::BmpFields fields;
 };
 
 std::vector<CraftedBmp> CraftedFiles() {
@@ -210,7 +210,7 @@ std::vector<CraftedBmp> CraftedFiles() {
         s.pixels = testing::RandomBytes(std::size_t(StrideFor(width, bits)) * std::size_t(std::abs(height)),
                                         unsigned(width * 131 + height + bits));
         files.push_back({name, s});
-        return &files.back().spec;
+        return &files.back().fields;
     };
     add("1 bit, odd width", 1, 37, 11);
     add("4 bits, odd width", 4, 13, 9);
@@ -244,12 +244,12 @@ TEST(BmpRows, CraftedFilesAndTheirShortFormsReadAsTheWholePictureReaderReadsThem
     TempFolder folder;
     for (const CraftedBmp& c : CraftedFiles()) {
         SCOPED_TRACE(c.name);
-        const Bytes file = testing::BuildBmp(c.spec);
+        const Bytes file = testing::BuildBmp(c.fields);
         EXPECT_TRUE(CompareBmp(folder, file));
         // Cut inside the headers, at the start of the pixels, inside a row,
         // on a row's end and one byte short.
-        const std::size_t pixels = file.size() - c.spec.pixels.size();
-        const std::size_t stride = std::size_t(StrideFor(c.spec.width, c.spec.bits));
+        const std::size_t pixels = file.size() - c.fields.pixels.size();
+        const std::size_t stride = std::size_t(StrideFor(c.fields.width, c.fields.bits));
         for (std::size_t size : {std::size_t(10), std::size_t(30), pixels, pixels + 1,
                                  pixels + stride / 2, pixels + stride, file.size() - 1}) {
             SCOPED_TRACE(size);
@@ -257,7 +257,7 @@ TEST(BmpRows, CraftedFilesAndTheirShortFormsReadAsTheWholePictureReaderReadsThem
         }
     }
     // The data offset past the end: the pixels follow the table.
-    testing::BmpFields s = CraftedFiles()[4].spec;
+    testing::BmpFields s = CraftedFiles()[4].fields;
     Bytes file = testing::BuildBmp(s);
     testing::Put32(file, 10, std::uint32_t(file.size() + 10));
     EXPECT_TRUE(CompareBmp(folder, file));
@@ -467,7 +467,7 @@ std::vector<std::pair<std::string, std::unique_ptr<TBitmap>>> PicturesToWrite() 
         pictures.emplace_back(file.filename().string(), std::move(picture));
     }
     for (const CraftedBmp& c : CraftedFiles()) {
-        Bytes file = testing::BuildBmp(c.spec);
+        Bytes file = testing::BuildBmp(c.fields);
         auto picture = std::make_unique<TBitmap>();
         ReadBmpData(*picture, file.data(), file.size());
         pictures.emplace_back(c.name, std::move(picture));
