@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdint>
@@ -29,6 +28,7 @@
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
 #include "stamping/text/text_stamp.h"
+#include "tests/support/gui_application.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
 
@@ -472,11 +472,7 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
 // The tool renders the text as the program does: the same renderer, font,
 // colour and size factor give the same stamp, and so the same pixels.
 TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "batch_tool_test";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication application(argc, argv);
+    sigillon::testing::EnsureGuiApplication();
 
     struct Case {
         const char* colour;

@@ -1,7 +1,7 @@
 // sigillon-batch reading and writing row by row: the very files, messages
 // and warnings of the whole-picture path (RunJob, run here in the test's own
-// process) for every mode, number of passes, output format and kind of
-// input, and --verbose naming the way each input took.
+// process) for every mode, number of passes, text stamps, output format and
+// kind of input, and --verbose naming the way each input took.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +15,10 @@
 #include "app/batch/row_pipeline.h"
 #include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
+#include "stamping/text/text_stamp.h"
 #include "tests/files/bare_libjpeg.h"
 #include "tests/metadata/metadata_test_support.h"
+#include "tests/support/gui_application.h"
 #include "tests/support/process.h"
 
 #ifndef SIGILLON_BATCH_TOOL
@@ -124,8 +126,8 @@ protected:
 
     // Runs the tool on the inputs into out/, and the whole-picture path in
     // this process into whole/, and expects the same files, lines and
-    // summary.
-    void ExpectSameAsWhole(const std::vector<Input>& inputs, std::vector<std::string> options,
+    // summary. Returns how many files were made.
+    std::size_t ExpectSameAsWhole(const std::vector<Input>& inputs, std::vector<std::string> options,
                            const batch::JobSettings& settings, const std::string& to) {
         fs::remove_all(folder_ / "out");
         fs::remove_all(folder_ / "whole");
@@ -151,7 +153,10 @@ protected:
                 lines.insert(job.input + ": warning: " + warning);
         }
         EXPECT_EQ(run.status, failed ? 1 : 0) << run.err;
-        ASSERT_FALSE(run.OutLines().empty());
+        if (run.OutLines().empty()) {
+            ADD_FAILURE() << "no summary\n" << run.err;
+            return 0;
+        }
         EXPECT_EQ(run.OutLines().back(), std::to_string(inputs.size() - failed) + " saved, " +
                                              std::to_string(failed) + " failed");
         std::multiset<std::string> others, routes;
@@ -167,13 +172,14 @@ protected:
                         testing::ReadAll(P("whole/" + name)))
                 << name;
         // Each input named once, with the way it went.
-        ASSERT_EQ(routes.size(), inputs.size()) << run.err;
+        EXPECT_EQ(routes.size(), inputs.size()) << run.err;
         for (const Input& input : inputs) {
             const std::string way = P(input.name) + (input.byRows ? ": row by row" : ": whole picture");
             EXPECT_TRUE(std::any_of(routes.begin(), routes.end(),
                                     [&](const std::string& r) { return r.rfind(way, 0) == 0; }))
                 << input.name << "\n" << run.err;
         }
+        return made.size();
     }
 
     testing::TempFolder folder_;
@@ -230,6 +236,38 @@ TEST_F(RowPath, MarginsAndMetadataSettingsGiveTheFilesOfTheWholePicturePath) {
                       {"--stamp", P("stamp.bmp"), "--mode", "8", "--times", "2", "--margin", "3",
                        "--strip-metadata", "--no-auto-orient"},
                       settings, ".jpg");
+}
+
+// The tool draws a text stamp in its Qt module; here it is drawn in this
+// process with the same renderer and settings.
+TEST_F(RowPath, TextStampsGiveTheFilesOfTheWholePicturePath) {
+    testing::EnsureGuiApplication();
+    const std::vector<Input> inputs = MakeInputs();
+    const std::string text = "\xC2\xA9 R&w";
+    struct Case {
+        const char* colour;
+        int index, size, mode, times;
+        const char* to;
+    } cases[] = {{"red", 3, 2, 5, 1, ".jpg"}, {"blue", 2, 1, 8, 2, ".jpg"}, {"black", 0, 1, 1, 1, ".bmp"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.colour) + " " + c.to);
+        ASSERT_STREQ(kTextColours[c.index].name, c.colour);
+        TextStampInput input;
+        input.font = StampTextFieldFont();
+        input.colour = ToQColor(kTextColours[c.index].value);
+        input.text = QString::fromStdString(text);
+        input.sizeFactor = c.size;
+        std::shared_ptr<TBitmap> stamp = RenderTextStamp(input);
+        ASSERT_FALSE(stamp->IsEmpty());
+        stamp->SetDepth(Depth24);  // as the tool stamps it
+        batch::JobSettings settings = Stamped(stamp, c.mode, c.times);
+        settings.metadata.copyright = text;  // a text stamp's text is the default copyright
+        const std::size_t made = ExpectSameAsWhole(inputs,
+                          {"--text", text, "--color", c.colour, "--size", std::to_string(c.size),
+                           "--mode", std::to_string(c.mode), "--times", std::to_string(c.times)},
+                          settings, c.to);
+        EXPECT_GE(made, 5u) << "the text fits few of the pictures";
+    }
 }
 
 TEST_F(RowPath, ConvertingEveryKindOfInputGivesTheFilesOfTheWholePicturePath) {
