@@ -12,7 +12,7 @@
 namespace sigillon::batch {
 
 // Whether the job now starting writes on a second thread: with Auto, when
-// no picture waits for a core (waiting: jobs not yet started; running: the
+// no picture waits to start and a core is free (waiting: jobs not yet started; running: the
 // jobs under way, this one included).
 bool UseEncoderThread(EncoderThread setting, std::size_t waiting, std::size_t running,
                       unsigned cores);
