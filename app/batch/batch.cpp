@@ -759,6 +759,11 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
     // Cores go to pictures first; a picture's writing gets one of its own
     // only where no other picture waits for it.
     const unsigned cores = AvailableCores();
+    // Pictures still to stamp from each job on: skipped and refused ones
+    // take no core.
+    std::vector<std::size_t> toStamp(jobs.size() + 1, 0);
+    for (std::size_t i = jobs.size(); i-- > 0;)
+        toStamp[i] = toStamp[i + 1] + (!jobs[i].skip && jobs[i].refusal.empty() ? 1 : 0);
     std::atomic<std::size_t> running{0};
     std::atomic<std::size_t> next{0};
     auto work = [&] {
@@ -769,7 +774,7 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
                 result.status = JobStatus::Skipped;
             } else {
                 auto start = std::chrono::steady_clock::now();
-                const std::size_t waiting = jobs.size() - std::min(jobs.size(), next.load());
+                const std::size_t waiting = toStamp[std::min(jobs.size(), next.load())];
                 const bool encoderThread =
                     UseEncoderThread(options.encoderThread, waiting, ++running, cores);
                 RoutedJob routed = RunJobByRows(job, settings, encoderThread);

@@ -23,6 +23,7 @@
 #include "app/batch/batch.h"
 #include "app/batch/input_list.h"
 #include "app/batch/report.h"
+#include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
@@ -297,11 +298,18 @@ TEST_F(BatchFleet, SkipExistingLeavesOutputsAloneAndStillRefusesInputs) {
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(ReadWholeFile(P("out/a.bmp")), "kept as it is");
 
-    // Run again: what was saved is skipped now, the refusals stay.
-    ProcessRun again =
-        Run({"--skip-existing", "--out", "out", "a.bmp", "b.bmp", "x/b.bmp", "c.bmp"});
+    // Run again: what was saved is skipped now, the refusals stay. The one
+    // new picture is the last to stamp, so it may take a second core for
+    // its writing: the skipped and refused ones need none.
+    Save(*Picture(40, 30, 5), "d.bmp");
+    ProcessRun again = Run({"--skip-existing", "--jobs", "1", "--verbose", "--out", "out", "d.bmp",
+                            "a.bmp", "b.bmp", "x/b.bmp", "c.bmp"});
     EXPECT_EQ(again.status, 1);
-    EXPECT_EQ(again.out, "0 saved, 2 failed, 2 skipped\n");
+    EXPECT_EQ(again.out, "1 saved, 2 failed, 2 skipped\n");
+    const std::string route = batch::AvailableCores() > 1 ? "d.bmp: row by row, writing on a second thread"
+                                                          : "d.bmp: row by row, on one thread";
+    const std::vector<std::string> lines = again.ErrLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), route), 1) << again.err;
 
     // Beside itself, the output is the input: never skipped, never written.
     const std::string a = ReadWholeFile(P("a.bmp"));
