@@ -417,7 +417,7 @@ std::string UsageText() {
            "                 K = 0..N-1 share them out, each input to exactly one\n"
            "  --report FILE  write one JSON object per input to FILE as it finishes:\n"
            "                 input, output, status (saved, skipped, failed), reason,\n"
-           "                 width, height, ms\n"
+           "                 width, height, ms, warnings (metadata dropped)\n"
            "  --test-picture the built-in test picture as the one input, saved as test.bmp\n"
            "  --copyright TEXT  write TEXT as the EXIF and XMP copyright; default a text\n"
            "                 stamp's text\n"

@@ -41,6 +41,7 @@ std::string ReportLine(const BatchJob& job, const JobResult& result) {
     line["width"] = sized ? nlohmann::ordered_json(result.width) : nlohmann::ordered_json();
     line["height"] = sized ? nlohmann::ordered_json(result.height) : nlohmann::ordered_json();
     line["ms"] = std::round(result.ms * 1000.0) / 1000.0;
+    line["warnings"] = result.warnings;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
 }
 

@@ -13,9 +13,10 @@ namespace sigillon::batch {
 
 // One JSON object and a line feed, the fields in this order:
 //   {"input":…,"output":…,"status":"saved"|"skipped"|"failed","reason":…,
-//    "width":…,"height":…,"ms":…}
+//    "width":…,"height":…,"ms":…,"warnings":[…]}
 // width and height are null before the picture was read; ms is the time
-// spent on the input, to the microsecond. Paths are file names of any
+// spent on the input, to the microsecond; warnings name the metadata that
+// was dropped, and why, as standard error does. Paths are file names of any
 // bytes, but JSON strings are UTF-8: a byte that is not part of valid UTF-8
 // becomes U+FFFD rather than failing the line.
 std::string ReportLine(const BatchJob& job, const JobResult& result);

@@ -126,28 +126,37 @@ TEST(Report, OneJsonObjectALineInAFixedOrder) {
         batch::JobStatus::Failed, "not saved, o/a.bmp exists", {}, 0, 0, 0.0004};
     batch::JobResult tooSmall{
         batch::JobStatus::Failed, "Select a picture to stamp!", {}, 20, 20, 1.5};
+    batch::JobResult warned{batch::JobStatus::Saved, "",
+                            {"EXIF block of 28 bytes dropped: \"bad\"", "XMP packet dropped"},
+                            64, 48, 2};
     const Case cases[] = {
         {{"in/a.bmp", false, "o/a.bmp", {}, false},
          saved,
          R"({"input":"in/a.bmp","output":"o/a.bmp")"
-         R"(,"status":"saved","reason":"","width":640,"height":480,"ms":12.346})"},
+         R"(,"status":"saved","reason":"","width":640,"height":480,"ms":12.346,"warnings":[]})"},
         {{"a.bmp", false, "o/a.bmp", {}, true},
          skipped,
          R"({"input":"a.bmp","output":"o/a.bmp")"
-         R"(,"status":"skipped","reason":"","width":null,"height":null,"ms":0.0})"},
+         R"(,"status":"skipped","reason":"","width":null,"height":null,"ms":0.0,"warnings":[]})"},
         {{"a.bmp", false, "o/a.bmp", {}, false},
          refused,
          R"({"input":"a.bmp","output":"o/a.bmp")"
-         R"(,"status":"failed","reason":"not saved, o/a.bmp exists","width":null,"height":null,"ms":0.0})"},
+         R"(,"status":"failed","reason":"not saved, o/a.bmp exists","width":null,"height":null,"ms":0.0,"warnings":[]})"},
         {{"t.bmp", false, "t.jpg", {}, false},
          tooSmall,
          R"({"input":"t.bmp","output":"t.jpg")"
-         R"(,"status":"failed","reason":"Select a picture to stamp!","width":20,"height":20,"ms":1.5})"},
+         R"(,"status":"failed","reason":"Select a picture to stamp!","width":20,"height":20,"ms":1.5,"warnings":[]})"},
         // Quotes, controls and bytes that are no UTF-8 (they become U+FFFD).
         {{"q\"\n\\\xFF.bmp", false, "\xC3\xA9\xE9.jpg", {}, false},
          saved,
          "{\"input\":\"q\\\"\\n\\\\\xEF\xBF\xBD.bmp\",\"output\":\"\xC3\xA9\xEF\xBF\xBD.jpg\","
-         "\"status\":\"saved\",\"reason\":\"\",\"width\":640,\"height\":480,\"ms\":12.346}"},
+         "\"status\":\"saved\",\"reason\":\"\",\"width\":640,\"height\":480,\"ms\":12.346,"
+         "\"warnings\":[]}"},
+        // Saved with metadata dropped: each warning a string, in order.
+        {{"w.jpg", false, "o/w.jpg", {}, false},
+         warned,
+         R"({"input":"w.jpg","output":"o/w.jpg","status":"saved","reason":"","width":64,"height":48,"ms":2.0)"
+         R"(,"warnings":["EXIF block of 28 bytes dropped: \"bad\"","XMP packet dropped"]})"},
     };
     for (const Case& c : cases) EXPECT_EQ(batch::ReportLine(c.job, c.result), c.line + "\n");
 }
@@ -351,7 +360,7 @@ TEST_F(BatchFleet, TheReportHasOneObjectPerInputOfItsShard) {
     };
     std::set<std::string> seen;
     for (const nlohmann::json& object : ReportObjects(dir_ / "r.jsonl")) {
-        ASSERT_EQ(object.size(), 7u) << object;
+        ASSERT_EQ(object.size(), 8u) << object;
         const std::string input = object.at("input");
         ASSERT_TRUE(expected.count(input)) << object;
         EXPECT_TRUE(seen.insert(input).second) << "reported twice: " << input;
@@ -362,6 +371,7 @@ TEST_F(BatchFleet, TheReportHasOneObjectPerInputOfItsShard) {
         EXPECT_EQ(object.at("width"), e.width) << input;
         EXPECT_EQ(object.at("height"), e.height) << input;
         EXPECT_TRUE(object.at("ms").is_number() && object.at("ms") >= 0) << input;
+        EXPECT_EQ(object.at("warnings"), nlohmann::json::array()) << input;
     }
     EXPECT_EQ(seen.size(), expected.size());
 
@@ -405,13 +415,19 @@ TEST_F(BatchFleet, DroppedMetadataIsWarnedAboutAndThePictureStillSaved) {
     const std::string app1 = "\xFF\xE1"s + char((exif.size() + 2) >> 8) + char(exif.size() + 2);
     Write("exif.jpg", jpeg.substr(0, 2) + app1 + exif + jpeg.substr(2));
     fs::create_directory(dir_ / "out");
-    ProcessRun run = Run({"--out", "out", "exif.jpg"});
+    ProcessRun run = Run({"--out", "out", "--report", "r.jsonl", "exif.jpg"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "1 saved, 0 failed\n");
-    EXPECT_EQ(run.err.rfind("exif.jpg: warning: EXIF block of 28 bytes dropped: ", 0), 0u)
-        << run.err;
-    EXPECT_EQ(run.ErrLines().size(), 1u) << run.err;
+    const std::string prefix = "exif.jpg: warning: ";
+    EXPECT_EQ(run.err.rfind(prefix + "EXIF block of 28 bytes dropped: ", 0), 0u) << run.err;
+    ASSERT_EQ(run.ErrLines().size(), 1u) << run.err;
     EXPECT_TRUE(fs::exists(dir_ / "out/exif.jpg"));
+    // The report carries the same warning.
+    const std::vector<nlohmann::json> report = ReportObjects(dir_ / "r.jsonl");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0]["status"], "saved");
+    EXPECT_EQ(report[0]["warnings"],
+              nlohmann::json::array({run.ErrLines()[0].substr(prefix.size())}));
 }
 
 TEST_F(BatchFleet, AReportThatWouldReplaceAFileOfTheRunIsRefused) {
