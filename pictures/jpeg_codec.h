@@ -1,6 +1,8 @@
 // The libjpeg pieces the whole-picture codec (jpeg_image.cpp) and the
 // row-by-row one (jpeg_rows.cpp) share, so that both decode the same rows
-// from a file and encode the same bytes from rows. Internal to pictures/.
+// from a file and encode the same bytes from rows; the metadata reader
+// (jpeg_metadata.cpp) takes its error manager from here too. Internal to
+// pictures/.
 //
 // How the C library and the C++ code meet. libjpeg reports a fatal error by
 // calling error_exit, which must not return; ours jumps back with longjmp

@@ -6,8 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
+#include "pictures/jpeg_codec.h"
 
 // The reading functions call into libjpeg under an error manager of their
 // own, put in the decompressor's place for the length of one call, so that a
@@ -34,33 +33,16 @@ constexpr std::size_t kMaxIccBytes = 255 * kIccBytesPerSegment;
 // segments it keeps; the file itself is the bound in practice.
 constexpr long kReaderMemoryLimit = 256L << 20;
 
-struct LocalErrors {
-    jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is ours
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void JumpBack(j_common_ptr cinfo) {
-    LocalErrors* errors = reinterpret_cast<LocalErrors*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, errors->message);
-    std::longjmp(errors->jump, 1);
-}
-
-// Warnings (a profile whose segments do not add up) only mean no profile.
-void Quiet(j_common_ptr, int) {}
-
-void InstallLocalErrors(LocalErrors* errors) {
-    jpeg_std_error(&errors->pub);
-    errors->pub.error_exit = JumpBack;
-    errors->pub.emit_message = Quiet;
-    std::strcpy(errors->message, "JPEG error");
-}
+// Fatal errors jump back with their message; warnings (a profile whose
+// segments do not add up) only mean no profile.
+using jpeg_codec::InstallErrors;
+using jpeg_codec::JpegErrors;
 
 // ---- C-style calls into libjpeg: trivially destructible locals only ----
 
 bool SaveMarkers(j_decompress_ptr cinfo) {
-    LocalErrors local;
-    InstallLocalErrors(&local);
+    JpegErrors local;
+    InstallErrors(local);
     jpeg_error_mgr* const theirs = cinfo->err;
     cinfo->err = &local.pub;
     if (setjmp(local.jump)) {
@@ -76,8 +58,8 @@ bool SaveMarkers(j_decompress_ptr cinfo) {
 
 // The profile in a block from malloc, or false.
 bool ReadIcc(j_decompress_ptr cinfo, JOCTET** icc, unsigned int* length) {
-    LocalErrors local;
-    InstallLocalErrors(&local);
+    JpegErrors local;
+    InstallErrors(local);
     jpeg_error_mgr* const theirs = cinfo->err;
     cinfo->err = &local.pub;
     *icc = nullptr;
@@ -93,7 +75,7 @@ bool ReadIcc(j_decompress_ptr cinfo, JOCTET** icc, unsigned int* length) {
 
 struct Reader {
     jpeg_decompress_struct cinfo;
-    LocalErrors errors;
+    JpegErrors errors;
 };
 
 bool ReadHeaderKeepingMarkers(Reader* r, const std::uint8_t* data, std::size_t size) {
@@ -218,7 +200,7 @@ PictureMetadata ReadJpegMetadata(const std::uint8_t* data, std::size_t size,
                                  std::vector<std::string>* dropped) {
     Reader r;
     std::memset(&r.cinfo, 0, sizeof r.cinfo);
-    InstallLocalErrors(&r.errors);
+    InstallErrors(r.errors);
     r.cinfo.err = &r.errors.pub;
     struct Destroy {
         jpeg_decompress_struct* c;

@@ -25,6 +25,7 @@
 #include "app/batch/report.h"
 #include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
+#include "tests/files/files_test_support.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
 
@@ -198,16 +199,6 @@ std::vector<nlohmann::json> ReportObjects(const fs::path& path) {
 
 class BatchFleet : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char work[] = "/tmp/sigillon-fleet-test-XXXXXX";
-        ASSERT_NE(mkdtemp(work), nullptr);
-        dir_ = work;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
     std::string P(const std::string& name) const { return (dir_ / name).string(); }
     void Save(const TBitmap& picture, const std::string& name) const {
         ASSERT_EQ(SavePictureFileQuiet(picture, P(name)), FileOutcome::Done) << name;
@@ -227,7 +218,8 @@ protected:
         return sigillon::testing::RunProcess(argv, dir_, input);
     }
 
-    fs::path dir_;
+    sigillon::testing::TempFolder folder_;  // removed with the test
+    fs::path dir_ = folder_.path();
 };
 
 TEST_F(BatchFleet, InputsFromAListAndFromArgumentsCombine) {

@@ -28,6 +28,7 @@
 #include "pictures/test_picture.h"
 #include "stamping/compositing.h"
 #include "stamping/text/text_stamp.h"
+#include "tests/files/files_test_support.h"
 #include "tests/support/gui_application.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
@@ -89,16 +90,6 @@ std::vector<std::uint8_t> PixelBytes(const TBitmap& picture) {
 
 class BatchTool : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char work[] = "/tmp/sigillon-batch-test-XXXXXX";
-        ASSERT_NE(mkdtemp(work), nullptr);
-        dir_ = work;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
     std::string P(const std::string& name) const { return (dir_ / name).string(); }
 
     void Save(const TBitmap& picture, const std::string& name) const {
@@ -128,7 +119,8 @@ protected:
         return sigillon::testing::RunProcess(argv, cwd, input);
     }
 
-    fs::path dir_;
+    sigillon::testing::TempFolder folder_;  // removed with the test
+    fs::path dir_ = folder_.path();
 };
 
 // ---- Stamping ------------------------------------------------------------------
