@@ -92,8 +92,6 @@ public:
     // the folder. Throws std::system_error, leaving the target as it was.
     void Commit();
 
-    // The file that is replaced: the final target of any symbolic links.
-    const std::string& Target() const { return target_; }
     bool IsUnnamed() const { return temporaryName_.empty(); }
 
 private:
