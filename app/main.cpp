@@ -13,7 +13,7 @@
 #include "app/toolkit/speed_button.h"
 #include "app/uoverview.h"
 #include "app/usigillon.h"
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "app/ustamp.h"
 
 namespace {

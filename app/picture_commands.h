@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "stamping/compositing.h"
 
 namespace sigillon {

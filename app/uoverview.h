@@ -6,7 +6,7 @@
 
 #include "app/sizing.h"
 #include "app/toolkit/form.h"
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "ui_uoverview.h"
 
 namespace sigillon {

@@ -9,7 +9,7 @@
 #include "app/uoverview.h"
 #include "app/ustamp.h"
 #include "pictures/picture_files.h"
-#include "pictures/test_picture.h"
+#include "pictures/raster/test_picture.h"
 #include "stamping/compositing.h"
 #include "stamping/text/text_colours.h"
 

@@ -15,7 +15,7 @@
 #include "app/toolkit/controls.h"
 #include "app/toolkit/form.h"
 #include "app/toolkit/picture_dialog.h"
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "ui_usigillon.h"
 
 namespace sigillon {

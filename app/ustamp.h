@@ -11,7 +11,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "stamping/text/text_stamp.h"
 
 namespace sigillon {

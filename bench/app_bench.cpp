@@ -23,7 +23,7 @@
 #include "app/toolkit/raster_paint.h"
 #include "app/uoverview.h"
 #include "app/usigillon.h"
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "pictures/picture_files.h"
 
 namespace sigillon {

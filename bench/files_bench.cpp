@@ -20,10 +20,10 @@
 #include <random>
 #include <vector>
 
-#include "pictures/bitmap.h"
-#include "pictures/jpeg_image.h"
+#include "pictures/raster/bitmap.h"
+#include "pictures/jpeg/jpeg_image.h"
 #include "pictures/picture_files.h"
-#include "pictures/safe_save.h"
+#include "pictures/files/safe_save.h"
 
 namespace sigillon {
 namespace {

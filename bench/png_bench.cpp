@@ -17,8 +17,8 @@
 #include <random>
 #include <vector>
 
-#include "pictures/bitmap.h"
-#include "pictures/png_file.h"
+#include "pictures/raster/bitmap.h"
+#include "pictures/png/png_file.h"
 
 namespace sigillon {
 namespace {

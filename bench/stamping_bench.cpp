@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "pictures/test_picture.h"
+#include "pictures/raster/test_picture.h"
 #include "stamping/compositing.h"
 
 namespace sigillon {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/row_check.h"
-#include "pictures/bmp.h"
+#include "pictures/bmp/bmp.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Large pictures are valid, only slow. A low storage limit keeps every

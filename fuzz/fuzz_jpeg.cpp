@@ -2,7 +2,7 @@
 // or the 8-bit form chosen by the input's length; and the row reader gives
 // the 24-bit form's rows or its refusal.
 #include "fuzz/row_check.h"
-#include "pictures/jpeg_image.h"
+#include "pictures/jpeg/jpeg_image.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Large pictures are valid, only slow. A low storage limit keeps every

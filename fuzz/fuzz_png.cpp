@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "pictures/png_file.h"
+#include "pictures/png/png_file.h"
 
 namespace {
 

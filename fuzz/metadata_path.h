@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "pictures/jpeg_image.h"
-#include "pictures/jpeg_metadata.h"
-#include "pictures/metadata_edit.h"
+#include "pictures/jpeg/jpeg_image.h"
+#include "pictures/jpeg/jpeg_metadata.h"
+#include "pictures/metadata/metadata_edit.h"
 
 namespace sigillon::fuzzing {
 

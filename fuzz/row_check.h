@@ -11,8 +11,9 @@
 #include <optional>
 #include <string>
 
-#include "pictures/bitmap_image.h"
-#include "pictures/picture_rows.h"
+#include "pictures/raster/bitmap_image.h"
+#include "pictures/bmp/bmp_rows.h"
+#include "pictures/jpeg/jpeg_rows.h"
 
 namespace sigillon::fuzzing {
 

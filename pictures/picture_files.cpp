@@ -3,8 +3,8 @@
 #include <new>
 #include <system_error>
 
-#include "pictures/jpeg_image.h"
-#include "pictures/safe_save.h"
+#include "pictures/jpeg/jpeg_image.h"
+#include "pictures/files/safe_save.h"
 
 namespace sigillon {
 namespace {

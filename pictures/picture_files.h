@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon {
 

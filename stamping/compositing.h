@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "stamping/compositing.h"
 
 namespace sigillon {

@@ -23,7 +23,7 @@
 #include "app/batch/streaming.h"
 #include "app/batch/stamp_scaling.h"
 #include "pictures/picture_files.h"
-#include "pictures/test_picture.h"
+#include "pictures/raster/test_picture.h"
 
 namespace sigillon::batch {
 namespace {

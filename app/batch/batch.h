@@ -14,7 +14,7 @@
 
 #include "app/batch/batch_picture.h"
 #include "app/batch/input_list.h"
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "stamping/compositing.h"
 #include "stamping/placed_stamp.h"
 #include "stamping/text/text_colours.h"

@@ -3,11 +3,11 @@
 #include <new>
 #include <system_error>
 
-#include "pictures/jpeg_image.h"
-#include "pictures/metadata_edit.h"
-#include "pictures/orientation.h"
-#include "pictures/png_file.h"
-#include "pictures/safe_save.h"
+#include "pictures/jpeg/jpeg_image.h"
+#include "pictures/metadata/metadata_edit.h"
+#include "pictures/raster/orientation.h"
+#include "pictures/png/png_file.h"
+#include "pictures/files/safe_save.h"
 
 namespace sigillon::batch {
 namespace {

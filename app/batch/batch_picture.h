@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "pictures/bitmap.h"
-#include "pictures/metadata.h"
+#include "pictures/raster/bitmap.h"
+#include "pictures/metadata/metadata.h"
 #include "pictures/picture_files.h"
 
 namespace sigillon::batch {

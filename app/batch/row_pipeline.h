@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pictures/picture_rows.h"
+#include "pictures/rows/picture_rows.h"
 #include "stamping/placed_stamp.h"
 
 namespace sigillon::batch {

@@ -10,10 +10,11 @@
 #include <thread>
 
 #include "app/batch/row_pipeline.h"
-#include "pictures/jpeg_metadata.h"
-#include "pictures/metadata_edit.h"
+#include "pictures/jpeg/jpeg_metadata.h"
+#include "pictures/metadata/metadata_edit.h"
 #include "pictures/picture_files.h"
-#include "pictures/picture_rows.h"
+#include "pictures/bmp/bmp_rows.h"
+#include "pictures/jpeg/jpeg_rows.h"
 #include "stamping/placed_stamp.h"
 
 namespace sigillon::batch {

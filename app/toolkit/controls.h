@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 class QToolButton;
 

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <cstdlib>
 
-#include "pictures/bmp.h"
+#include "pictures/bmp/bmp.h"
 
 namespace sigillon {
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <memory>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 class QWidget;
 

@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon {
 

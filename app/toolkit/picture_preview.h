@@ -5,7 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 class QLabel;
 class QToolButton;

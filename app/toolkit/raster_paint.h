@@ -9,8 +9,8 @@
 #include <QSize>
 #include <cstdint>
 
-#include "pictures/bitmap.h"
-#include "pictures/row_reader.h"
+#include "pictures/raster/bitmap.h"
+#include "pictures/raster/screen_rows.h"
 
 class QPainter;
 

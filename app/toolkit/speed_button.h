@@ -11,7 +11,7 @@
 #include <QString>
 #include <cstdint>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon {
 

@@ -3,7 +3,7 @@
 // batch tool's library can use the table without the text renderer.
 #pragma once
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon {
 

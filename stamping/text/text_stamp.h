@@ -14,7 +14,7 @@
 #include <QString>
 #include <memory>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 #include "stamping/text/text_colours.h"
 
 class QImage;

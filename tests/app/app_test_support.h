@@ -21,7 +21,7 @@
 #include "app/toolkit/picture_dialog.h"
 #include "app/uoverview.h"
 #include "app/usigillon.h"
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon::testing {
 

@@ -11,7 +11,7 @@
 
 #include "app/toolkit/speed_button.h"
 #include "pictures/picture_files.h"
-#include "pictures/test_picture.h"
+#include "pictures/raster/test_picture.h"
 #include "stamping/compositing.h"
 #include "app/ustamp.h"
 #include "tests/app/app_test_support.h"

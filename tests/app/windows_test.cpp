@@ -15,7 +15,7 @@
 
 #include "app/toolkit/application.h"
 #include "pictures/picture_files.h"
-#include "pictures/test_picture.h"
+#include "pictures/raster/test_picture.h"
 #include "tests/app/app_test_support.h"
 #include "tests/support/pictures.h"
 

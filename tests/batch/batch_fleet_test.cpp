@@ -25,7 +25,7 @@
 #include "app/batch/report.h"
 #include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
-#include "tests/files/files_test_support.h"
+#include "tests/support/files_test_support.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
 

@@ -25,10 +25,10 @@
 
 #include "app/batch/batch.h"
 #include "pictures/picture_files.h"
-#include "pictures/test_picture.h"
+#include "pictures/raster/test_picture.h"
 #include "stamping/compositing.h"
 #include "stamping/text/text_stamp.h"
-#include "tests/files/files_test_support.h"
+#include "tests/support/files_test_support.h"
 #include "tests/support/gui_application.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"

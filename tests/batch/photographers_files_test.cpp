@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "app/batch/batch_picture.h"
-#include "pictures/png_file.h"
-#include "tests/metadata/metadata_test_support.h"
+#include "pictures/png/png_file.h"
+#include "tests/support/metadata_test_support.h"
 
 namespace sigillon {
 namespace {

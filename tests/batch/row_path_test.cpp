@@ -16,8 +16,8 @@
 #include "app/batch/streaming.h"
 #include "pictures/picture_files.h"
 #include "stamping/text/text_stamp.h"
-#include "tests/files/bare_libjpeg.h"
-#include "tests/metadata/metadata_test_support.h"
+#include "tests/support/bare_libjpeg.h"
+#include "tests/support/metadata_test_support.h"
 #include "tests/support/gui_application.h"
 #include "tests/support/process.h"
 

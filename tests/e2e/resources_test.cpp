@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "pictures/bitmap.h"
-#include "pictures/bmp.h"
+#include "pictures/raster/bitmap.h"
+#include "pictures/bmp/bmp.h"
 
 namespace sigillon {
 namespace {

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "pictures/bitmap.h"
-#include "pictures/bmp.h"
-#include "pictures/test_picture.h"
+#include "pictures/raster/bitmap.h"
+#include "pictures/bmp/bmp.h"
+#include "pictures/raster/test_picture.h"
 #include "tests/e2e/x_session.h"
 
 namespace sigillon::e2e {

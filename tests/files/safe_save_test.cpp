@@ -1,4 +1,4 @@
-#include "pictures/safe_save.h"
+#include "pictures/files/safe_save.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "pictures/picture_files.h"
-#include "tests/files/files_test_support.h"
+#include "tests/support/files_test_support.h"
 
 // Under AddressSanitizer an allocation that cannot be made aborts the
 // program; these tests need it to fail as it does in a normal build.

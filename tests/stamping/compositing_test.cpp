@@ -8,9 +8,9 @@
 #include <set>
 #include <string>
 
-#include "pictures/bitmap_image.h"
-#include "pictures/bmp.h"
-#include "tests/files/files_test_support.h"
+#include "pictures/raster/bitmap_image.h"
+#include "pictures/bmp/bmp.h"
+#include "tests/support/files_test_support.h"
 
 namespace sigillon {
 namespace {

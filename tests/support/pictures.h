@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "pictures/bitmap.h"
+#include "pictures/raster/bitmap.h"
 
 namespace sigillon::testing {
 

@@ -1,0 +1,95 @@
+// The libjpeg pieces the whole-picture codec (jpeg_image.cpp) and the
+// row-by-row one (jpeg_rows.cpp) share, so that both decode the same rows
+// from a file and encode the same bytes from rows; the metadata reader
+// (jpeg_metadata.cpp) takes its error manager from here too. Internal to
+// pictures/.
+//
+// How the C library and the C++ code meet. libjpeg reports a fatal error by
+// calling error_exit, which must not return; ours jumps back with longjmp
+// to the setjmp of the phase function that called into the library. Every
+// phase function (StartDecoding, ...) is C-style: its locals have trivial
+// destructors, it returns whether the library succeeded, and only its C++
+// caller turns a failure into BitmapError. No C++ exception ever travels
+// through libjpeg's frames, and longjmp never skips a C++ destructor.
+#pragma once
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+#include "pictures/raster/bitmap.h"
+#include "pictures/jpeg/jpeg_image.h"
+
+namespace sigillon::jpeg_codec {
+
+struct JpegErrors {
+    jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is ours
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+// Fatal errors jump back with their message; warnings (corrupt data, a file
+// that ends early) are dropped, so that a damaged file still gives rows.
+void InstallErrors(JpegErrors& errors);
+
+// The decoder with its error manager; destroyed in every case.
+struct Decompressor {
+    Decompressor();
+    ~Decompressor();
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    jpeg_decompress_struct cinfo;
+    JpegErrors errors;
+    jpeg_progress_mgr progress{};
+};
+
+// How libjpeg is asked to decode, worked out from the settings and the file.
+struct DecodeOptions {
+    J_COLOR_SPACE outColorSpace;
+    bool gray;      // one gray component out
+    bool quantize;  // 8-bit palette rows
+    bool twoPass;
+    bool fast;
+    bool smoothing;
+    unsigned scaleDenominator;
+    int bits;  // bits per pixel of the rows: 8 or 24
+};
+
+DecodeOptions DecodeOptionsFor(const JpegDecodeSettings& settings, int components);
+
+// Gray and colour pictures are what we know; throws BitmapError for others.
+void CheckComponents(const jpeg_decompress_struct& c);
+
+// The colour map of a quantising decoder as a palette.
+std::vector<TColor> DecodedPalette(const jpeg_decompress_struct& c, bool gray);
+
+[[noreturn]] void Fail(const JpegErrors& errors);
+
+// ---- Phase functions: C-style, see the top of the file ----
+
+// Creates the decoder on the bytes in memory, or on a source of the
+// caller's (which stays the caller's), and reads the header.
+bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size);
+// With keepMetadata the APP segments holding metadata are kept for
+// CollectJpegMetadata.
+bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source, bool keepMetadata = false);
+
+bool SetUpDecoding(Decompressor* d, const DecodeOptions* o);
+
+// Runs the first pass of two-pass quantisation and absorbs every scan of a
+// progressive file, so that it is the long part for those.
+bool StartDecoding(Decompressor* d);
+
+// The encoder's parameters for blue, green, red rows: the settings every
+// file the program writes is made with. Call between jpeg_create_compress
+// and jpeg_start_compress, inside a phase function.
+void ConfigureEncoder(j_compress_ptr c, JDIMENSION width, JDIMENSION height, int quality,
+                      bool grayscale, bool progressive);
+
+}  // namespace sigillon::jpeg_codec

@@ -1,0 +1,91 @@
+// Pictures that pass through a few rows at a time: read from a file top
+// row first and written into a file, without the whole picture ever being
+// held. Each format's readers and writers live with the format
+// (pictures/bmp/bmp_rows.h, pictures/jpeg/jpeg_rows.h); a picture decoded
+// whole is handed out through the same interface (pictures/rows/held_rows.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pictures/metadata/metadata.h"
+#include "pictures/raster/bitmap.h"
+
+namespace sigillon {
+
+// The largest pictures a row reader takes, counted in bytes of the format
+// the rows have.
+struct RowLimits {
+    std::int64_t rowBytes;      // one row; a longer one is for the whole-picture reader
+    std::int64_t pictureBytes;  // every row together; a larger picture is refused
+};
+
+class PictureRowReader {
+public:
+    virtual ~PictureRowReader();
+    PictureRowReader(const PictureRowReader&) = delete;
+    PictureRowReader& operator=(const PictureRowReader&) = delete;
+
+    // The picture's record as the whole-picture reader would make it,
+    // without storage: size, row format, palette, masks, row order, BMP
+    // fields (pictures/raster/bitmap_image.h).
+    const TBitmapImage& Format() const { return *format_; }
+    std::int32_t Width() const;
+    std::int32_t Height() const;
+    PixelDepth Depth() const;
+    std::int64_t Stride() const;  // bytes of each row, fill included
+
+    // The row the next Read begins with; rows come top row first.
+    std::int32_t NextRow() const { return next_; }
+
+    // Fills the next count rows, Stride() bytes each, one after the other
+    // at rows. Throws BitmapError for a file that fails, and for rows below
+    // the picture.
+    void Read(std::uint8_t* rows, std::int32_t count);
+
+    // After the last row: reads what the file holds after its rows, as the
+    // whole-picture reader does (a JPEG file's end), and fails as it would.
+    // Throws BitmapError.
+    virtual void Finish() {}
+
+protected:
+    PictureRowReader();
+    virtual void ReadRows(std::uint8_t* rows, std::int32_t count) = 0;
+
+    std::unique_ptr<TBitmapImage> format_;  // never null
+
+private:
+    std::int32_t next_ = 0;
+};
+
+// A reader, or why the file is not read row by row.
+struct RowReaderOpening {
+    std::unique_ptr<PictureRowReader> reader;
+    std::string whyNot;  // set when there is no reader
+    std::string note;    // what else there is to know of the reading, or empty
+    // A JPEG file's metadata when it was asked for, and the blocks dropped.
+    PictureMetadata metadata;
+    std::vector<std::string> metadataDropped;
+};
+
+class PictureRowWriter {
+public:
+    // Without Finish, the target stays as it was and no file is left.
+    virtual ~PictureRowWriter() = default;
+    PictureRowWriter(const PictureRowWriter&) = delete;
+    PictureRowWriter& operator=(const PictureRowWriter&) = delete;
+
+    // The next count rows, top row first, in the format the writer was made
+    // for, its stride bytes each, one after the other. Throws BitmapError.
+    virtual void Write(const std::uint8_t* rows, std::int32_t count) = 0;
+    // After the last row: completes the file and gives it the target's
+    // name. Throws BitmapError.
+    virtual void Finish() = 0;
+
+protected:
+    PictureRowWriter() = default;
+};
+
+}  // namespace sigillon
