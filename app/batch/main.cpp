@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch/batch.h"
+#include "app/batch/run.h"
 #include "app/batch/qt_loader.h"
 
 int main(int argc, char** argv) {

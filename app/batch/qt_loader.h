@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/batch/batch.h"
+#include "app/batch/run.h"
 
 struct SigillonQtModule;
 

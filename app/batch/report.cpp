@@ -11,25 +11,6 @@
 #include <system_error>
 
 namespace sigillon::batch {
-namespace {
-
-namespace fs = std::filesystem;
-
-// Two spellings of one path compare equal, even before the file exists.
-std::string CanonicalForm(const std::string& path) {
-    std::error_code error;
-    fs::path absolute = fs::absolute(path, error);
-    if (error) return path;
-    fs::path canonical = fs::weakly_canonical(absolute, error);
-    return error ? absolute.lexically_normal().string() : canonical.string();
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return fs::equivalent(a, b, error) && !error;
-}
-
-}  // namespace
 
 std::string ReportLine(const BatchJob& job, const JobResult& result) {
     nlohmann::ordered_json line;
@@ -43,32 +24,6 @@ std::string ReportLine(const BatchJob& job, const JobResult& result) {
     line["ms"] = std::round(result.ms * 1000.0) / 1000.0;
     line["warnings"] = result.warnings;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
-}
-
-std::string ReportClash(const BatchOptions& options, const std::vector<BatchJob>& jobs) {
-    const std::string& report = options.reportPath;
-    const std::string shown = "--report " + report;
-    std::error_code error;
-    if (fs::exists(report, error)) {
-        if (!options.stampPath.empty() && SameFile(report, options.stampPath))
-            return shown + " is the stamp";
-        if (!options.filesFrom.empty() && options.filesFrom != "-" &&
-            SameFile(report, options.filesFrom))
-            return shown + " is the list of inputs";
-        for (const BatchJob& job : jobs)
-            if (!job.testPicture && SameFile(report, job.input))
-                return shown + " is the input " + job.input;
-    }
-    // Only an output of the same file name can be the same path; the rest
-    // need no look at the file system.
-    const std::string name = fs::path(report).filename().string();
-    std::string canonical;
-    for (const BatchJob& job : jobs) {
-        if (fs::path(job.output).filename().string() != name) continue;
-        if (canonical.empty()) canonical = CanonicalForm(report);
-        if (CanonicalForm(job.output) == canonical) return shown + " is the output of " + job.input;
-    }
-    return {};
 }
 
 ReportFile::ReportFile(const std::string& path) : path_(path) {

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/batch/batch.h"
+#include "app/batch/job.h"
+#include "app/batch/plan.h"
 
 namespace sigillon::batch {
 
@@ -20,11 +21,6 @@ namespace sigillon::batch {
 // bytes, but JSON strings are UTF-8: a byte that is not part of valid UTF-8
 // becomes U+FFFD rather than failing the line.
 std::string ReportLine(const BatchJob& job, const JobResult& result);
-
-// Why writing the report at options.reportPath would harm the run, or
-// empty: it is an input, the stamp, the list of inputs, or the output of
-// one of the jobs (all of them, not only this worker's part).
-std::string ReportClash(const BatchOptions& options, const std::vector<BatchJob>& jobs);
 
 // The report file. Each line reaches the file whole, in one write, under
 // one lock, so that the lines of several workers never mix; a reader may

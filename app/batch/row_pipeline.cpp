@@ -1,5 +1,7 @@
 #include "app/batch/row_pipeline.h"
 
+#include "pictures/rows/held_rows.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -7,6 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -68,17 +72,18 @@ private:
 };
 
 // Runs one side's step; a failure is kept with its reason.
+// Each side runs on a thread of its own, so each catches for itself.
 template <class Step>
-bool Attempt(Step step, PumpOutcome& outcome, PumpOutcome::Failure side) {
+bool Attempt(Step step, std::optional<Failure>& failure, Failure::Side side) {
     try {
         step();
         return true;
     } catch (const std::bad_alloc&) {
-        outcome = {side, "out of memory"};
+        failure = Failure{side, "out of memory"};
     } catch (const std::exception& error) {
-        outcome = {side, error.what()};
+        failure = Failure{side, error.what()};
     } catch (...) {
-        outcome = {side, "failed"};
+        failure = Failure{side, "failed"};
     }
     return false;
 }
@@ -91,20 +96,28 @@ void ReadBand(PictureRowReader& reader, Band& band, std::int32_t rows) {
 
 // The stamp goes on where the rows are written: decoding a JPEG file takes
 // longer than encoding one, so the writing side has the time to spare.
+// A picture with opacities goes over white after the stamp, when the
+// output keeps none: the stamp lands on the picture's own colours.
 struct Stamping {
     const PlacedStamp* stamp;
     int passes;
     std::int64_t stride;
+    std::span<const std::uint8_t> overWhite;  // the opacities to lay the rows over white by
+    std::int32_t width;
 
     void Write(PictureRowWriter& writer, Band& band) const {
+        auto row = [&](std::int32_t y) {
+            return band.bytes.get() + std::size_t(y - band.first) * std::size_t(stride);
+        };
         if (stamp) {
             const std::int32_t begin = std::max(band.first, stamp->FirstRow());
             const std::int32_t end = std::min(band.first + band.count, stamp->EndRow());
-            for (std::int32_t y = begin; y < end; ++y) {
-                std::uint8_t* row = band.bytes.get() + std::size_t(y - band.first) * std::size_t(stride);
-                for (int pass = 0; pass < passes; ++pass) stamp->StampRow(y, row);
-            }
+            for (std::int32_t y = begin; y < end; ++y)
+                for (int pass = 0; pass < passes; ++pass) stamp->StampRow(y, row(y));
         }
+        if (!overWhite.empty())
+            for (std::int32_t y = band.first; y < band.first + band.count; ++y)
+                LayRowOverWhite(row(y), &overWhite[std::size_t(y) * std::size_t(width)], width);
         writer.Write(band.bytes.get(), band.count);
     }
 };
@@ -115,35 +128,40 @@ std::int32_t BandRows(std::int64_t stride) {
     return std::int32_t(std::clamp<std::int64_t>(kBandBytes / std::max<std::int64_t>(stride, 1), 1, 1024));
 }
 
-PumpOutcome PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int passes,
-                     PictureRowWriter& writer, bool encoderThread) {
-    using Failure = PumpOutcome::Failure;
-    PumpOutcome outcome;
+Expected<Done> PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int passes,
+                        PictureRowWriter& writer, bool encoderThread, bool layOverWhite) {
+    constexpr Failure::Side Reading = Failure::Side::Input, Writing = Failure::Side::Output;
+    std::optional<Failure> outcome;
     const std::int64_t stride = reader.Stride();
     const std::int32_t rows = BandRows(stride);
-    const Stamping stamping{stamp, passes, stride};
+    const Stamping stamping{stamp, passes, stride,
+                            layOverWhite ? reader.Alpha() : std::span<const std::uint8_t>(),
+                            reader.Width()};
+    if (!stamping.overWhite.empty() && reader.Depth() != Depth24) {
+        return Failure{Reading, "only a 24-bit picture can have opacities"};
+    }
     std::vector<Band> bands(encoderThread ? kQueuedBands : 1);
     if (!Attempt([&] {
             for (Band& band : bands)
                 band.bytes.reset(new std::uint8_t[std::size_t(rows) * std::size_t(stride)]);
-        }, outcome, Failure::Reading))
-        return outcome;
+        }, outcome, Reading))
+        return *outcome;
 
     if (!encoderThread) {
         Band& band = bands.front();
         while (reader.NextRow() < reader.Height()) {
-            if (!Attempt([&] { ReadBand(reader, band, rows); }, outcome, Failure::Reading) ||
-                !Attempt([&] { stamping.Write(writer, band); }, outcome, Failure::Writing))
-                return outcome;
+            if (!Attempt([&] { ReadBand(reader, band, rows); }, outcome, Reading) ||
+                !Attempt([&] { stamping.Write(writer, band); }, outcome, Writing))
+                return *outcome;
         }
     } else {
         BandQueue queue(bands);
-        PumpOutcome written;
+        std::optional<Failure> written;
         std::jthread encoder;
         try {
             encoder = std::jthread([&] {
                 while (Band* band = queue.TakeFull()) {
-                    if (!Attempt([&] { stamping.Write(writer, *band); }, written, Failure::Writing)) {
+                    if (!Attempt([&] { stamping.Write(writer, *band); }, written, Writing)) {
                         queue.Stop();
                         return;
                     }
@@ -152,12 +170,12 @@ PumpOutcome PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int pas
             });
         } catch (const std::system_error&) {
             // No second thread to be had: the rows go through this one.
-            return PumpRows(reader, stamp, passes, writer, false);
+            return PumpRows(reader, stamp, passes, writer, false, layOverWhite);
         }
         while (reader.NextRow() < reader.Height()) {
             Band* band = queue.TakeEmpty();
             if (!band) break;  // the writing side stopped
-            if (!Attempt([&] { ReadBand(reader, *band, rows); }, outcome, Failure::Reading)) {
+            if (!Attempt([&] { ReadBand(reader, *band, rows); }, outcome, Reading)) {
                 queue.Stop();
                 break;
             }
@@ -165,12 +183,13 @@ PumpOutcome PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int pas
         }
         queue.End();
         encoder.join();
-        if (outcome.failure != Failure::None) return outcome;
-        if (written.failure != Failure::None) return written;
+        if (outcome) return *outcome;
+        if (written) return *written;
     }
-    if (!Attempt([&] { reader.Finish(); }, outcome, Failure::Reading)) return outcome;
-    Attempt([&] { writer.Finish(); }, outcome, Failure::Writing);
-    return outcome;
+    if (!Attempt([&] { reader.Finish(); }, outcome, Reading) ||
+        !Attempt([&] { writer.Finish(); }, outcome, Writing))
+        return *outcome;
+    return Done{};
 }
 
 }  // namespace sigillon::batch

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/batch/failure.h"
 #include "pictures/rows/picture_rows.h"
 #include "stamping/placed_stamp.h"
 
@@ -18,19 +19,16 @@ inline constexpr std::int64_t kBandBytes = std::int64_t(256) << 10;
 inline constexpr int kQueuedBands = 4;
 std::int32_t BandRows(std::int64_t stride);
 
-struct PumpOutcome {
-    enum class Failure { None, Reading, Writing };
-    Failure failure = Failure::None;
-    std::string reason;  // the reader's or the writer's, when one failed
-};
-
 // Moves every row of reader to writer, stamped passes times by stamp (none:
-// the rows pass unchanged), then finishes the reader and, when all went
-// well, the writer, which gives the file its name. Each row takes all its
+// the rows pass unchanged) and, with layOverWhite, laid over white by the
+// reader's opacities, then finishes the reader and, when all went well, the
+// writer, which gives the file its name. Each row takes all its
 // passes one after the other, as whole passes over the picture reach it.
 // Nothing escapes; a failure stops both sides and leaves the target as it
-// was.
-PumpOutcome PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int passes,
-                     PictureRowWriter& writer, bool encoderThread);
+// was. A failure's side is Input for the reader's, Output for the
+// writer's, and its message the reader's or writer's own reason: the
+// caller names the file.
+Expected<Done> PumpRows(PictureRowReader& reader, const PlacedStamp* stamp, int passes,
+                        PictureRowWriter& writer, bool encoderThread, bool layOverWhite = false);
 
 }  // namespace sigillon::batch

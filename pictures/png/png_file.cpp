@@ -467,22 +467,4 @@ void WritePngFile(const std::string& path, const TBitmap& picture,
     }
 }
 
-void FlattenOnWhite(TBitmap& picture, const std::vector<std::uint8_t>& alpha) {
-    if (alpha.empty()) return;
-    if (picture.GetDepth() != Depth24) throw BitmapError("only a 24-bit picture can be flattened");
-    const std::size_t width = std::size_t(picture.Width());
-    if (alpha.size() != width * std::size_t(picture.Height()))
-        throw BitmapError("the alpha plane does not fit the picture");
-    for (std::int32_t y = 0; y < picture.Height(); ++y) {
-        std::uint8_t* row = picture.RowAddress(y);
-        const std::uint8_t* a = alpha.data() + std::size_t(y) * width;
-        for (std::size_t x = 0; x < width; ++x) {
-            const unsigned opacity = a[x];
-            const unsigned white = (255 - opacity) * 255 + 127;
-            for (int c = 0; c < 3; ++c)
-                row[3 * x + c] = std::uint8_t((opacity * row[3 * x + c] + white) / 255);
-        }
-    }
-}
-
 }  // namespace sigillon

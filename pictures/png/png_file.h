@@ -72,12 +72,4 @@ ByteBlock EncodePng(const TBitmap& picture, std::span<const std::uint8_t> alpha,
 void WritePngFile(const std::string& path, const TBitmap& picture,
                   std::span<const std::uint8_t> alpha, const PictureMetadata& metadata);
 
-// Lays a Depth24 picture with an alpha plane (as ReadPngData gives it) over
-// white, for formats that have no transparency: each channel becomes
-// (a * p + (255 - a) * 255 + 127) / 255. An empty alpha changes nothing.
-// Writes through the picture's rows, so pictures sharing its record see the
-// change too. Throws BitmapError for another depth or an alpha plane of the
-// wrong size.
-void FlattenOnWhite(TBitmap& picture, const std::vector<std::uint8_t>& alpha);
-
 }  // namespace sigillon

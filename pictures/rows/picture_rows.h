@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,11 @@ public:
     // whole-picture reader does (a JPEG file's end), and fails as it would.
     // Throws BitmapError.
     virtual void Finish() {}
+
+    // The opacities of every pixel, Width() a row, top row first, or empty
+    // when the picture has none. Only pictures held whole
+    // (rows/held_rows.h) have them; they never change while rows are read.
+    virtual std::span<const std::uint8_t> Alpha() const { return {}; }
 
 protected:
     PictureRowReader();

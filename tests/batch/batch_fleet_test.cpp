@@ -20,10 +20,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/batch/batch.h"
+#include "app/batch/job.h"
+#include "app/batch/options.h"
+#include "app/batch/plan.h"
+#include "app/batch/run.h"
 #include "app/batch/input_list.h"
 #include "app/batch/report.h"
-#include "app/batch/streaming.h"
+#include "app/batch/run.h"
 #include "pictures/picture_files.h"
 #include "tests/support/files_test_support.h"
 #include "tests/support/pictures.h"

@@ -23,7 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "app/batch/batch.h"
+#include "app/batch/job.h"
+#include "app/batch/options.h"
+#include "app/batch/plan.h"
+#include "app/batch/run.h"
 #include "pictures/picture_files.h"
 #include "pictures/raster/test_picture.h"
 #include "stamping/compositing.h"
@@ -253,8 +256,8 @@ TEST_F(BatchTool, BadInputsAmongGoodOnesFailAloneAndAreCounted) {
                                 " - Error: wrong format (JPEG: Not a JPEG file: starts with 0x68 "
                                 "0x65)",
                             P("photo.gif") + ": " + P("photo.gif") +
-                                " - Error: wrong format (the name ends in no picture file type "
-                                "(.jpg, .bmp or .png))",
+                                " - Error: wrong format (cannot open " + P("photo.gif") +
+                                ": No such file or directory)",
                             P("tiny.bmp") + ": Select a picture to stamp!",
                         }));
     EXPECT_EQ(Files(dir_ / "out"), (std::set<std::string>{"good1.bmp", "good2.jpg"}));

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/batch/batch_picture.h"
+#include "app/batch/input.h"
 #include "pictures/png/png_file.h"
 #include "tests/support/metadata_test_support.h"
 

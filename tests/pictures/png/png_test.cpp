@@ -576,29 +576,5 @@ TEST(PngWrite, WhatCannotBeWrittenIsRefusedAndTheOldFileKept) {
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"old.png"});
 }
 
-// ---- Flattening ----
-
-TEST(PngFlatten, EachChannelIsLaidOverWhiteByItsOpacity) {
-    // Pixel value, opacity and the result, worked out by hand.
-    const int cases[][3] = {{0, 0, 255},   {0, 255, 0},   {100, 128, 177},
-                            {200, 1, 255}, {10, 254, 11}, {77, 255, 77}};
-    const int n = int(std::size(cases));
-    auto picture = TBitmap::FromRows(n, 1, Depth24, [&](std::int32_t, std::uint8_t* row) {
-        for (int i = 0; i < n; ++i)
-            row[3 * i] = row[3 * i + 1] = row[3 * i + 2] = std::uint8_t(cases[i][0]);
-    });
-    std::vector<std::uint8_t> alpha;
-    for (const auto& c : cases) alpha.push_back(std::uint8_t(c[1]));
-    FlattenOnWhite(*picture, alpha);
-    for (int i = 0; i < n; ++i)
-        EXPECT_EQ(picture->PixelAt(i, 0), RGBColor(cases[i][2], cases[i][2], cases[i][2])) << i;
-
-    FlattenOnWhite(*picture, {});  // no alpha: nothing to do
-    EXPECT_EQ(picture->PixelAt(0, 0), clWhite);
-    EXPECT_THROW(FlattenOnWhite(*picture, std::vector<std::uint8_t>(2)), BitmapError);
-    auto palette = testing::RandomPicture(Depth8, n, 1, 11);
-    EXPECT_THROW(FlattenOnWhite(*palette, alpha), BitmapError);
-}
-
 }  // namespace
 }  // namespace sigillon

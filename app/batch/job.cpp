@@ -1,0 +1,146 @@
+#include "app/batch/job.h"
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "app/batch/row_pipeline.h"
+#include "app/batch/stamp_scaling.h"
+#include "pictures/formats.h"
+
+namespace sigillon::batch {
+namespace {
+
+// The stamp planned for this picture's size and checked once, before any
+// row is read; none when the run only converts.
+Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings,
+                                               const PictureRowReader& rows) {
+    if (settings.stamps.empty()) return std::optional<PlacedStamp>();
+    StampImage stamp = StampFor(settings, rows.Width());
+    // Sizes without storage count as nothing, as the program's check has it.
+    const bool held = stamp.pixels && !stamp.pixels->IsEmpty();
+    if (auto refusal = PlacementRefusal(held ? stamp.Width() : 0, held ? stamp.Height() : 0,
+                                        rows.Width(), rows.Height(), rows.Depth() == Depth24,
+                                        settings.mode, settings.margin))
+        return Failure{Failure::Side::Input, *refusal};
+    return std::optional<PlacedStamp>(std::in_place, std::move(stamp), rows.Width(),
+                                      rows.Height(), settings.mode, settings.margin);
+}
+
+std::string Route(const BatchJob& job, const OpenedInput& input, bool encoderThread,
+                  const PictureFormat* output) {
+    std::string route = job.input + ": ";
+    if (input.byRows)
+        route += std::string("row by row, ") +
+                 (encoderThread ? "writing on a second thread" : "on one thread") +
+                 (input.how.empty() ? "" : ", " + input.how);
+    else
+        route += "whole picture, " + input.how;
+    if (output && !output->openRows) route += "; " + std::string(output->name) + " written whole";
+    return route;
+}
+
+// The job's steps; what the codecs throw is caught once, by RunJob, and
+// blamed on the side the job had reached.
+Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool encoderThread,
+                     Failure::Side& side, JobResult& result) {
+    Expected<OpenedInput> opened = OpenInput(job.input, job.testPicture, settings.metadata);
+    if (!opened) return opened.error();
+    OpenedInput& input = *opened;
+    PictureRowReader& rows = *input.rows;
+    if (rows.Width() > 0 && rows.Height() > 0) {
+        result.width = rows.Width();
+        result.height = rows.Height();
+    }
+
+    side = Failure::Side::Stamp;
+    Expected<std::optional<PlacedStamp>> placed = PlanStamp(settings, rows);
+    if (!placed) return placed.error();
+
+    side = Failure::Side::Output;
+    const PictureFormat* format = FormatOfName(job.output);
+    result.route = Route(job, input, encoderThread, format);
+    if (!format)
+        return FileFailure(side, job.output,
+                           "the name ends in no picture file type (" + KnownExtensions() + ")");
+    WriteSettings write;
+    write.metadata = &input.metadata;
+    write.alpha = rows.Alpha();
+    std::unique_ptr<PictureRowWriter> writer =
+        format->createRowWriter(job.output, rows.Format(), write, input.warnings);
+
+    const PlacedStamp* stamp = *placed ? &**placed : nullptr;
+    Expected<Done> pumped = PumpRows(rows, stamp, settings.times, *writer, encoderThread,
+                                     !format->keepsAlpha && !rows.Alpha().empty());
+    if (!pumped) {
+        const Failure& failure = pumped.error();
+        return FileFailure(failure.side, failure.side == Failure::Side::Input ? job.input : job.output,
+                           failure.message);
+    }
+    result.warnings = std::move(input.warnings);
+    return Done{};
+}
+
+}  // namespace
+
+const char* StatusName(JobStatus status) {
+    switch (status) {
+        case JobStatus::Saved: return "saved";
+        case JobStatus::Skipped: return "skipped";
+        case JobStatus::Failed: break;
+    }
+    return "failed";
+}
+
+// The stamp for one picture: as it is, or fitted to the share of the
+// picture's width that --scale asks for, from the stamp whose width comes
+// closest (a text rendered at every size).
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
+    const StampImage& first = settings.stamps.front();
+    if (settings.scale <= 0 || pictureWidth <= 0 || !first.pixels || first.pixels->IsEmpty())
+        return first;
+    const std::int32_t width = ScaledWidth(pictureWidth, settings.scale);
+    const StampImage* closest = &settings.stamps.front();
+    for (const StampImage& stamp : settings.stamps)
+        if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
+    if (!settings.scaler) throw BitmapError("the stamp cannot be scaled without Qt GUI");
+    return settings.scaler(*closest, width);
+}
+
+JobResult RunJob(const BatchJob& job, const JobSettings& settings, bool encoderThread) {
+    JobResult result;
+    if (!job.refusal.empty()) {
+        result.reason = job.refusal;
+        result.route = job.input + ": not read, refused before reading";
+        return result;
+    }
+    Failure::Side side = Failure::Side::Input;
+    auto blame = [&](const std::string& reason) -> Failure {
+        switch (side) {
+            case Failure::Side::Input: return FileFailure(side, job.input, reason);
+            case Failure::Side::Output: return FileFailure(side, job.output, reason);
+            case Failure::Side::Stamp: break;
+        }
+        return {side, reason};  // fitting the stamp to this picture
+    };
+    Expected<Done> done = Failure{};
+    try {
+        done = Stamp(job, settings, encoderThread, side, result);
+    } catch (const std::bad_alloc&) {
+        done = blame("out of memory");
+    } catch (const std::exception& error) {
+        done = blame(error.what());
+    }
+    if (done) {
+        result.status = JobStatus::Saved;
+    } else {
+        result.reason = done.error().message;
+        result.warnings.clear();
+    }
+    if (result.route.empty()) result.route = job.input + ": not read, " + result.reason;
+    return result;
+}
+
+}  // namespace sigillon::batch

@@ -1,0 +1,63 @@
+// One input of the batch tool from its file to its output: opened as rows,
+// the stamp planned and checked once for its size, every row pumped through
+// the stamp into the output's row writer, the metadata written with it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/batch/input.h"
+#include "app/batch/plan.h"
+#include "stamping/placed_stamp.h"
+
+namespace sigillon::batch {
+
+enum class JobStatus { Saved, Skipped, Failed };
+
+// The name used for a status in the report: "saved", "skipped", "failed".
+const char* StatusName(JobStatus status);
+
+// What became of one input. A failure's line on standard error is the
+// input, ": " and the reason ("scan.bmp: scan.bmp - Error: wrong format
+// (BMP: ...)").
+struct JobResult {
+    JobStatus status = JobStatus::Failed;
+    std::string reason;                 // why it failed; empty otherwise
+    std::vector<std::string> warnings;  // metadata that was dropped, and why
+    int width = 0;                      // the picture's size once it was read; 0 before
+    int height = 0;
+    double ms = 0;                      // wall-clock time the run spent on it
+    // For --verbose: which way the input went and why ("photo.jpg: row by
+    // row, on one thread").
+    std::string route;
+};
+
+// Resizes a stamp to a width. The tool loads it with Qt GUI only when
+// --scale asks for it.
+using StampScaler = std::function<StampImage(const StampImage& stamp, std::int32_t width)>;
+
+// Everything a job needs besides its files; shared by the workers and only
+// read by them.
+struct JobSettings {
+    // The stamps to choose from: one, or a text rendered at every size when
+    // it is scaled (the closest size is fitted). Empty: convert only.
+    std::vector<StampImage> stamps;
+    StampMode mode = 0;
+    int times = 1;
+    int margin = 0;
+    int scale = 0;
+    StampScaler scaler;  // needed when scale is set
+    MetadataSettings metadata;
+};
+
+// The stamp for a picture of that width: as it is, or fitted to the share
+// --scale asks for.
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth);
+
+// Reads, stamps and writes one input, its rows written on a second thread
+// when encoderThread says so. Nothing escapes; a failure leaves no output.
+JobResult RunJob(const BatchJob& job, const JobSettings& settings, bool encoderThread = false);
+
+}  // namespace sigillon::batch

@@ -1,0 +1,68 @@
+// sigillon-batch's command line: the options, what each takes, and the
+// usage text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/batch/input_list.h"
+#include "stamping/compositing.h"
+
+namespace sigillon::batch {
+
+// Whether a picture read and written row by row has its writing (the
+// encoding) on a second thread.
+enum class EncoderThread {
+    Auto,  // where a core would otherwise stay idle: no picture waits for one
+    On,
+    Off,
+};
+
+struct BatchOptions {
+    std::string stampPath;         // empty: convert only
+    StampMode mode = 0;            // 0..8
+    int times = 1;                 // how often each input is stamped
+    std::string toExtension;       // lower case with its dot (".jpeg"), or empty for the input's own
+    std::string outDir;            // empty: beside each input
+    bool force = false;            // replace existing outputs (never an input)
+    int jobs = 0;                  // 0: one per core
+    bool testPicture = false;      // the built-in test picture as the one input
+    bool textGiven = false;        // --text: render this text as the stamp
+    std::string text;              // UTF-8
+    int colour = 0;                // index into kTextColours: black
+    int size = 3;                  // the size factor, 1..9
+    int margin = 0;                // pixels between a stamp and its edges, or between tiles
+    int scale = 0;                 // 1..100: the stamp's width in % of each picture's; 0 off
+    bool stripMetadata = false;    // write no metadata of the input's
+    bool copyrightGiven = false;   // --copyright: write it into the metadata
+    std::string copyright;         // UTF-8; defaults to a text stamp's text
+    bool autoOrient = true;        // turn pictures upright as their EXIF says
+    std::vector<std::string> inputs;
+    std::string filesFrom;         // --files-from: a list of further inputs, "-" standard input
+    bool nulSeparated = false;     // -0: that list is NUL-separated
+    Shard shard;                   // --shard K/N: only the inputs of part K
+    bool skipExisting = false;     // leave existing outputs, count them skipped
+    std::string reportPath;        // --report: a JSON Lines file, one object per input
+    bool verbose = false;          // say for each input how it was read and written, and why
+    EncoderThread encoderThread = EncoderThread::Auto;
+};
+
+enum class ParseStatus {
+    Run,         // options are complete
+    Help,        // --help: print the usage text, exit 0
+    UsageError,  // message says what was wrong
+};
+
+struct ParseResult {
+    ParseStatus status = ParseStatus::Run;
+    BatchOptions options;
+    std::string message;
+};
+
+// args excludes the program name.
+ParseResult ParseArguments(const std::vector<std::string>& args);
+
+// The short text printed with a usage error and for --help.
+std::string UsageText();
+
+}  // namespace sigillon::batch

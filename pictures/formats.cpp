@@ -1,0 +1,173 @@
+#include "pictures/formats.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "pictures/bmp/bmp_rows.h"
+#include "pictures/jpeg/jpeg_image.h"
+#include "pictures/jpeg/jpeg_metadata.h"
+#include "pictures/jpeg/jpeg_rows.h"
+#include "pictures/png/png_file.h"
+
+namespace sigillon {
+namespace {
+
+bool StartsWith(std::span<const std::uint8_t> head, std::initializer_list<std::uint8_t> bytes) {
+    if (head.size() < bytes.size()) return false;
+    return std::equal(bytes.begin(), bytes.end(), head.begin());
+}
+
+// ---- JPEG: a start-of-image marker followed by another marker.
+
+bool IsJpeg(std::span<const std::uint8_t> head) { return StartsWith(head, {0xFF, 0xD8, 0xFF}); }
+
+RowReaderOpening OpenJpegRows(const std::string& path, bool withMetadata) {
+    return OpenJpegRowReader(path, {}, kJpegRowLimits, withMetadata);
+}
+
+HeldPicture ReadJpeg(const std::string& path, bool withMetadata) {
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile(path);
+    HeldPicture picture;
+    picture.pixels = std::make_unique<TBitmap>();
+    picture.pixels->ShareImage(jpeg.Bitmap());
+    if (withMetadata) {
+        picture.metadata = jpeg.Metadata();
+        picture.warnings = jpeg.ReadMetadataWarnings();
+    }
+    return picture;
+}
+
+std::unique_ptr<PictureRowWriter> CreateJpegRows(const std::string& path,
+                                                 const TBitmapImage& format,
+                                                 const WriteSettings& settings,
+                                                 std::vector<std::string>& warnings) {
+    static const PictureMetadata none;
+    const PictureMetadata& metadata = settings.metadata ? *settings.metadata : none;
+    // Written in colour: three components.
+    if (!metadata.Empty()) {
+        std::vector<std::string> left = JpegMetadataWarnings(metadata, 3);
+        warnings.insert(warnings.end(), left.begin(), left.end());
+    }
+    return CreateJpegRowWriter(path, format, settings.quality, metadata);
+}
+
+// ---- BMP: "BM", the signature the reader takes.
+
+bool IsBmp(std::span<const std::uint8_t> head) { return StartsWith(head, {'B', 'M'}); }
+
+RowReaderOpening OpenBmpRows(const std::string& path, bool) { return OpenBmpRowReader(path); }
+
+HeldPicture ReadBmp(const std::string& path, bool) {
+    HeldPicture picture;
+    picture.pixels = std::make_unique<TBitmap>();
+    picture.pixels->ReadBmpFile(path);
+    return picture;
+}
+
+// BMP files carry no metadata, and nothing is said of what they drop.
+std::unique_ptr<PictureRowWriter> CreateBmpRows(const std::string& path,
+                                                const TBitmapImage& format,
+                                                const WriteSettings&,
+                                                std::vector<std::string>&) {
+    return CreateBmpRowWriter(path, format);
+}
+
+// ---- PNG: its eight-byte signature. Read and written whole.
+
+bool IsPng(std::span<const std::uint8_t> head) {
+    return StartsWith(head, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
+}
+
+HeldPicture ReadPng(const std::string& path, bool withMetadata) {
+    PngPicture png = ReadPngFile(path);
+    HeldPicture picture;
+    picture.pixels = std::move(png.pixels);
+    picture.alpha = std::move(png.alpha);
+    if (withMetadata) picture.metadata = std::move(png.metadata);
+    return picture;
+}
+
+std::unique_ptr<PictureRowWriter> CreatePngRows(const std::string& path,
+                                                const TBitmapImage& format,
+                                                const WriteSettings& settings,
+                                                std::vector<std::string>&) {
+    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
+    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
+    return std::make_unique<CollectingRowWriter>(
+        format, [path, alpha = std::move(alpha), metadata = std::move(metadata)](
+                    const TBitmap& picture) { WritePngFile(path, picture, alpha, metadata); });
+}
+
+const PictureFormat kFormats[] = {
+    {"JPEG", {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"}, IsJpeg, false, OpenJpegRows, ReadJpeg,
+     CreateJpegRows},
+    {"BMP", {".bmp", ".dib"}, IsBmp, false, OpenBmpRows, ReadBmp, CreateBmpRows},
+    {"PNG", {".png"}, IsPng, true, nullptr, ReadPng, CreatePngRows},
+};
+
+std::string LowerExtension(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return {};
+    std::string extension(name.substr(dot));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return extension;
+}
+
+}  // namespace
+
+std::span<const PictureFormat> PictureFormats() { return kFormats; }
+
+const PictureFormat* FormatOfName(std::string_view path) {
+    const std::string extension = LowerExtension(path);
+    if (extension.empty()) return nullptr;
+    for (const PictureFormat& format : kFormats)
+        for (std::string_view known : format.extensions)
+            if (extension == known) return &format;
+    return nullptr;
+}
+
+const PictureFormat* FormatOfContent(std::span<const std::uint8_t> head) {
+    for (const PictureFormat& format : kFormats)
+        if (format.sniff(head)) return &format;
+    return nullptr;
+}
+
+const PictureFormat* SniffFile(const std::string& path, std::string& problem) {
+    problem.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return nullptr;
+    }
+    std::uint8_t head[kSniffBytes];
+    std::size_t got = 0;
+    while (got < sizeof head) {
+        const ssize_t n = ::pread(fd, head + got, sizeof head - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) problem = std::strerror(errno);
+        if (n <= 0) break;
+        got += std::size_t(n);
+    }
+    ::close(fd);
+    return problem.empty() ? FormatOfContent({head, got}) : nullptr;
+}
+
+std::string KnownExtensions() {
+    std::string list;
+    for (const PictureFormat& format : kFormats)
+        for (std::string_view extension : format.extensions) {
+            if (!list.empty()) list += ", ";
+            list += extension;
+        }
+    return list;
+}
+
+}  // namespace sigillon
