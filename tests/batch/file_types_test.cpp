@@ -1,0 +1,134 @@
+// sigillon-batch knows a file by its first bytes, whatever its name says, and
+// gives an output the type its name says: camera files named .jpeg, .JPG or
+// .jfif, a PNG saved as .jpg, a file with no extension.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/batch/options.h"
+#include "app/batch/plan.h"
+#include "pictures/formats.h"
+#include "pictures/picture_files.h"
+#include "pictures/png/png_file.h"
+#include "tests/support/files_test_support.h"
+#include "tests/support/pictures.h"
+#include "tests/support/process.h"
+
+#ifndef SIGILLON_BATCH_TOOL
+#error "SIGILLON_BATCH_TOOL must name the built sigillon-batch"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace sigillon {
+namespace {
+
+using testing::Bytes;
+
+std::string TypeOf(const Bytes& bytes) {
+    const PictureFormat* format = FormatOfContent({bytes.data(), bytes.size()});
+    return format ? std::string(format->name) : "none";
+}
+
+class FileTypes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto picture = testing::RandomPicture(Depth24, 61, 47, 9);
+        ASSERT_EQ(SavePictureFileQuiet(*picture, P("ref.jpg")), FileOutcome::Done);
+        ASSERT_EQ(SavePictureFileQuiet(*picture, P("ref.bmp")), FileOutcome::Done);
+        testing::WriteAll(P("ref.png"), [&] {
+            ByteBlock png = EncodePng(*picture, {}, {});
+            return Bytes(png.data(), png.data() + png.size());
+        }());
+        ASSERT_EQ(SavePictureFileQuiet(*testing::RandomPicture(Depth24, 9, 7, 2), P("stamp.bmp")),
+                  FileOutcome::Done);
+        fs::create_directory(folder_ / "in");
+    }
+    std::string P(const std::string& name) const { return folder_ / name; }
+
+    testing::ProcessRun Run(std::vector<std::string> args) const {
+        args.insert(args.begin(), {SIGILLON_BATCH_TOOL, "--stamp", P("stamp.bmp"), "--mode", "3"});
+        return testing::RunProcess(args, {}, {});
+    }
+
+    testing::TempFolder folder_;
+};
+
+TEST_F(FileTypes, InputsAreReadByContentAndOutputsTypedByName) {
+    struct Case {
+        const char* name;       // as the input is named
+        const char* content;    // the reference file it is a copy of
+        const char* output;     // the output's name in out/
+        const char* type;       // what the output holds
+        const char* reference;  // the output of the reference file it must equal
+    } cases[] = {
+        {"IMG_5250.jpeg", "ref.jpg", "IMG_5250.jpeg", "JPEG", "ref.jpg"},
+        {"CAMERA.JPG", "ref.jpg", "CAMERA.JPG", "JPEG", "ref.jpg"},
+        {"web.jfif", "ref.jpg", "web.jfif", "JPEG", "ref.jpg"},
+        {"old.jpe", "ref.jpg", "old.jpe", "JPEG", "ref.jpg"},
+        {"saved-by-a-browser.jpg", "ref.png", "saved-by-a-browser.jpg", "JPEG", "png.jpg"},
+        {"scan.png", "ref.bmp", "scan.png", "PNG", "ref.png"},
+        {"no-extension", "ref.jpg", "no-extension.jpg", "JPEG", "ref.jpg"},
+        {"export.dat", "ref.png", "export.dat.png", "PNG", "ref.png"},
+    };
+    std::vector<std::string> inputs;
+    for (const Case& c : cases) {
+        fs::copy_file(P(c.content), P("in/") + c.name);
+        inputs.push_back(P("in/") + c.name);
+    }
+    fs::create_directory(folder_ / "out");
+    inputs.insert(inputs.begin(), {"--out", P("out")});
+    testing::ProcessRun run = Run(inputs);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "8 saved, 0 failed\n");
+
+    // The references: each content under its own name, and the PNG as JPEG.
+    fs::create_directory(folder_ / "ref");
+    ASSERT_EQ(Run({"--out", P("ref"), P("ref.jpg"), P("ref.bmp"), P("ref.png")}).status, 0);
+    fs::copy_file(P("ref.png"), P("png.png"));
+    ASSERT_EQ(Run({"--out", P("ref"), "--to", "jpg", P("png.png")}).status, 0);
+
+    for (const Case& c : cases) {
+        const Bytes made = testing::ReadAll(P("out/") + c.output);
+        EXPECT_EQ(TypeOf(made), c.type) << c.name;
+        EXPECT_TRUE(made == testing::ReadAll(P("ref/") + c.reference)) << c.name;
+    }
+}
+
+TEST_F(FileTypes, ToTakesAnyExtensionOfTheTable) {
+    ASSERT_EQ(Run({"--to", ".JPEG", "--out", P("in"), P("ref.bmp")}).status, 0);
+    EXPECT_EQ(TypeOf(testing::ReadAll(P("in/ref.jpeg"))), "JPEG");
+    ASSERT_EQ(Run({"--to", "png", "--out", P("in"), P("ref.jpg")}).status, 0);
+    EXPECT_EQ(TypeOf(testing::ReadAll(P("in/ref.png"))), "PNG");
+
+    for (const char* to : {".gif", "", ".", "jpg/x", ".tiff"}) {
+        batch::ParseResult parsed = batch::ParseArguments({"--to", to, "a.jpg"});
+        EXPECT_EQ(parsed.status, batch::ParseStatus::UsageError) << to;
+        EXPECT_EQ(parsed.message, "--to takes one of " + KnownExtensions()) << to;
+    }
+}
+
+TEST_F(FileTypes, WhatIsNoPictureIsRefusedWithItsReason) {
+    testing::WriteAll(P("in/notes.txt"), Bytes{'G', 'I', 'F', '8', '9', 'a'});
+    testing::WriteAll(P("in/empty.bmp"), {});
+    testing::WriteAll(P("in/empty"), {});
+    fs::create_directory(folder_ / "out");
+    testing::ProcessRun run =
+        Run({"--out", P("out"), P("in/notes.txt"), P("in/empty.bmp"), P("in/empty")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "0 saved, 3 failed\n");
+    auto refused = [&](const std::string& name, const std::string& reason) {
+        return P(name) + ": " + P(name) + " - Error: wrong format (" + reason + ")";
+    };
+    EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{
+                                  refused("in/notes.txt", "not a JPEG, BMP or PNG file"),
+                                  refused("in/empty.bmp", "the file holds no picture"),
+                                  refused("in/empty", "not a JPEG, BMP or PNG file"),
+                              }));
+    EXPECT_TRUE(fs::is_empty(folder_ / "out"));
+}
+
+}  // namespace
+}  // namespace sigillon

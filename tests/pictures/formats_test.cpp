@@ -1,0 +1,105 @@
+// The table of formats: which first bytes make which format, which names
+// say which, and every format's reading and writing meeting in rows.
+#include "pictures/formats.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "pictures/picture_files.h"
+#include "tests/support/files_test_support.h"
+
+namespace sigillon {
+namespace {
+
+using testing::Bytes;
+
+std::string NameOf(const PictureFormat* format) {
+    return format ? std::string(format->name) : "none";
+}
+
+TEST(PictureFormatTable, FirstBytesSayTheFormat) {
+    const struct {
+        Bytes head;
+        const char* format;
+    } cases[] = {
+        {{0xFF, 0xD8, 0xFF, 0xE0}, "JPEG"},
+        {{0xFF, 0xD8, 0xFF}, "JPEG"},
+        {{0xFF, 0xD8, 0x00}, "none"},  // no marker after the start of image
+        {{'B', 'M', 0, 0}, "BMP"},
+        {{'B', 'A'}, "none"},           // an OS/2 array the reader does not take
+        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, "PNG"},
+        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A}, "none"},  // cut short
+        {{0x89, 'P', 'N', 'G', 0x0A, 0x0A, 0x1A, 0x0A}, "none"},  // line ends mangled
+        {{'G', 'I', 'F', '8', '9', 'a'}, "none"},
+        {{}, "none"},
+    };
+    int i = 0;
+    for (const auto& c : cases)
+        EXPECT_EQ(NameOf(FormatOfContent({c.head.data(), c.head.size()})), c.format) << "case " << i++;
+}
+
+TEST(PictureFormatTable, NamesSayTheFormatInAnyCase) {
+    const struct {
+        const char* path;
+        const char* format;
+    } cases[] = {
+        {"a.jpg", "JPEG"},     {"IMG_5250.jpeg", "JPEG"}, {"b.JPG", "JPEG"},
+        {"c.Jpe", "JPEG"},     {"d.jfif", "JPEG"},        {"e.bmp", "BMP"},
+        {"f.DIB", "BMP"},      {"g.png", "PNG"},          {"h.gif", "none"},
+        {"noextension", "none"}, {"dir.jpg/file", "none"}, {"x.jpgx", "none"},
+        {".png", "PNG"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(NameOf(FormatOfName(c.path)), c.format) << c.path;
+    EXPECT_EQ(KnownExtensions(), ".jpg, .jpeg, .jpe, .jfif, .jif, .bmp, .dib, .png");
+}
+
+TEST(PictureFormatTable, SniffingAFileReadsItsFirstBytesOrSaysWhyNot) {
+    testing::TempFolder folder;
+    const std::string png = folder.path() + "/named.jpg";
+    testing::WriteAll(png, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13});
+    std::string problem = "stale";
+    EXPECT_EQ(NameOf(SniffFile(png, problem)), "PNG");
+    EXPECT_EQ(problem, "");
+    testing::WriteAll(png, {'B'});
+    EXPECT_EQ(NameOf(SniffFile(png, problem)), "none");
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(NameOf(SniffFile(folder.path() + "/missing.jpg", problem)), "none");
+    EXPECT_EQ(problem, "No such file or directory");
+    EXPECT_EQ(NameOf(SniffFile(folder.path(), problem)), "none");
+    EXPECT_EQ(problem, "Is a directory");
+}
+
+// Every format writes what it reads: a picture read whole and handed out as
+// rows comes back through the format's row writer with the same pixels.
+TEST(PictureFormatTable, EveryFormatWritesTheRowsItsReaderGives) {
+    SetDisplayBitsPerPixel(32);
+    testing::TempFolder folder;
+    auto picture = testing::RandomPicture(Depth24, 37, 23, 4);
+    for (const PictureFormat& format : PictureFormats()) {
+        SCOPED_TRACE(std::string(format.name));
+        const std::string path = folder.path() + "/a" + std::string(format.extensions.front());
+        HeldRowReader rows(std::shared_ptr<TBitmap>(testing::RandomPicture(Depth24, 37, 23, 4)), {});
+        std::vector<std::string> warnings;
+        auto writer = format.createRowWriter(path, rows.Format(), {}, warnings);
+        std::vector<std::uint8_t> band(std::size_t(rows.Stride()) * 23);
+        rows.Read(band.data(), 23);
+        writer->Write(band.data(), 23);
+        writer->Finish();
+        EXPECT_TRUE(warnings.empty());
+
+        std::string problem;
+        ASSERT_EQ(SniffFile(path, problem), &format);
+        HeldPicture back = format.readWhole(path, false);
+        ASSERT_EQ(back.pixels->Width(), 37);
+        ASSERT_EQ(back.pixels->Height(), 23);
+        if (format.name == "JPEG") continue;  // lossy: the codec's own tests check it
+        for (int y = 0; y < 23; ++y)
+            EXPECT_EQ(0, std::memcmp(back.pixels->RowAddress(y), picture->RowAddress(y), 37 * 3))
+                << "row " << y;
+    }
+}
+
+}  // namespace
+}  // namespace sigillon
