@@ -21,9 +21,9 @@
 
 #include "app/batch/report.h"
 #include "app/batch/streaming.h"
-#include "app/batch/stamp_scaling.h"
 #include "pictures/picture_files.h"
 #include "pictures/raster/test_picture.h"
+#include "stamping/stamp_scaling.h"
 
 namespace sigillon::batch {
 namespace {
@@ -542,8 +542,7 @@ StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
     const StampImage* closest = &settings.stamps.front();
     for (const StampImage& stamp : settings.stamps)
         if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
-    if (!settings.scaler) throw BitmapError("the stamp cannot be scaled without Qt GUI");
-    return settings.scaler(*closest, width);
+    return ScaleStamp(*closest, width);
 }
 
 
@@ -655,14 +654,12 @@ int CannotStart(const std::string& problem) {
 
 }  // namespace
 
-int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
-             const StampScaler& scaler) {
+int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     if (!given.outDir.empty()) {
         std::error_code error;
         if (!std::filesystem::is_directory(given.outDir, error))
             return CannotStart("--out " + given.outDir + " is not a folder");
     }
-    if (given.scale > 0 && !scaler) return CannotStart("--scale: the stamp cannot be scaled here");
 
     BatchOptions options = given;
     if (!options.filesFrom.empty()) {
@@ -707,7 +704,6 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
     settings.times = options.times;
     settings.margin = options.margin;
     settings.scale = options.scale;
-    settings.scaler = scaler;
     settings.metadata.keep = !options.stripMetadata;
     settings.metadata.autoOrient = options.autoOrient;
     if (options.copyrightGiven)

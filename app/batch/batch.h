@@ -124,10 +124,6 @@ const char* StatusName(JobStatus status);
 
 // Everything a job needs besides its files; shared by the workers and only
 // read by them.
-// Resizes a stamp to a width (ScaleStamp, app/batch/stamp_scaling.h). The
-// tool loads it with Qt GUI only when --scale asks for it.
-using StampScaler = std::function<StampImage(const StampImage& stamp, std::int32_t width)>;
-
 struct JobSettings {
     // The stamps to choose from: one, or a text rendered at every size when
     // it is scaled (the closest size is fitted). Empty: convert only.
@@ -136,7 +132,6 @@ struct JobSettings {
     int times = 1;
     int margin = 0;
     int scale = 0;
-    StampScaler scaler;  // needed when scale is set
     MetadataSettings metadata;
 };
 
@@ -159,8 +154,7 @@ using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)
 // last line on standard output. Returns the exit status: 0 when nothing
 // failed, 1 when any input failed, 2 when the run could not start (no
 // such --out folder, an unreadable list, a report that cannot be written
-// or would replace a file of the run, --scale without a scaler).
-int RunBatch(const BatchOptions& options, const TextRenderer& renderText = {},
-             const StampScaler& scaler = {});
+// or would replace a file of the run).
+int RunBatch(const BatchOptions& options, const TextRenderer& renderText = {});
 
 }  // namespace sigillon::batch

@@ -238,7 +238,7 @@ TEST_F(RowPath, MarginsAndMetadataSettingsGiveTheFilesOfTheWholePicturePath) {
                       settings, ".jpg");
 }
 
-// The tool draws a text stamp in its Qt module; here it is drawn in this
+// The tool draws a text stamp in its text helper; here it is drawn in this
 // process with the same renderer and settings.
 TEST_F(RowPath, TextStampsGiveTheFilesOfTheWholePicturePath) {
     testing::EnsureGuiApplication();
