@@ -1,10 +1,18 @@
-// Stamping row by row, as the batch tool does: a stamp that may carry its
-// own alpha, placed with a margin, applied to one picture row at a time so
-// that a picture never has to be held whole.
+// Burning a stamp into picture rows: the one compositor. The batch tool
+// stamps row by row through it; the desktop program's ApplyStamp
+// (compositing.h) runs it over a whole picture.
 //
-// Without alpha and without a margin the result is exactly ApplyStamp's.
-// With alpha, for each channel with stamp value s, picture value p and
-// alpha a (0 to 255), a = 0 changing nothing:
+// Stamp modes: 0-3 solid stamp and 4-7 watermark, each in the corners
+// top-left, top-right, bottom-left, bottom-right; 8 watermark tiled over the
+// whole picture from its top-left corner; 9 and above stamp nothing. A
+// corner stamp keeps the margin from both edges of its corner; tiles are
+// the margin apart.
+//
+// Without alpha, white stamp pixels (all three bytes 255) are transparent
+// and all others opaque: solid copies the stamp pixel, the watermark moves
+// each picture byte by (stamp byte / 32) - 2, limited to 0..255. With
+// alpha, for each channel with stamp value s, picture value p and alpha a
+// (0 to 255), a = 0 changing nothing:
 //   solid modes 0-3:      p' = (a*s + (255 - a)*p + 127) / 255
 //   watermark modes 4-8:  d = (s >> 5) - 2, c = sign(d) * ((|d|*a + 127) / 255),
 //                         p' = clamp(p + c, 0, 255)
@@ -19,11 +27,14 @@
 #include <vector>
 
 #include "pictures/raster/bitmap.h"
-#include "stamping/compositing.h"
 
 namespace sigillon {
 
-// A stamp as the batch tool burns it in.
+using StampMode = std::uint8_t;
+
+inline constexpr StampMode kTiledWatermark = 8;
+
+// A stamp to burn in, shared by every picture it goes on.
 struct StampImage {
     std::shared_ptr<const TBitmap> pixels;  // Depth24
     // width * height alpha values, top row first; empty when the stamp has
@@ -34,8 +45,9 @@ struct StampImage {
     std::int32_t Height() const { return pixels ? pixels->Height() : 0; }
 };
 
-// The refusal ApplyStamp would give for these sizes, with the margin
-// counted: a corner stamp must fit with its margin between it and both edges
+// Why a stamp of these sizes cannot go on a picture: the one text the user
+// is told, in the order the checks are made; none when it fits. The margin
+// counts: a corner stamp must fit with its margin between it and both edges
 // of its corner; tiles need only fit themselves.
 std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
                                             std::int32_t pictureWidth,

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "app/batch/row_pipeline.h"
-#include "app/batch/stamp_scaling.h"
 #include "pictures/formats.h"
+#include "stamping/stamp_scaling.h"
 
 namespace sigillon::batch {
 namespace {
@@ -105,8 +105,7 @@ StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
     const StampImage* closest = &settings.stamps.front();
     for (const StampImage& stamp : settings.stamps)
         if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
-    if (!settings.scaler) throw BitmapError("the stamp cannot be scaled without Qt GUI");
-    return settings.scaler(*closest, width);
+    return ScaleStamp(*closest, width);
 }
 
 JobResult RunJob(const BatchJob& job, const JobSettings& settings, bool encoderThread) {

@@ -34,10 +34,6 @@ struct JobResult {
     std::string route;
 };
 
-// Resizes a stamp to a width. The tool loads it with Qt GUI only when
-// --scale asks for it.
-using StampScaler = std::function<StampImage(const StampImage& stamp, std::int32_t width)>;
-
 // Everything a job needs besides its files; shared by the workers and only
 // read by them.
 struct JobSettings {
@@ -48,7 +44,6 @@ struct JobSettings {
     int times = 1;
     int margin = 0;
     int scale = 0;
-    StampScaler scaler;  // needed when scale is set
     MetadataSettings metadata;
 };
 

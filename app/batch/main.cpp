@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/batch/run.h"
-#include "app/batch/qt_loader.h"
+#include "app/batch/text_helper.h"
 
 int main(int argc, char** argv) {
     using namespace sigillon::batch;
@@ -23,14 +23,14 @@ int main(int argc, char** argv) {
     }
     // No display here: JPEG pictures decode to true colour, as on a deep one.
     sigillon::SetDisplayBitsPerPixel(32);
-    if (!parsed.options.textGiven && parsed.options.scale == 0) return RunBatch(parsed.options);
+    if (!parsed.options.textGiven) return RunBatch(parsed.options);
 
-    // Text stamps and scaling take Qt GUI, loaded only now.
-    QtModule qt;
-    if (!qt.Loaded()) {
-        std::fprintf(stderr, "sigillon-batch: %s needs Qt GUI: %s\n",
-                     parsed.options.textGiven ? "--text" : "--scale", qt.Problem().c_str());
+    // Text stamps are drawn with Qt GUI, by a helper program.
+    std::string problem;
+    const std::string helper = FindTextHelper(problem);
+    if (helper.empty()) {
+        std::fprintf(stderr, "sigillon-batch: --text needs its text helper: %s\n", problem.c_str());
         return 2;
     }
-    return RunBatch(parsed.options, qt.Renderer(), qt.Scaler());
+    return RunBatch(parsed.options, HelperTextRenderer(helper));
 }

@@ -47,14 +47,12 @@ unsigned AvailableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
-             const StampScaler& scaler) {
+int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     if (!given.outDir.empty()) {
         std::error_code error;
         if (!std::filesystem::is_directory(given.outDir, error))
             return CannotStart("--out " + given.outDir + " is not a folder");
     }
-    if (given.scale > 0 && !scaler) return CannotStart("--scale: the stamp cannot be scaled here");
 
     BatchOptions options = given;
     if (!options.filesFrom.empty()) {
@@ -99,7 +97,6 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText,
     settings.times = options.times;
     settings.margin = options.margin;
     settings.scale = options.scale;
-    settings.scaler = scaler;
     settings.metadata.keep = !options.stripMetadata;
     settings.metadata.autoOrient = options.autoOrient;
     if (options.copyrightGiven)

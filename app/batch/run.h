@@ -27,9 +27,7 @@ unsigned AvailableCores();
 // Returns the exit status: 0 when nothing failed, 1 when any input failed,
 // 2 when the run could not start (no such --out folder, an unreadable
 // list, a report that cannot be written or would replace a file of the
-// run, --scale without a scaler). The summary is the last line on
-// standard output.
-int RunBatch(const BatchOptions& options, const TextRenderer& renderText = {},
-             const StampScaler& scaler = {});
+// run). The summary is the last line on standard output.
+int RunBatch(const BatchOptions& options, const TextRenderer& renderText = {});
 
 }  // namespace sigillon::batch

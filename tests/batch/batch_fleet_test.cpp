@@ -124,15 +124,15 @@ TEST(Report, OneJsonObjectALineInAFixedOrder) {
         batch::JobResult result;
         std::string line;
     };
-    batch::JobResult saved{batch::JobStatus::Saved, "", {}, 640, 480, 12.3456789};
-    batch::JobResult skipped{batch::JobStatus::Skipped, "", {}, 0, 0, 0};
+    batch::JobResult saved{batch::JobStatus::Saved, "", {}, 640, 480, 12.3456789, {}};
+    batch::JobResult skipped{batch::JobStatus::Skipped, "", {}, 0, 0, 0, {}};
     batch::JobResult refused{
-        batch::JobStatus::Failed, "not saved, o/a.bmp exists", {}, 0, 0, 0.0004};
+        batch::JobStatus::Failed, "not saved, o/a.bmp exists", {}, 0, 0, 0.0004, {}};
     batch::JobResult tooSmall{
-        batch::JobStatus::Failed, "Select a picture to stamp!", {}, 20, 20, 1.5};
+        batch::JobStatus::Failed, "Select a picture to stamp!", {}, 20, 20, 1.5, {}};
     batch::JobResult warned{batch::JobStatus::Saved, "",
                             {"EXIF block of 28 bytes dropped: \"bad\"", "XMP packet dropped"},
-                            64, 48, 2};
+                            64, 48, 2, {}};
     const Case cases[] = {
         {{"in/a.bmp", false, "o/a.bmp", {}, false},
          saved,

@@ -499,6 +499,65 @@ TEST_F(BatchTool, TextStampEqualsTheTextRenderedAndStampedInProcess) {
     }
 }
 
+// Scaled, the text comes from the helper at every size, and each picture
+// gets the size whose width comes closest to its share, fitted to it.
+TEST_F(BatchTool, ScaledTextStampIsTheClosestSizeFittedToEachPicture) {
+    sigillon::testing::EnsureGuiApplication();
+    const std::string text = "\xC2\xA9 Sigillon";
+    batch::JobSettings settings;
+    settings.scale = 30;
+    for (int size = 1; size <= 9; ++size) {
+        TextStampInput input;
+        input.font = StampTextFieldFont();
+        input.colour = ToQColor(kTextColours[2].value);
+        input.text = QString::fromUtf8(text);
+        input.sizeFactor = size;
+        std::shared_ptr<TBitmap> stamp = RenderTextStamp(input);
+        stamp->SetDepth(Depth24);
+        settings.stamps.push_back({stamp, {}});
+    }
+    fs::create_directories(dir_ / "out");
+    for (int width : {240, 700, 1500}) {
+        Save(*Gradient(width, 300), "in.bmp");
+        ToolRun run = Run({"--text", text, "--color", "blue", "--scale", "30", "--mode", "3",
+                           "--to", ".bmp", "--out", P("out"), "--force", P("in.bmp")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        auto expected = Load(P("in.bmp"));
+        PlacedStamp placed(batch::StampFor(settings, width), width, 300, 3, 0);
+        for (int y = placed.FirstRow(); y < placed.EndRow(); ++y)
+            placed.StampRow(y, expected->RowAddress(y));
+        EXPECT_EQ(PixelBytes(*Load(P("out/in.bmp"))), PixelBytes(*expected)) << width;
+    }
+}
+
+// The tool without its text helper, as a copy alone in a folder: resizing
+// a stamp needs no Qt, so --scale works; --text says what is missing and
+// writes nothing.
+TEST_F(BatchTool, ScalesWithoutTheTextHelperAndSaysWhenTextNeedsIt) {
+    Save(*Gradient(200, 100), "in.bmp");
+    Save(*StampPicture(40, 20), "stamp.bmp");
+    fs::create_directories(dir_ / "alone");
+    fs::create_directories(dir_ / "out");
+    const fs::path tool = dir_ / "alone" / "sigillon-batch";
+    fs::copy_file(SIGILLON_BATCH_TOOL, tool);
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), tool.string());
+        return sigillon::testing::RunProcess(args, dir_);
+    };
+    ToolRun scaled = run({"--stamp", P("stamp.bmp"), "--scale", "50", "--mode", "3", "--to",
+                          ".bmp", "--out", P("out"), P("in.bmp")});
+    EXPECT_EQ(scaled.status, 0) << scaled.err;
+    EXPECT_EQ(scaled.out, "1 saved, 0 failed\n");
+    EXPECT_NE(PixelBytes(*Load(P("out/in.bmp"))), PixelBytes(*Load(P("in.bmp"))));
+
+    fs::remove(P("out/in.bmp"));
+    ToolRun text = run({"--text", "Sigillon", "--to", ".bmp", "--out", P("out"), P("in.bmp")});
+    EXPECT_EQ(text.status, 2);
+    EXPECT_EQ(text.err, "sigillon-batch: --text needs its text helper: no sigillon-batch-text "
+                        "beside the program or in its libexec folder\n");
+    EXPECT_EQ(Files(dir_ / "out"), std::set<std::string>{});
+}
+
 // ---- Progress ------------------------------------------------------------------
 
 TEST_F(BatchTool, ShowsProgressOnlyOnATerminal) {

@@ -53,18 +53,18 @@ done
 for program in sigillon sigillon-batch; do
     grep -qE "^-rwxr-xr-x .* ./usr/bin/$program\$" <<<"$contents" || fail "$program is not executable"
 done
-# The Qt GUI module the batch tool loads for --text and --scale.
-grep -qE " \./usr/lib/.*sigillon/sigillon-batch-qt\.so\$" <<<"$contents" ||
-    fail "package lacks the batch tool's Qt module"
+# The helper that draws the batch tool's text stamps, with Qt GUI.
+grep -qE "^-rwxr-xr-x .* \./usr/libexec/sigillon/sigillon-batch-text\$" <<<"$contents" ||
+    fail "package lacks the batch tool's text helper, or it is not executable"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 batch="$root/usr/bin/sigillon-batch"
 
 # The programs find every library they need on the system alone.
-for program in sigillon sigillon-batch; do
-    if ldd "$root/usr/bin/$program" | grep -q 'not found'; then
-        fail "$program misses libraries: $(ldd "$root/usr/bin/$program" | grep 'not found')"
+for program in bin/sigillon bin/sigillon-batch libexec/sigillon/sigillon-batch-text; do
+    if ldd "$root/usr/$program" | grep -q 'not found'; then
+        fail "$program misses libraries: $(ldd "$root/usr/$program" | grep 'not found')"
     fi
 done
 
@@ -94,7 +94,7 @@ run_both() {
 }
 run_both --test-picture
 run_both --test-picture --stamp "$root/usr/share/sigillon/stamps/seal.bmp" --mode 8 --to .jpg
-# Text stamps come from the packaged module, found beside the packaged tool.
+# Text stamps come from the packaged helper, found from the packaged tool.
 run_both --test-picture --text "Sigillon" --mode 3 --to .png --force
 [ "$(head -c 2 "$work/packaged/test.bmp")" = BM ] || fail "test.bmp is no BMP file"
 [ "$(head -c 3 "$work/packaged/test.jpg" | od -An -tx1 | tr -d ' ')" = ffd8ff ] ||

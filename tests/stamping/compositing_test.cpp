@@ -247,20 +247,6 @@ TEST(ApplyStamp, WatermarkWorkedPixelsAndClamping) {
             EXPECT_EQ(At(*picture, 1, 0), c.picture);
         }
     }
-    // The one-pixel form on its own, at a column other than the stamp's.
-    for (const Case& c : cases) {
-        auto put = [](std::uint8_t* at, Bgr colour) {
-            at[0] = std::uint8_t(colour.b), at[1] = std::uint8_t(colour.g),
-            at[2] = std::uint8_t(colour.r);
-        };
-        std::uint8_t stampRow[6] = {255, 255, 255};
-        put(stampRow + 3, c.stamp);
-        std::uint8_t pictureRow[9] = {7, 7, 7, 7, 7, 7};
-        put(pictureRow + 6, c.picture);
-        WatermarkPixel(stampRow, pictureRow, 1, 2);
-        EXPECT_EQ((Bgr{pictureRow[6], pictureRow[7], pictureRow[8]}), c.expected);
-        EXPECT_EQ((Bgr{pictureRow[3], pictureRow[4], pictureRow[5]}), (Bgr{7, 7, 7}));
-    }
 }
 
 // Tiles start at the top-left corner as the picture is seen, whichever
@@ -399,16 +385,33 @@ TEST(ApplyStamp, SharedPictureShowsTheStampWithoutANewHandOver) {
     EXPECT_EQ(overview.PixelAt(31, 31), clBlack);
 }
 
-TEST(ApplyStamp, RasterResizedDuringAPassStopsTheWritesInsteadOfOverrunning) {
-    StepCounter counter;
-    auto stamp = Picture(10, 10);
-    Fill(*stamp, 0, 0, 0);
-    auto picture = Picture(40, 40);
-    counter.during = [&] {
-        if (counter.steps == 3) picture->SetHeight(5);
+// A step that changes either raster's size or format stops the pass before
+// its next row, in every kind of pass.
+TEST(ApplyStamp, RasterChangedDuringAPassStopsTheWritesInsteadOfOverrunning) {
+    struct Case {
+        const char* name;
+        StampMode mode;
+        std::function<void(TBitmap& stamp, TBitmap& picture)> change;
     };
-    EXPECT_THROW(ApplyStamp(*stamp, *picture, 3, counter.Step()), BitmapError);
-    EXPECT_EQ(counter.steps, 3);
+    const Case cases[] = {
+        {"picture shorter", 3, [](TBitmap&, TBitmap& picture) { picture.SetHeight(5); }},
+        {"picture narrower", 8, [](TBitmap&, TBitmap& picture) { picture.SetWidth(20); }},
+        {"picture 32-bit", 6, [](TBitmap&, TBitmap& picture) { picture.SetDepth(Depth32); }},
+        {"stamp narrower", 0, [](TBitmap& stamp, TBitmap&) { stamp.SetWidth(4); }},
+        {"stamp taller", 8, [](TBitmap& stamp, TBitmap&) { stamp.SetHeight(12); }},
+        {"stamp 8-bit", 5, [](TBitmap& stamp, TBitmap&) { stamp.SetDepth(Depth8); }},
+    };
+    for (const Case& c : cases) {
+        StepCounter counter;
+        auto stamp = Picture(10, 10);
+        Fill(*stamp, 0, 0, 0);
+        auto picture = Picture(40, 40);
+        counter.during = [&] {
+            if (counter.steps == 3) c.change(*stamp, *picture);
+        };
+        EXPECT_THROW(ApplyStamp(*stamp, *picture, c.mode, counter.Step()), BitmapError) << c.name;
+        EXPECT_EQ(counter.steps, 3) << c.name;
+    }
 }
 
 }  // namespace

@@ -84,27 +84,6 @@ void ReferenceStamp(const TBitmap& stamp, const std::vector<std::uint8_t>& alpha
         }
 }
 
-TEST(PlacedStamp, WithoutAlphaOrMarginStampsExactlyAsApplyStamp) {
-    std::mt19937 random(21);
-    for (int round = 0; round < 4; ++round) {
-        const int sw = 4 + int(random() % 60), sh = 4 + int(random() % 30);
-        const int pw = std::max(32, sw + int(random() % 150)), ph = std::max(32, sh + int(random() % 70));
-        auto stamp = RandomRaster(sw, sh, random, 40);
-        auto picture = RandomRaster(pw, ph, random);
-        for (StampMode mode = 0; mode <= 9; ++mode) {
-            SCOPED_TRACE(testing::Message() << "round " << round << " mode " << int(mode));
-            auto expected = Copy(*picture);
-            TBitmap ownStamp;
-            ownStamp.ShareImage(*stamp);
-            ASSERT_EQ(ApplyStamp(ownStamp, *expected, mode), std::nullopt);
-            auto result = Copy(*picture);
-            PlacedStamp placed({stamp, {}}, pw, ph, mode, 0);
-            StampAllRows(placed, *result);
-            EXPECT_EQ(Rows(*result), Rows(*expected));
-        }
-    }
-}
-
 TEST(PlacedStamp, AlphaAndMarginFollowThePerPixelRule) {
     std::mt19937 random(22);
     const std::uint8_t chosen[] = {0, 1, 127, 128, 254, 255};
