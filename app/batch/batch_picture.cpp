@@ -55,7 +55,7 @@ void SaveJpeg(const BatchPicture& picture, const std::string& path,
     const auto& left = jpeg.WriteMetadataWarnings();
     warnings.insert(warnings.end(), left.begin(), left.end());
     try {
-        SaveFileSafely(path, jpeg.Data().data(), jpeg.Data().size());
+        SaveFileSafely(path, jpeg.Data().data(), jpeg.Data().size(), "JPEG: ");
     } catch (const std::system_error& error) {
         throw BitmapError(std::string("JPEG: ") + error.what());
     }
