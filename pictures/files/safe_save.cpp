@@ -317,10 +317,10 @@ int SafeFileWriter::TryAppend(const std::uint8_t* data, std::size_t size) noexce
 }
 
 void SafeFileWriter::Append(const std::uint8_t* data, std::size_t size) {
-    if (int error = TryAppend(data, size)) ThrowAppendError(error);
+    if (int error = TryAppend(data, size)) ThrowWriteError(error);
 }
 
-void SafeFileWriter::ThrowAppendError(int error) const { Throw(error, "write failed"); }
+void SafeFileWriter::ThrowWriteError(int error) const { Throw(error, "write failed"); }
 
 void SafeFileWriter::Throw(int error, const std::string& what) const {
     ThrowFileError(prefix_, error, what);
@@ -337,7 +337,7 @@ void SafeFileWriter::WriteAt(std::uint64_t offset, const iovec* pieces, int coun
         ssize_t written = ::pwritev(fd_, left.data() + first, batch, off_t(offset));
         if (written < 0) {
             if (errno == EINTR) continue;
-            Throw(errno, "write failed");
+            ThrowWriteError(errno);
         }
         offset += std::uint64_t(written);
         // Skip what was written, and resume inside a piece written in part.

@@ -96,10 +96,10 @@ public:
     // Writes after the bytes appended so far.
     void Append(const std::uint8_t* data, std::size_t size);
     // The same for C callbacks: 0, or the errno of the failure, which
-    // ThrowAppendError throws as Append would have once the callback's
+    // ThrowWriteError throws as Append would have once the callback's
     // caller is back in C++.
     int TryAppend(const std::uint8_t* data, std::size_t size) noexcept;
-    [[noreturn]] void ThrowAppendError(int error) const;
+    [[noreturn]] void ThrowWriteError(int error) const;
     // Writes the pieces one after the other from offset on (the appending
     // position does not move).
     void WriteAt(std::uint64_t offset, const iovec* pieces, int count);

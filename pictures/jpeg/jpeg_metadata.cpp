@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "pictures/jpeg/jpeg_codec.h"
@@ -111,6 +112,11 @@ bool IccFits(const std::vector<std::uint8_t>& icc, int components) {
     return icc.size() <= kMaxIccBytes && (channels == 0 || channels == components);
 }
 
+// Gives back a block libjpeg took with malloc.
+struct FreeBlock {
+    void operator()(JOCTET* block) const { std::free(block); }
+};
+
 void Append(std::vector<std::uint8_t>& to, const JOCTET* from, std::size_t size) {
     to.insert(to.end(), from, from + size);
 }
@@ -163,13 +169,8 @@ PictureMetadata CollectJpegMetadata(jpeg_decompress_struct* cinfo,
     JOCTET* icc = nullptr;
     unsigned int length = 0;
     if (ReadIcc(cinfo, &icc, &length)) {
-        try {
-            Append(m.icc, icc, length);
-        } catch (...) {
-            std::free(icc);
-            throw;
-        }
-        std::free(icc);
+        const std::unique_ptr<JOCTET, FreeBlock> owner(icc);
+        Append(m.icc, icc, length);
     }
     return m;
 }

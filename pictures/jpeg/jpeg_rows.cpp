@@ -323,7 +323,7 @@ public:
 
 private:
     [[noreturn]] void Failed() {
-        if (e_.writeError) file_.ThrowAppendError(e_.writeError);
+        if (e_.writeError) file_.ThrowWriteError(e_.writeError);
         Fail(e_.errors);
     }
 

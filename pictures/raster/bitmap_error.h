@@ -1,7 +1,7 @@
-// The one exception the picture layer throws: its raster operations, its
-// codecs and its file routines. The text names the format and the fault
-// ("BMP: colour table larger than 256 entries"); the quiet file routines
-// and the batch tool pass it on to the user as it is.
+// What the picture layer throws when it refuses a picture or a file fails:
+// its raster operations, codecs and file routines alike. The text names the
+// format and the fault ("BMP: colour table larger than 256 entries"); the
+// quiet file routines and the batch tool pass it on to the user as it is.
 #pragma once
 
 #include <stdexcept>
