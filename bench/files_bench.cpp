@@ -66,7 +66,7 @@ struct Fixture {
         char name[] = "/tmp/sigillon-bench-XXXXXX";
         folder = ::mkdtemp(name);
         input = folder + "/photo.jpg";
-        SaveFileSafely(input, jpeg.data(), jpeg.size());
+        SaveFileSafely(input, jpeg.data(), jpeg.size(), "");
     }
     ~Fixture() {
         std::error_code ignored;

@@ -1,7 +1,6 @@
 #include "pictures/picture_files.h"
 
 #include <new>
-#include <system_error>
 
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/files/safe_save.h"
@@ -25,11 +24,7 @@ void SaveJpeg(const TBitmap& picture, const std::string& path) {
     jpeg.SetCompressionQuality(kSavedJpegQuality);
     // Encoded whole before the file is touched.
     jpeg.Compress();
-    try {
-        SaveFileSafely(path, jpeg.Data().data(), jpeg.Data().size());
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("JPEG: ") + error.what());
-    }
+    SaveFileSafely(path, jpeg.Data().data(), jpeg.Data().size(), "JPEG: ");
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ enum class FileOutcome {
 
 // What a file routine did, and for a failure why, in the reader's or the
 // system's own words ("BMP: 2 bits per pixel are not supported",
-// "JPEG: open: Permission denied").
+// "JPEG: cannot open a.jpg: Permission denied").
 struct FileResult {
     FileOutcome outcome = FileOutcome::Done;
     std::string reason;

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "pictures/raster/bitmap_image.h"
 #include "pictures/raster/bitmap.h"
@@ -432,23 +431,14 @@ std::vector<std::uint8_t> EncodeBmp(const TBitmap& picture) {
 }
 
 void TBitmap::ReadBmpFile(const std::string& path) {
-    ByteBlock bytes;
-    try {
-        bytes = ReadFileBytes(path, kMaxUsefulFileBytes);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("BMP: ") + error.what());
-    } catch (const std::bad_alloc&) {
-        throw BitmapError("BMP: out of memory for the file");
-    }
+    const ByteBlock bytes = ReadFileBytes(path, kMaxUsefulFileBytes, "BMP: ");
     ReadBmpData(*this, bytes.data(), bytes.size());
 }
 
 void TBitmap::WriteBmpFile(const std::string& path) const {
     try {
         std::vector<std::uint8_t> bytes = EncodeBmp(*this);
-        SaveFileSafely(path, bytes.data(), bytes.size());
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("BMP: ") + error.what());
+        SaveFileSafely(path, bytes.data(), bytes.size(), "BMP: ");
     } catch (const std::bad_alloc&) {
         throw BitmapError("BMP: out of memory for the file");
     }

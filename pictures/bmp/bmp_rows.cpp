@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "pictures/raster/bitmap_image.h"
@@ -27,8 +26,7 @@ namespace {
 constexpr std::uint64_t kMaxHeadBytes = std::uint64_t(1) << 20;
 
 [[noreturn]] void ReadFailed(int error, const std::string& name) {
-    throw BitmapError(std::string("BMP: ") +
-                      std::system_error(error, std::generic_category(), "cannot read " + name).what());
+    ThrowFileError("BMP: ", error, "cannot read " + name);
 }
 
 // Reads pieces of the file one after the other from offset on; returns how
@@ -131,7 +129,7 @@ class BmpRowWriter final : public PictureRowWriter {
 public:
     BmpRowWriter(const std::string& path, const TBitmapImage& format, BmpFilePlan plan,
                  SafeFileWriter::Temporary temporary)
-        : file_(path, temporary), plan_(std::move(plan)), height_(format.height),
+        : file_(path, "BMP: ", temporary), plan_(std::move(plan)), height_(format.height),
           stride_(plan_.rowBytes) {
         file_.Append(plan_.head.data(), plan_.head.size());
     }
@@ -149,21 +147,13 @@ public:
             pieces[std::size_t(k)] = {const_cast<std::uint8_t*>(rows + std::uint64_t(band) * stride_),
                                       std::size_t(plan_.rowBytes)};
         }
-        try {
-            file_.WriteAt(plan_.head.size() + firstStored * plan_.rowBytes, pieces.data(), count);
-        } catch (const std::system_error& error) {
-            throw BitmapError(std::string("BMP: ") + error.what());
-        }
+        file_.WriteAt(plan_.head.size() + firstStored * plan_.rowBytes, pieces.data(), count);
         next_ += count;
     }
 
     void Finish() override {
         if (next_ != height_) throw BitmapError("BMP: the picture's rows did not all come");
-        try {
-            file_.Commit();
-        } catch (const std::system_error& error) {
-            throw BitmapError(std::string("BMP: ") + error.what());
-        }
+        file_.Commit();
     }
 
 private:
@@ -223,12 +213,7 @@ RowReaderOpening OpenBmpRowReader(int fd, const std::string& name, const RowLimi
 
 RowReaderOpening OpenBmpRowReader(const std::string& path, const RowLimits& limits) {
     std::uint64_t size = 0;
-    int fd = -1;
-    try {
-        fd = OpenRegularFile(path, &size);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("BMP: ") + error.what());
-    }
+    const int fd = OpenRegularFile(path, &size, "BMP: ");
     return OpenBmpRowReader(fd, path, limits);
 }
 
@@ -239,11 +224,7 @@ std::unique_ptr<PictureRowWriter> CreateBmpRowWriter(const std::string& path,
     if (std::uint64_t(format.stride) != plan.rowBytes)
         throw BitmapError("BMP: rows of " + std::to_string(format.stride) +
                           " bytes are not the file's rows");
-    try {
-        return std::make_unique<BmpRowWriter>(path, format, std::move(plan), temporary);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("BMP: ") + error.what());
-    }
+    return std::make_unique<BmpRowWriter>(path, format, std::move(plan), temporary);
 }
 
 }  // namespace sigillon

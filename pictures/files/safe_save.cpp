@@ -9,17 +9,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <algorithm>
+#include <new>
 #include <system_error>
 #include <vector>
 
 namespace sigillon {
 namespace {
-
-[[noreturn]] void ThrowErrno(int error, const std::string& what) {
-    throw std::system_error(error, std::generic_category(), what);
-}
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
@@ -54,11 +50,11 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ReadLink(const std::string& path) {
+std::string ReadLink(const std::string& path, std::string_view prefix) {
     std::vector<char> buffer(256);
     for (;;) {
         ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (length < 0) ThrowErrno(errno, "cannot read the link " + path);
+        if (length < 0) ThrowFileError(prefix, errno, "cannot read the link " + path);
         if (std::size_t(length) < buffer.size())
             return std::string(buffer.data(), std::size_t(length));
         buffer.resize(buffer.size() * 2);
@@ -68,19 +64,19 @@ std::string ReadLink(const std::string& path) {
 // Follows symbolic links to the file they finally name, so that replacing
 // that file leaves every link in place. A name that does not exist yet (a
 // new file, or the missing target of a dangling link) is returned as is.
-std::string FinalTarget(std::string path) {
+std::string FinalTarget(std::string path, std::string_view prefix) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info;
         if (::lstat(path.c_str(), &info) != 0) {
             if (errno == ENOENT) return path;
-            ThrowErrno(errno, "cannot inspect " + path);
+            ThrowFileError(prefix, errno, "cannot inspect " + path);
         }
         if (!S_ISLNK(info.st_mode)) return path;
-        std::string target = ReadLink(path);
-        if (target.empty()) ThrowErrno(ENOENT, "empty link " + path);
+        std::string target = ReadLink(path, prefix);
+        if (target.empty()) ThrowFileError(prefix, ENOENT, "empty link " + path);
         path = target.front() == '/' ? target : FolderOf(path) + target;
     }
-    ThrowErrno(ELOOP, "too many links from " + path);
+    ThrowFileError(prefix, ELOOP, "too many links from " + path);
 }
 
 // Temporary files of one target, in its own folder so that the final
@@ -132,16 +128,21 @@ bool LinkOpenFile(int fd, const std::string& name) {
 
 // Makes the rename itself durable. A folder that cannot be opened for
 // reading, or a file system that cannot sync folders, still got the renamed
-// file; only an error the disk reports fails the save.
-void SyncFolder(const std::string& folder) {
+// file; only an error the disk reports fails the save. 0, or that error.
+int SyncFolder(const std::string& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) return 0;
     FileDescriptor closer(fd);
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
-        ThrowErrno(errno, "cannot sync the folder " + folder);
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) return errno;
+    return 0;
 }
 
 }  // namespace
+
+void ThrowFileError(std::string_view prefix, int error, const std::string& what) {
+    // The words std::system_error has always given these failures.
+    throw BitmapError(std::string(prefix) + what + ": " + std::generic_category().message(error));
+}
 
 ByteBlock::ByteBlock(const std::uint8_t* data, std::size_t size) {
     if (!Resize(size)) throw std::bad_alloc();
@@ -183,31 +184,32 @@ bool ByteBlock::Resize(std::size_t size) noexcept {
     return true;
 }
 
-int OpenRegularFile(const std::string& path, std::uint64_t* size) {
+int OpenRegularFile(const std::string& path, std::uint64_t* size, std::string_view prefix) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) ThrowErrno(errno, "cannot open " + path);
+    if (fd < 0) ThrowFileError(prefix, errno, "cannot open " + path);
     FileDescriptor file(fd);
     struct stat info;
-    if (::fstat(fd, &info) != 0) ThrowErrno(errno, "cannot inspect " + path);
-    if (S_ISDIR(info.st_mode)) ThrowErrno(EISDIR, path);
-    if (!S_ISREG(info.st_mode)) ThrowErrno(EINVAL, path + " is not a regular file");
+    if (::fstat(fd, &info) != 0) ThrowFileError(prefix, errno, "cannot inspect " + path);
+    if (S_ISDIR(info.st_mode)) ThrowFileError(prefix, EISDIR, path);
+    if (!S_ISREG(info.st_mode)) ThrowFileError(prefix, EINVAL, path + " is not a regular file");
     *size = std::uint64_t(info.st_size);
     return file.Release();
 }
 
-ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit) {
+ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit, std::string_view prefix) {
     std::uint64_t size = 0;
-    FileDescriptor file(OpenRegularFile(path, &size));
+    FileDescriptor file(OpenRegularFile(path, &size, prefix));
     const int fd = file.get();
     std::uint64_t wanted = size < limit ? size : limit;
     ByteBlock bytes;
-    if (!bytes.Resize(static_cast<std::size_t>(wanted))) throw std::bad_alloc();
+    if (!bytes.Resize(static_cast<std::size_t>(wanted)))
+        throw BitmapError(std::string(prefix) + "out of memory for the file");
     std::size_t have = 0;
     while (have < bytes.size()) {
         ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
         if (got < 0) {
             if (errno == EINTR) continue;
-            ThrowErrno(errno, "cannot read " + path);
+            ThrowFileError(prefix, errno, "cannot read " + path);
         }
         if (got == 0) break;  // the file shrank while we read it
         have += std::size_t(got);
@@ -216,17 +218,18 @@ ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit) {
     return bytes;
 }
 
-SafeFileWriter::SafeFileWriter(const std::string& path, Temporary temporary)
-    : target_(FinalTarget(path)) {
+SafeFileWriter::SafeFileWriter(const std::string& path, std::string_view prefix,
+                               Temporary temporary)
+    : prefix_(prefix), target_(FinalTarget(path, prefix)) {
     struct stat old;
     targetExists_ = ::stat(target_.c_str(), &old) == 0;
-    if (!targetExists_ && errno != ENOENT) ThrowErrno(errno, "cannot inspect " + target_);
+    if (!targetExists_ && errno != ENOENT) Throw(errno, "cannot inspect " + target_);
     if (targetExists_) {
-        if (S_ISDIR(old.st_mode)) ThrowErrno(EISDIR, target_);
-        if (!S_ISREG(old.st_mode)) ThrowErrno(EINVAL, target_ + " is not a regular file");
+        if (S_ISDIR(old.st_mode)) Throw(EISDIR, target_);
+        if (!S_ISREG(old.st_mode)) Throw(EINVAL, target_ + " is not a regular file");
         // Renaming over a write-protected file would get round the protection.
         if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
-            ThrowErrno(errno, "cannot write " + target_);
+            Throw(errno, "cannot write " + target_);
     }
     RemoveStaleTemporaries(target_);
 
@@ -236,7 +239,7 @@ SafeFileWriter::SafeFileWriter(const std::string& path, Temporary temporary)
         const std::string folder = FolderOf(target_);
         fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            ThrowErrno(errno, "cannot create a file beside " + target_);
+            Throw(errno, "cannot create a file beside " + target_);
         // A file without a name can only be given one through /proc.
         if (fd_ >= 0 && ::access(ProcPath(fd_).c_str(), F_OK) != 0) {
             ::close(fd_);
@@ -249,7 +252,7 @@ SafeFileWriter::SafeFileWriter(const std::string& path, Temporary temporary)
     if (::flock(fd_, LOCK_EX) != 0) {
         int error = errno;
         Discard();
-        ThrowErrno(error, "cannot lock a file beside " + target_);
+        Throw(error, "cannot lock a file beside " + target_);
     }
 
     if (targetExists_) {
@@ -260,7 +263,7 @@ SafeFileWriter::SafeFileWriter(const std::string& path, Temporary temporary)
         if (::fchmod(fd_, old.st_mode & 07777) != 0) {
             int error = errno;
             Discard();
-            ThrowErrno(error, "cannot keep the permissions of " + target_);
+            Throw(error, "cannot keep the permissions of " + target_);
         }
     }
 }
@@ -273,9 +276,9 @@ void SafeFileWriter::CreateNamed() {
             temporaryName_ = std::move(name);
             return;
         }
-        if (errno != EEXIST) ThrowErrno(errno, "cannot create a file beside " + target_);
+        if (errno != EEXIST) Throw(errno, "cannot create a file beside " + target_);
     }
-    ThrowErrno(EEXIST, "no free temporary name beside " + target_);
+    Throw(EEXIST, "no free temporary name beside " + target_);
 }
 
 SafeFileWriter::~SafeFileWriter() {
@@ -314,7 +317,13 @@ int SafeFileWriter::TryAppend(const std::uint8_t* data, std::size_t size) noexce
 }
 
 void SafeFileWriter::Append(const std::uint8_t* data, std::size_t size) {
-    if (int error = TryAppend(data, size)) ThrowErrno(error, "write failed");
+    if (int error = TryAppend(data, size)) ThrowWriteError(error);
+}
+
+void SafeFileWriter::ThrowWriteError(int error) const { Throw(error, "write failed"); }
+
+void SafeFileWriter::Throw(int error, const std::string& what) const {
+    ThrowFileError(prefix_, error, what);
 }
 
 void SafeFileWriter::WriteAt(std::uint64_t offset, const iovec* pieces, int count) {
@@ -328,7 +337,7 @@ void SafeFileWriter::WriteAt(std::uint64_t offset, const iovec* pieces, int coun
         ssize_t written = ::pwritev(fd_, left.data() + first, batch, off_t(offset));
         if (written < 0) {
             if (errno == EINTR) continue;
-            ThrowErrno(errno, "write failed");
+            ThrowWriteError(errno);
         }
         offset += std::uint64_t(written);
         // Skip what was written, and resume inside a piece written in part.
@@ -347,8 +356,8 @@ void SafeFileWriter::WriteAt(std::uint64_t offset, const iovec* pieces, int coun
 }
 
 void SafeFileWriter::Commit() {
-    if (committed_ || fd_ < 0) ThrowErrno(EBADF, "nothing to save as " + target_);
-    if (::fsync(fd_) != 0) ThrowErrno(errno, "cannot flush the file for " + target_);
+    if (committed_ || fd_ < 0) Throw(EBADF, "nothing to save as " + target_);
+    if (::fsync(fd_) != 0) Throw(errno, "cannot flush the file for " + target_);
 
     std::string placed;  // the name the file has when it is closed
     if (temporaryName_.empty()) {
@@ -357,15 +366,15 @@ void SafeFileWriter::Commit() {
         if (!targetExists_ && LinkOpenFile(fd_, target_)) {
             placed = target_;
         } else {
-            if (!targetExists_ && errno != EEXIST) ThrowErrno(errno, "cannot create " + target_);
+            if (!targetExists_ && errno != EEXIST) Throw(errno, "cannot create " + target_);
             for (int slot = 1; slot <= kTemporarySlots && placed.empty(); ++slot) {
                 std::string name = TemporaryName(target_, slot);
                 if (LinkOpenFile(fd_, name))
                     placed = name;
                 else if (errno != EEXIST)
-                    ThrowErrno(errno, "cannot create a file beside " + target_);
+                    Throw(errno, "cannot create a file beside " + target_);
             }
-            if (placed.empty()) ThrowErrno(EEXIST, "no free temporary name beside " + target_);
+            if (placed.empty()) Throw(EEXIST, "no free temporary name beside " + target_);
             temporaryName_ = placed;
         }
     } else {
@@ -378,21 +387,23 @@ void SafeFileWriter::Commit() {
         int error = errno;
         ::unlink(placed.c_str());
         temporaryName_.clear();
-        ThrowErrno(error, "cannot close the file for " + target_);
+        Throw(error, "cannot close the file for " + target_);
     }
     if (placed != target_ && ::rename(placed.c_str(), target_.c_str()) != 0) {
         int error = errno;
         ::unlink(placed.c_str());
         temporaryName_.clear();
-        ThrowErrno(error, "cannot replace " + target_);
+        Throw(error, "cannot replace " + target_);
     }
     temporaryName_.clear();
     committed_ = true;
-    SyncFolder(FolderOf(target_));
+    const std::string folder = FolderOf(target_);
+    if (int error = SyncFolder(folder)) Throw(error, "cannot sync the folder " + folder);
 }
 
-void SaveFileSafely(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    SafeFileWriter writer(path);
+void SaveFileSafely(const std::string& path, const std::uint8_t* data, std::size_t size,
+                    std::string_view prefix) {
+    SafeFileWriter writer(path, prefix);
     writer.Append(data, size);
     writer.Commit();
 }

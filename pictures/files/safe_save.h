@@ -9,6 +9,12 @@
 // (O_TMPFILE). Elsewhere the temporary file is a hidden one named after the
 // target, ".NAME.sigillon-N", and the next save of that target removes what
 // a killed one left.
+//
+// Every failure here is a BitmapError whose text is the prefix the caller
+// gives, what was being done and the system's reason ("JPEG: cannot open
+// a.jpg: No such file or directory"): a codec gives its format's prefix, so
+// that a file it cannot read or write is refused in the words of its other
+// refusals, and nobody has to catch and reword.
 #pragma once
 
 #include <sys/uio.h>
@@ -16,8 +22,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "pictures/raster/bitmap_error.h"
 
 namespace sigillon {
+
+// Throws the BitmapError "<prefix><what>: <the system's text for error>".
+[[noreturn]] void ThrowFileError(std::string_view prefix, int error, const std::string& what);
 
 // Bytes in one block from malloc. It grows with realloc, which moves a
 // large block by remapping its pages rather than copying them, and the
@@ -51,15 +63,15 @@ private:
     std::size_t size_ = 0;
 };
 
-// Reads a regular file whole (at most limit bytes of it). Throws
-// std::system_error when it cannot be opened or read, or is not a regular
-// file, and std::bad_alloc.
-ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit);
+// Reads a regular file whole (at most limit bytes of it). Throws when it
+// cannot be opened or read, is not a regular file, or does not fit in
+// memory ("<prefix>out of memory for the file").
+ByteBlock ReadFileBytes(const std::string& path, std::uint64_t limit, std::string_view prefix);
 
 // Opens a regular file for reading, as ReadFileBytes does and with its
 // errors; the descriptor is the caller's to close. Sets *size to the file's
 // size.
-int OpenRegularFile(const std::string& path, std::uint64_t* size);
+int OpenRegularFile(const std::string& path, std::uint64_t* size, std::string_view prefix);
 
 // A new file for path, written in any order and in as many pieces as the
 // writer likes, that replaces path atomically on Commit and vanishes
@@ -73,23 +85,27 @@ public:
 
     // Checks the target as SaveFileSafely does and creates the temporary
     // file; removes temporary files a killed writer left for this target.
-    // Throws std::system_error.
-    explicit SafeFileWriter(const std::string& path, Temporary temporary = Temporary::Unnamed);
+    // This and every later failure of the writer throw with prefix.
+    SafeFileWriter(const std::string& path, std::string_view prefix,
+                   Temporary temporary = Temporary::Unnamed);
     // Without Commit the temporary file is removed and the target is as it was.
     ~SafeFileWriter();
     SafeFileWriter(const SafeFileWriter&) = delete;
     SafeFileWriter& operator=(const SafeFileWriter&) = delete;
 
-    // Writes after the bytes appended so far. Throws std::system_error.
+    // Writes after the bytes appended so far.
     void Append(const std::uint8_t* data, std::size_t size);
-    // The same for C callbacks: 0, or the errno of the failure.
+    // The same for C callbacks: 0, or the errno of the failure, which
+    // ThrowWriteError throws as Append would have once the callback's
+    // caller is back in C++.
     int TryAppend(const std::uint8_t* data, std::size_t size) noexcept;
+    [[noreturn]] void ThrowWriteError(int error) const;
     // Writes the pieces one after the other from offset on (the appending
-    // position does not move). Throws std::system_error.
+    // position does not move).
     void WriteAt(std::uint64_t offset, const iovec* pieces, int count);
 
     // Flushes the file to the disk, gives it the target's name and flushes
-    // the folder. Throws std::system_error, leaving the target as it was.
+    // the folder. A failure leaves the target as it was.
     void Commit();
 
     bool IsUnnamed() const { return temporaryName_.empty(); }
@@ -100,7 +116,9 @@ private:
     void CreateNamed();
     void Discard() noexcept;
     void Written(std::size_t bytes) noexcept;
+    [[noreturn]] void Throw(int error, const std::string& what) const;
 
+    std::string prefix_;
     std::string target_;
     bool targetExists_ = false;
     std::string temporaryName_;  // empty while the file has no name
@@ -113,7 +131,8 @@ private:
 // file keeps its permission bits (and its owner, where the process may set
 // it); a symbolic link keeps pointing where it did and its final target is
 // replaced. A file the user may not write is refused, as opening it for
-// writing would be. Throws std::system_error on failure.
-void SaveFileSafely(const std::string& path, const std::uint8_t* data, std::size_t size);
+// writing would be. Failures throw with prefix.
+void SaveFileSafely(const std::string& path, const std::uint8_t* data, std::size_t size,
+                    std::string_view prefix);
 
 }  // namespace sigillon

@@ -1,7 +1,5 @@
 #include "pictures/jpeg/jpeg_codec.h"
 
-#include "pictures/jpeg/jpeg_metadata.h"
-
 #include <cstring>
 #include <string>
 
@@ -125,12 +123,18 @@ bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size) {
 bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source, bool keepMetadata) {
     if (setjmp(d->errors.jump)) return false;
     jpeg_create_decompress(&d->cinfo);
-    if (keepMetadata) SaveJpegMetadataMarkers(&d->cinfo);
+    if (keepMetadata) KeepMetadataSegments(&d->cinfo);
     d->cinfo.mem->max_memory_to_use = LibjpegMemoryLimit();
     d->cinfo.progress = &d->progress;
     d->cinfo.src = source;
     jpeg_read_header(&d->cinfo, TRUE);
     return true;
+}
+
+void KeepMetadataSegments(j_decompress_ptr c) {
+    jpeg_save_markers(c, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(c, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_save_markers(c, JPEG_APP0 + 13, 0xFFFF);
 }
 
 bool SetUpDecoding(Decompressor* d, const DecodeOptions* o) {

@@ -1,7 +1,7 @@
 // The libjpeg pieces the whole-picture codec (jpeg_image.cpp) and the
 // row-by-row one (jpeg_rows.cpp) share, so that both decode the same rows
 // from a file and encode the same bytes from rows; the metadata reader
-// (jpeg_metadata.cpp) takes its error manager from here too. Internal to
+// (jpeg_metadata.cpp) takes its decoder from here too. Internal to
 // pictures/.
 //
 // How the C library and the C++ code meet. libjpeg reports a fatal error by
@@ -77,8 +77,13 @@ std::vector<TColor> DecodedPalette(const jpeg_decompress_struct& c, bool gray);
 // caller's (which stays the caller's), and reads the header.
 bool ReadHeader(Decompressor* d, const std::uint8_t* data, std::size_t size);
 // With keepMetadata the APP segments holding metadata are kept for
-// CollectJpegMetadata.
+// CollectJpegMetadata (jpeg_metadata.h).
 bool ReadHeaderFrom(Decompressor* d, jpeg_source_mgr* source, bool keepMetadata = false);
+
+// Makes the decoder keep the segments the metadata lives in (APP1: EXIF
+// and XMP; APP2: ICC; APP13: Photoshop). Call inside a phase function,
+// after jpeg_create_decompress and before jpeg_read_header.
+void KeepMetadataSegments(j_decompress_ptr c);
 
 bool SetUpDecoding(Decompressor* d, const DecodeOptions* o);
 

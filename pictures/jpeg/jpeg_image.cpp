@@ -3,7 +3,6 @@
 #include <csetjmp>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "pictures/raster/bitmap_image.h"
 #include "pictures/jpeg/jpeg_codec.h"
@@ -150,15 +149,7 @@ void TJPEGImage::SetSmoothing(bool on) {
 }
 
 void TJPEGImage::LoadFromFile(const std::string& path) {
-    ByteBlock bytes;
-    try {
-        bytes = ReadFileBytes(path, kMaxJpegFileBytes);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("JPEG: ") + error.what());
-    } catch (const std::bad_alloc&) {
-        throw BitmapError("JPEG: out of memory for the file");
-    }
-    LoadFromBytes(std::move(bytes));
+    LoadFromBytes(ReadFileBytes(path, kMaxJpegFileBytes, "JPEG: "));
 }
 
 void TJPEGImage::LoadFromBytes(const std::uint8_t* data, std::size_t size) {

@@ -4,16 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "pictures/jpeg/jpeg_codec.h"
 
 // The reading functions call into libjpeg under an error manager of their
-// own, put in the decompressor's place for the length of one call, so that a
-// caller (whole-file or row-by-row decoder) needs no setjmp for them. The
-// writing function runs inside the caller's boundary instead: its errors
-// come from the caller's destination, which knows only the caller's error
-// manager.
+// own, so that a caller (whole-file or row-by-row decoder) needs no setjmp
+// for them: ReadJpegMetadata under its decoder's, ReadIcc under one put in
+// the decoder's place for the length of one call. The writing function runs
+// inside the caller's boundary instead: its errors come from the caller's
+// destination, which knows only the caller's error manager.
 
 namespace sigillon {
 namespace {
@@ -35,26 +36,11 @@ constexpr long kReaderMemoryLimit = 256L << 20;
 
 // Fatal errors jump back with their message; warnings (a profile whose
 // segments do not add up) only mean no profile.
+using jpeg_codec::Decompressor;
 using jpeg_codec::InstallErrors;
 using jpeg_codec::JpegErrors;
 
 // ---- C-style calls into libjpeg: trivially destructible locals only ----
-
-bool SaveMarkers(j_decompress_ptr cinfo) {
-    JpegErrors local;
-    InstallErrors(local);
-    jpeg_error_mgr* const theirs = cinfo->err;
-    cinfo->err = &local.pub;
-    if (setjmp(local.jump)) {
-        cinfo->err = theirs;
-        return false;
-    }
-    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_save_markers(cinfo, JPEG_APP0 + 13, 0xFFFF);
-    cinfo->err = theirs;
-    return true;
-}
 
 // The profile in a block from malloc, or false.
 bool ReadIcc(j_decompress_ptr cinfo, JOCTET** icc, unsigned int* length) {
@@ -73,18 +59,13 @@ bool ReadIcc(j_decompress_ptr cinfo, JOCTET** icc, unsigned int* length) {
     return found;
 }
 
-struct Reader {
-    jpeg_decompress_struct cinfo;
-    JpegErrors errors;
-};
-
-bool ReadHeaderKeepingMarkers(Reader* r, const std::uint8_t* data, std::size_t size) {
-    if (setjmp(r->errors.jump)) return false;
-    jpeg_create_decompress(&r->cinfo);
-    r->cinfo.mem->max_memory_to_use = kReaderMemoryLimit;
-    jpeg_mem_src(&r->cinfo, data, static_cast<unsigned long>(size));
-    if (!SaveMarkers(&r->cinfo)) return false;
-    jpeg_read_header(&r->cinfo, TRUE);
+bool ReadHeaderKeepingMarkers(Decompressor* d, const std::uint8_t* data, std::size_t size) {
+    if (setjmp(d->errors.jump)) return false;
+    jpeg_create_decompress(&d->cinfo);
+    d->cinfo.mem->max_memory_to_use = kReaderMemoryLimit;
+    jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
+    jpeg_codec::KeepMetadataSegments(&d->cinfo);
+    jpeg_read_header(&d->cinfo, TRUE);
     return true;
 }
 
@@ -131,13 +112,16 @@ bool IccFits(const std::vector<std::uint8_t>& icc, int components) {
     return icc.size() <= kMaxIccBytes && (channels == 0 || channels == components);
 }
 
+// Gives back a block libjpeg took with malloc.
+struct FreeBlock {
+    void operator()(JOCTET* block) const { std::free(block); }
+};
+
 void Append(std::vector<std::uint8_t>& to, const JOCTET* from, std::size_t size) {
     to.insert(to.end(), from, from + size);
 }
 
 }  // namespace
-
-bool SaveJpegMetadataMarkers(jpeg_decompress_struct* cinfo) { return SaveMarkers(cinfo); }
 
 PictureMetadata CollectJpegMetadata(jpeg_decompress_struct* cinfo,
                                     std::vector<std::string>* dropped) {
@@ -185,33 +169,21 @@ PictureMetadata CollectJpegMetadata(jpeg_decompress_struct* cinfo,
     JOCTET* icc = nullptr;
     unsigned int length = 0;
     if (ReadIcc(cinfo, &icc, &length)) {
-        try {
-            Append(m.icc, icc, length);
-        } catch (...) {
-            std::free(icc);
-            throw;
-        }
-        std::free(icc);
+        const std::unique_ptr<JOCTET, FreeBlock> owner(icc);
+        Append(m.icc, icc, length);
     }
     return m;
 }
 
 PictureMetadata ReadJpegMetadata(const std::uint8_t* data, std::size_t size,
                                  std::vector<std::string>* dropped) {
-    Reader r;
-    std::memset(&r.cinfo, 0, sizeof r.cinfo);
-    InstallErrors(r.errors);
-    r.cinfo.err = &r.errors.pub;
-    struct Destroy {
-        jpeg_decompress_struct* c;
-        ~Destroy() { jpeg_destroy_decompress(c); }
-    } destroy{&r.cinfo};
     if (size == 0) return {};
-    if (!ReadHeaderKeepingMarkers(&r, data, size)) {
-        if (dropped) dropped->push_back(std::string("metadata not read: ") + r.errors.message);
+    Decompressor d;
+    if (!ReadHeaderKeepingMarkers(&d, data, size)) {
+        if (dropped) dropped->push_back(std::string("metadata not read: ") + d.errors.message);
         return {};
     }
-    return CollectJpegMetadata(&r.cinfo, dropped);
+    return CollectJpegMetadata(&d.cinfo, dropped);
 }
 
 std::vector<std::string> JpegMetadataWarnings(const PictureMetadata& m, int components) {

@@ -27,24 +27,14 @@ struct jpeg_decompress_struct;
 
 namespace sigillon {
 
-// Largest payload of one JPEG marker segment (its 16-bit length counts
-// itself).
-inline constexpr std::size_t kMaxJpegSegmentPayload = 65533;
-
 // Most bytes of each repeated kind (extended XMP, Photoshop) that reading
 // keeps; a file with more loses that kind whole, with a warning.
 inline constexpr std::size_t kMaxJpegMetadataKindBytes = std::size_t(16) << 20;
 
-// Makes a decompressor keep the APP1, APP2 and APP13 segments it reads.
-// Call after jpeg_create_decompress and before jpeg_read_header. Needs no
-// setjmp of the caller's: returns false when libjpeg refused (a decompressor
-// past its header), and the decompressor is then as it was.
-bool SaveJpegMetadataMarkers(jpeg_decompress_struct* cinfo);
-
-// The metadata among the segments a decompressor kept, after
-// jpeg_read_header. Needs no setjmp of the caller's either. Blocks dropped
-// for their size are named in *dropped when it is given. Throws
-// std::bad_alloc.
+// The metadata among the segments a decompressor kept (one whose header
+// jpeg_codec::ReadHeaderFrom read with keepMetadata). Needs no setjmp of
+// the caller's. Blocks dropped for their size are named in *dropped when it
+// is given. Throws std::bad_alloc.
 PictureMetadata CollectJpegMetadata(jpeg_decompress_struct* cinfo,
                                     std::vector<std::string>* dropped = nullptr);
 

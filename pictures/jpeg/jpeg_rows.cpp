@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "pictures/raster/bitmap_image.h"
@@ -34,10 +33,6 @@ constexpr std::size_t kBufferBytes = std::size_t(64) << 10;
 
 // The whole-picture reader reads no more of a file than this.
 constexpr std::uint64_t kMaxJpegFileBytes = std::uint64_t(1) << 32;
-
-std::string SystemText(int error, const std::string& what) {
-    return std::system_error(error, std::generic_category(), what).what();
-}
 
 // libjpeg's source manager on a file read with pread. Its callbacks run
 // inside libjpeg and leave, on a read error, through the error manager's
@@ -291,7 +286,7 @@ class JpegRowWriter final : public PictureRowWriter {
 public:
     JpegRowWriter(const std::string& path, const TBitmapImage& format, int quality,
                   const PictureMetadata& metadata, SafeFileWriter::Temporary temporary)
-        : file_(path, temporary), format_(CopyFormat(format)) {
+        : file_(path, "JPEG: ", temporary), format_(CopyFormat(format)) {
         e_.file = &file_;
         // Other formats are encoded from the 24-bit rows converting the
         // whole picture would give.
@@ -323,16 +318,12 @@ public:
     void Finish() override {
         if (next_ != format_.height) throw BitmapError("JPEG: the picture's rows did not all come");
         if (!FinishEncoding(&e_)) Failed();
-        try {
-            file_.Commit();
-        } catch (const std::system_error& error) {
-            throw BitmapError(std::string("JPEG: ") + error.what());
-        }
+        file_.Commit();
     }
 
 private:
     [[noreturn]] void Failed() {
-        if (e_.writeError) throw BitmapError("JPEG: " + SystemText(e_.writeError, "write failed"));
+        if (e_.writeError) file_.ThrowWriteError(e_.writeError);
         Fail(e_.errors);
     }
 
@@ -354,7 +345,7 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
     if (::fstat(fd, &info) != 0) {
         int error = errno;
         ::close(fd);
-        throw BitmapError("JPEG: " + SystemText(error, "cannot read " + name));
+        ThrowFileError("JPEG: ", error, "cannot read " + name);
     }
     if (info.st_size == 0) {
         ::close(fd);
@@ -379,12 +370,7 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
 RowReaderOpening OpenJpegRowReader(const std::string& path, const JpegDecodeSettings& settings,
                                    const RowLimits& limits, bool withMetadata) {
     std::uint64_t size = 0;
-    int fd = -1;
-    try {
-        fd = OpenRegularFile(path, &size);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("JPEG: ") + error.what());
-    }
+    const int fd = OpenRegularFile(path, &size, "JPEG: ");
     return OpenJpegRowReader(fd, path, settings, limits, withMetadata);
 }
 
@@ -399,11 +385,7 @@ std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,
     if (format.width > kMaxJpegSide || format.height > kMaxJpegSide)
         throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
                           " pixels cannot be encoded");
-    try {
-        return std::make_unique<JpegRowWriter>(path, format, quality, metadata, temporary);
-    } catch (const std::system_error& error) {
-        throw BitmapError(std::string("JPEG: ") + error.what());
-    }
+    return std::make_unique<JpegRowWriter>(path, format, quality, metadata, temporary);
 }
 
 }  // namespace sigillon

@@ -3,11 +3,16 @@
 // stamped copy loses neither its camera data nor its colour profile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sigillon {
+
+// Largest payload of one JPEG marker segment (its 16-bit length counts
+// itself): the unit the repeated segments below are cut into.
+inline constexpr std::size_t kMaxJpegSegmentPayload = 65533;
 
 struct PictureMetadata {
     std::vector<std::uint8_t> icc;   // the whole ICC profile

@@ -9,8 +9,6 @@
 #include <optional>
 #include <string_view>
 
-#include "pictures/jpeg/jpeg_metadata.h"
-
 // Exiv2 keeps global state (its log level, the XMP toolkit and the XMP
 // namespaces a packet brings along), so every use of it here holds one
 // lock. What is done under it is small beside coding the picture.

@@ -16,7 +16,6 @@
 
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "pictures/raster/bitmap_image.h"
 
@@ -44,7 +43,9 @@ constexpr const char* kIccProfileName = "ICC Profile";
 constexpr std::uint32_t kPassStart[7] = {0, 4, 0, 2, 0, 1, 0};
 constexpr std::uint32_t kPassStep[7] = {8, 8, 4, 4, 2, 2, 1};
 
-[[noreturn]] void Refuse(const std::string& why) { throw BitmapError("PNG: " + why); }
+constexpr const char* kPrefix = "PNG: ";
+
+[[noreturn]] void Refuse(const std::string& why) { throw BitmapError(kPrefix + why); }
 
 // A library failure in our words where the library's own are unclear.
 [[noreturn]] void Fail(int code) {
@@ -69,16 +70,6 @@ constexpr std::uint32_t kPassStep[7] = {8, 8, 4, 4, 2, 2, 1};
 
 void Check(int code) {
     if (code != SPNG_OK) Fail(code);
-}
-
-// A libspng failure while reading, explained once the file's chunk
-// framing has been looked at (see ExplainFailure).
-struct ReadFailure {
-    int code;
-};
-
-void CheckRead(int code) {
-    if (code != SPNG_OK) throw ReadFailure{code};
 }
 
 std::uint32_t Load32(const std::uint8_t* p) {
@@ -116,8 +107,11 @@ Framing ReadFraming(const std::uint8_t* data, std::size_t size, bool checksums) 
     return framing;
 }
 
-[[noreturn]] void ExplainFailure(const std::uint8_t* data, std::size_t size, int code) {
-    const Framing framing = ReadFraming(data, size, true);
+// A libspng failure while reading the file, explained once its chunk
+// framing has been looked at.
+void CheckRead(int code, std::span<const std::uint8_t> file) {
+    if (code == SPNG_OK) return;
+    const Framing framing = ReadFraming(file.data(), file.size(), true);
     if (!framing.damaged.empty())
         Refuse("a chunk's checksum is wrong: the " + framing.damaged + " is damaged");
     Fail(code);
@@ -189,28 +183,28 @@ Decoding DecodingFor(const spng_ihdr& ihdr, bool hasAlpha) {
 
 // Whether the file holds a chunk: libspng answers "not available" for one
 // it does not have, and any other failure is the file's.
-bool Available(int code) {
+bool Available(int code, std::span<const std::uint8_t> file) {
     if (code == SPNG_ECHUNKAVAIL) return false;
-    CheckRead(code);
+    CheckRead(code, file);
     return true;
 }
 
-PictureMetadata ReadMetadata(spng_ctx* ctx) {
+PictureMetadata ReadMetadata(spng_ctx* ctx, std::span<const std::uint8_t> file) {
     PictureMetadata metadata;
     spng_iccp iccp{};
-    if (Available(spng_get_iccp(ctx, &iccp))) {
+    if (Available(spng_get_iccp(ctx, &iccp), file)) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(iccp.profile);
         metadata.icc.assign(p, p + iccp.profile_len);
     }
     spng_exif exif{};
-    if (Available(spng_get_exif(ctx, &exif))) {
+    if (Available(spng_get_exif(ctx, &exif), file)) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(exif.data);
         metadata.exif.assign(p, p + exif.length);
     }
     std::uint32_t count = 0;
-    if (Available(spng_get_text(ctx, nullptr, &count)) && count > 0) {
+    if (Available(spng_get_text(ctx, nullptr, &count), file) && count > 0) {
         std::vector<spng_text> texts(count);
-        CheckRead(spng_get_text(ctx, texts.data(), &count));
+        CheckRead(spng_get_text(ctx, texts.data(), &count), file);
         for (const spng_text& text : texts) {
             if (text.type == SPNG_ITXT && std::strcmp(text.keyword, kXmpKeyword) == 0) {
                 metadata.xmp.assign(text.text, text.length);
@@ -223,20 +217,21 @@ PictureMetadata ReadMetadata(spng_ctx* ctx) {
 
 PngPicture Decode(const std::uint8_t* data, std::size_t size) {
     if (size == 0) Refuse("the file is empty");
+    const std::span<const std::uint8_t> file(data, size);
     Context owner = NewContext(0);
     spng_ctx* ctx = owner.get();
     // A damaged ancillary chunk is refused like a critical one, rather
     // than dropped: a profile or camera data would be lost without a word.
-    CheckRead(spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR));
-    CheckRead(spng_set_chunk_limits(ctx, kMaxPngChunkBytes, kMaxPngChunkBytes));
-    CheckRead(spng_set_png_buffer(ctx, data, size));
+    CheckRead(spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR), file);
+    CheckRead(spng_set_chunk_limits(ctx, kMaxPngChunkBytes, kMaxPngChunkBytes), file);
+    CheckRead(spng_set_png_buffer(ctx, data, size), file);
 
     spng_ihdr ihdr{};
-    CheckRead(spng_get_ihdr(ctx, &ihdr));
+    CheckRead(spng_get_ihdr(ctx, &ihdr), file);
     // Asking for tRNS reads the chunks up to the image data, which checks
     // the header's checksum before its sizes are believed.
     spng_trns trns{};
-    const bool hasTrns = Available(spng_get_trns(ctx, &trns));
+    const bool hasTrns = Available(spng_get_trns(ctx, &trns), file);
     const bool hasAlpha = hasTrns || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                           ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
     const std::int64_t width = ihdr.width;
@@ -274,13 +269,14 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
         std::memset(row0 + y * step + used, 0, std::size_t(picture.Stride()) - used);
 
     CheckRead(spng_decode_image(ctx, nullptr, 0, decoding.format,
-                                SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+                                SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE),
+              file);
     const bool interlaced = ihdr.interlace_method == SPNG_INTERLACE_ADAM7;
     for (;;) {
         spng_row_info info{};
-        CheckRead(spng_get_row_info(ctx, &info));
+        CheckRead(spng_get_row_info(ctx, &info), file);
         const int code = spng_decode_row(ctx, row.data(), row.size());
-        if (code != SPNG_OK && code != SPNG_EOI) throw ReadFailure{code};
+        if (code != SPNG_EOI) CheckRead(code, file);
         // libspng checks the pass and the row against the header; check
         // again before writing where they point.
         if (info.row_num >= height || info.pass < 0 || info.pass > 6)
@@ -296,9 +292,9 @@ PngPicture Decode(const std::uint8_t* data, std::size_t size) {
     }
     // The chunks after the pixels, up to IEND: metadata may follow the
     // image data, and a file cut short must be noticed there too.
-    CheckRead(spng_decode_chunks(ctx));
+    CheckRead(spng_decode_chunks(ctx), file);
     if (!ReadFraming(data, size, false).complete) Refuse("the file ends early: it is truncated");
-    result.metadata = ReadMetadata(ctx);
+    result.metadata = ReadMetadata(ctx, file);
     return result;
 }
 
@@ -418,23 +414,10 @@ ByteBlock Encode(const TBitmap& rows, std::span<const std::uint8_t> alpha,
 
 }  // namespace
 
-PngPicture ReadPngData(const std::uint8_t* data, std::size_t size) {
-    try {
-        return Decode(data, size);
-    } catch (const ReadFailure& failure) {
-        ExplainFailure(data, size, failure.code);
-    }
-}
+PngPicture ReadPngData(const std::uint8_t* data, std::size_t size) { return Decode(data, size); }
 
 PngPicture ReadPngFile(const std::string& path) {
-    ByteBlock bytes;
-    try {
-        bytes = ReadFileBytes(path, kMaxPngFileBytes);
-    } catch (const std::system_error& error) {
-        Refuse(error.what());
-    } catch (const std::bad_alloc&) {
-        Refuse("out of memory for the file");
-    }
+    const ByteBlock bytes = ReadFileBytes(path, kMaxPngFileBytes, kPrefix);
     return ReadPngData(bytes.data(), bytes.size());
 }
 
@@ -460,11 +443,7 @@ ByteBlock EncodePng(const TBitmap& picture, std::span<const std::uint8_t> alpha,
 void WritePngFile(const std::string& path, const TBitmap& picture,
                   std::span<const std::uint8_t> alpha, const PictureMetadata& metadata) {
     ByteBlock bytes = EncodePng(picture, alpha, metadata);
-    try {
-        SaveFileSafely(path, bytes.data(), bytes.size());
-    } catch (const std::system_error& error) {
-        Refuse(error.what());
-    }
+    SaveFileSafely(path, bytes.data(), bytes.size(), kPrefix);
 }
 
 }  // namespace sigillon

@@ -11,9 +11,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "pictures/raster/bitmap_error.h"
 
 namespace sigillon {
 
@@ -41,12 +42,6 @@ enum PixelDepth : std::uint8_t {
     Depth24 = 6,
     Depth32 = 7,
     DepthCustom = 8,
-};
-
-// Raised by every failing raster operation; the file routines catch it.
-class BitmapError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // Largest pixel storage we hand out: no 32-bit program could hold more, and a

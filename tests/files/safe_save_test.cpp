@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
-#include <system_error>
 
 #include "pictures/picture_files.h"
 #include "tests/support/files_test_support.h"
@@ -47,10 +47,10 @@ constexpr Temporary kBothKinds[] = {Temporary::Unnamed, Temporary::Named};
 // name, so that the promises are checked for both kinds.
 void Save(const std::string& path, const Bytes& bytes, Temporary kind = Temporary::Unnamed) {
     if (kind == Temporary::Unnamed) {
-        SaveFileSafely(path, bytes.data(), bytes.size());
+        SaveFileSafely(path, bytes.data(), bytes.size(), "");
         return;
     }
-    SafeFileWriter writer(path, kind);
+    SafeFileWriter writer(path, "", kind);
     EXPECT_FALSE(writer.IsUnnamed());
     writer.Append(bytes.data(), bytes.size());
     writer.Commit();
@@ -175,8 +175,8 @@ TEST(SafeSave, WriteProtectedFileIsNotReplaced) {
             try {
                 Save(path, {4}, kind);
                 return 13;
-            } catch (const std::system_error& error) {
-                if (error.code().value() != EACCES) return 12;
+            } catch (const BitmapError& error) {
+                if (error.what() != "cannot write " + path + ": " + std::strerror(EACCES)) return 12;
             }
         }
         return 0;
@@ -190,8 +190,8 @@ TEST(SafeSave, FolderAndMissingFolderAreRefused) {
     TempFolder folder;
     ASSERT_EQ(::mkdir((folder / "sub").c_str(), 0700), 0);
     for (Temporary kind : kBothKinds) {
-        EXPECT_THROW(Save(folder / "sub", {1}, kind), std::system_error);
-        EXPECT_THROW(Save(folder / "missing/a.bin", {1}, kind), std::system_error);
+        EXPECT_THROW(Save(folder / "sub", {1}, kind), BitmapError);
+        EXPECT_THROW(Save(folder / "missing/a.bin", {1}, kind), BitmapError);
     }
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"sub"});
 }
@@ -199,7 +199,7 @@ TEST(SafeSave, FolderAndMissingFolderAreRefused) {
 TEST(SafeFileWriter, PiecesWrittenAtOffsetsAndAppendedMakeTheFile) {
     TempFolder folder;
     for (Temporary kind : kBothKinds) {
-        SafeFileWriter writer(folder / "a.bin", kind);
+        SafeFileWriter writer(folder / "a.bin", "", kind);
         EXPECT_EQ(writer.IsUnnamed(), kind == Temporary::Unnamed) << "this folder has files without a name";
         const Bytes head{1, 2, 3};
         writer.Append(head.data(), head.size());
@@ -228,7 +228,7 @@ void KillWriterHalfWay(const std::string& path, Temporary kind) {
     pid_t child = ::fork();
     if (child == 0) {
         ::close(ready[0]);
-        SafeFileWriter writer(path, kind);
+        SafeFileWriter writer(path, "", kind);
         const Bytes part = testing::RandomBytes(4096, 9);
         writer.Append(part.data(), part.size());
         char done = 1;
@@ -274,7 +274,7 @@ TEST(SafeFileWriter, AKilledWriterLeavesTheTargetAndAnyFileItLeftGoesWithTheNext
 TEST(SafeFileWriter, AWriterAtWorkKeepsItsFileWhileAnotherSavesTheSameTarget) {
     TempFolder folder;
     const std::string path = folder / "a.bin";
-    SafeFileWriter first(path, Temporary::Named);
+    SafeFileWriter first(path, "", Temporary::Named);
     const Bytes one{1};
     first.Append(one.data(), 1);
     Save(path, {2}, Temporary::Named);
@@ -305,14 +305,14 @@ TEST(ReadFile, ReadsUpToTheLimitAndOnlyRegularFiles) {
     const Bytes bytes = testing::RandomBytes(1000, 104);
     testing::WriteAll(folder / "a.bin", bytes);
     auto read = [](const std::string& path, std::uint64_t limit) {
-        ByteBlock block = ReadFileBytes(path, limit);
+        ByteBlock block = ReadFileBytes(path, limit, "");
         return Bytes(block.data(), block.data() + block.size());
     };
     EXPECT_EQ(read(folder / "a.bin", 5000), bytes);
     EXPECT_EQ(read(folder / "a.bin", 10), Bytes(bytes.begin(), bytes.begin() + 10));
-    EXPECT_THROW(ReadFileBytes(folder.path(), 5000), std::system_error);
-    EXPECT_THROW(ReadFileBytes("/dev/null", 5000), std::system_error);
-    EXPECT_THROW(ReadFileBytes(folder / "missing", 5000), std::system_error);
+    EXPECT_THROW(ReadFileBytes(folder.path(), 5000, ""), BitmapError);
+    EXPECT_THROW(ReadFileBytes("/dev/null", 5000, ""), BitmapError);
+    EXPECT_THROW(ReadFileBytes(folder / "missing", 5000, ""), BitmapError);
 }
 
 }  // namespace
