@@ -25,28 +25,10 @@ class Console {
 public:
     Console(bool progress, std::size_t total) : progress_(progress), total_(total) {}
 
-    void Say(const std::string& text) {
-        std::string line = PlainLine(text) + '\n';
-        std::lock_guard lock(mutex_);
-        Write(ClearProgress() + line + ProgressText());
-    }
-
-    void Start() {
-        std::lock_guard lock(mutex_);
-        Write(ProgressText());
-    }
-
-    void JobDone() {
-        std::lock_guard lock(mutex_);
-        ++done_;
-        Write(ClearProgress() + ProgressText());
-    }
-
-    void Finish() {
-        std::lock_guard lock(mutex_);
-        Write(ClearProgress());
-        progress_ = false;
-    }
+    void Say(const std::string& text);  // one message line
+    void Start();                        // the progress line, before any input is done
+    void JobDone();                      // one more input done
+    void Finish();                       // the progress line goes
 
 private:
     std::string ClearProgress() const { return progress_ ? "\r\033[K" : ""; }
@@ -71,39 +53,12 @@ class Tally {
 public:
     Tally(Console& console, ReportFile* report) : console_(console), report_(report) {}
 
-    void Finished(const BatchJob& job, const JobResult& result, bool sayFailure = true) {
-        if (result.status == JobStatus::Failed && sayFailure)
-            console_.Say(job.input + ": " + result.reason);
-        for (const std::string& warning : result.warnings)
-            console_.Say(job.input + ": warning: " + warning);
-        if (report_) report_->Add(job, result);
-        switch (result.status) {
-            case JobStatus::Saved: ++saved_; break;
-            case JobStatus::Skipped: ++skipped_; break;
-            case JobStatus::Failed: ++failed_; break;
-        }
-        console_.JobDone();
-    }
+    // One input is done: its failure (unless said already) and warnings on
+    // standard error, its line in the report, its count.
+    void Finished(const BatchJob& job, const JobResult& result, bool sayFailure = true);
 
     // The summary as the last line on standard output; the exit status.
-    int Summary() {
-        console_.Finish();
-        bool reportFailed = false;
-        if (report_) {
-            if (std::string problem = report_->Problem(); !problem.empty()) {
-                console_.Say("sigillon-batch: " + problem);
-                reportFailed = true;
-            }
-        }
-        std::string line = std::to_string(saved_.load()) + " saved, " +
-                           std::to_string(failed_.load()) + " failed";
-        if (skipped_ > 0) line += ", " + std::to_string(skipped_.load()) + " skipped";
-        line += '\n';
-        std::fflush(stderr);
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
-        return failed_ == 0 && !reportFailed ? 0 : 1;
-    }
+    int Summary();
 
 private:
     Console& console_;
