@@ -91,7 +91,7 @@ TEST(PictureFormatTable, EveryFormatWritesTheRowsItsReaderGives) {
 
         std::string problem;
         ASSERT_EQ(SniffFile(path, problem), &format);
-        HeldPicture back = format.readWhole(path, false);
+        HeldPicture back = format.readWhole(path, {});
         ASSERT_EQ(back.pixels->Width(), 37);
         ASSERT_EQ(back.pixels->Height(), 23);
         if (format.name == "JPEG") continue;  // lossy: the codec's own tests check it
