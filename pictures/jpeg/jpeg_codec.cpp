@@ -43,9 +43,14 @@ void OnFatalError(j_common_ptr cinfo) {
 //   JWRN_HUFF_BAD_CODE      damage  a Huffman code that no table has
 //   JWRN_ARITH_BAD_CODE     damage  the same for arithmetic coding
 //   JWRN_MUST_RESYNC        damage  a restart marker missing or out of order
-//   JWRN_NOT_SEQUENTIAL     damage  progressive scan parameters in a sequential
-//                                   file: the scan is read as what it is not
-//   JWRN_BOGUS_PROGRESSION  damage  a progressive scan out of sequence
+//   JWRN_BOGUS_PROGRESSION  damage  a progressive scan out of sequence: it
+//                                   refines what no earlier scan sent
+//   JWRN_NOT_SEQUENTIAL     intact  progressive scan parameters in a sequential
+//                                   file's scan, which is read whole regardless;
+//                                   libjpeg warns rather than fails because
+//                                   baseline files with zeroes there exist. A
+//                                   progressive file mislabelled sequential
+//                                   does fail, at its second scan.
 //   JWRN_EXTRANEOUS_DATA    intact  stray bytes before a marker, skipped (some
 //                                   cameras write them between segments)
 //   JWRN_TOO_MUCH_DATA      intact  rows asked for past the last one
@@ -86,6 +91,7 @@ bool WordWarning(j_common_ptr cinfo, char* out, std::size_t size) {
             std::snprintf(out, size, "skipped %d stray bytes before marker 0x%02x",
                           cinfo->err->msg_parm.i[0], cinfo->err->msg_parm.i[1]);
             return false;
+        case JWRN_NOT_SEQUENTIAL:
         case JWRN_TOO_MUCH_DATA:
         case JWRN_ADOBE_XFORM:
         case JWRN_JFIF_MAJOR:
@@ -172,10 +178,12 @@ std::vector<std::string> WarningTexts(const JpegErrors& errors) {
     bool damaged = false;
     for (int i = 0; i < errors.warningCount; ++i) {
         const JpegWarning& warning = errors.warnings[i];
-        // What comes after the first damage is mostly its echo.
+        // Damage is told where it begins: what comes after is mostly its
+        // echo.
         if (warning.damage && std::exchange(damaged, true)) continue;
         texts.push_back(std::string("JPEG: ") + warning.text);
-        if (warning.count > 1) texts.back() += " (" + std::to_string(warning.count) + " times)";
+        if (!warning.damage && warning.count > 1)
+            texts.back() += " (" + std::to_string(warning.count) + " times)";
     }
     return texts;
 }
