@@ -64,7 +64,8 @@ void OnFatalError(j_common_ptr cinfo) {
 // Rows are counted from 1, and row N is the first that is not whole: the
 // N - 1 rows libjpeg had handed out when the warning came are as the file
 // meant them. A progressive file's scans are all read before its first row
-// comes out, so its damage is always at row 1.
+// comes out, so its damage is always at row 1. They are the file's rows as
+// stored, before a picture is turned upright.
 bool WordWarning(j_common_ptr cinfo, char* out, std::size_t size) {
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
