@@ -33,15 +33,11 @@ Bytes Cut(const Bytes& file, int percent) {
     return Bytes(file.begin(), file.begin() + std::ptrdiff_t(file.size() * std::size_t(percent) / 100));
 }
 
-std::string DjpegSays(const std::string& path, const std::string& options = "") {
-    FILE* pipe = ::popen(
-        (std::string(SIGILLON_DJPEG) + " " + options + " -outfile /dev/null " + path + " 2>&1").c_str(), "r");
-    if (!pipe) return "djpeg cannot be run (scripts/test installs it)";
-    std::string said;
-    char buffer[512];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, n);
-    ::pclose(pipe);
-    return said;
+// What libjpeg's own program says of the file.
+std::string DjpegSays(const std::string& path, std::vector<std::string> options = {}) {
+    options.insert(options.begin(), SIGILLON_DJPEG);
+    options.insert(options.end(), {"-outfile", "/dev/null", path});
+    return testing::RunProcess(options).err;
 }
 
 bool StartsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
@@ -145,7 +141,7 @@ TEST(DamagedJpegInputs, AHugeHeaderOverAFewBytesIsRefusedAtItsFirstRow) {
     const std::string input = folder / "huge.jpg";
     testing::WriteAll(input, file);
     // Only its top left corner, which is quicker to decode.
-    EXPECT_NE(DjpegSays(input, "-crop 16x16+0+0").find("premature end of data segment"), std::string::npos);
+    EXPECT_NE(DjpegSays(input, {"-crop", "16x16+0+0"}).find("premature end of data segment"), std::string::npos);
 
     const struct {
         const char* to;
