@@ -49,8 +49,9 @@ void OnFatalError(j_common_ptr cinfo) {
 //                                   file's scan, which is read whole regardless;
 //                                   libjpeg warns rather than fails because
 //                                   baseline files with zeroes there exist. A
-//                                   progressive file mislabelled sequential
-//                                   does fail, at its second scan.
+//                                   progressive file labelled sequential is
+//                                   still refused: its first scan's data end
+//                                   long before its last block (HIT_MARKER).
 //   JWRN_EXTRANEOUS_DATA    intact  stray bytes before a marker, skipped (some
 //                                   cameras write them between segments)
 //   JWRN_TOO_MUCH_DATA      intact  rows asked for past the last one
@@ -184,7 +185,7 @@ std::vector<std::string> WarningTexts(const JpegErrors& errors) {
         if (warning.damage && std::exchange(damaged, true)) continue;
         texts.push_back(std::string("JPEG: ") + warning.text);
         if (!warning.damage && warning.count > 1)
-            texts.back() += " (" + std::to_string(warning.count) + " times)";
+            texts.back() += " (and " + std::to_string(warning.count - 1) + " more times)";
     }
     return texts;
 }
