@@ -1,6 +1,7 @@
 // Loading JPEG bytes: a clean refusal, or a decoded picture, in the 24-bit
 // or the 8-bit form chosen by the input's length; and the row reader gives
-// the 24-bit form's rows or its refusal.
+// the 24-bit form's rows or its refusal, and when it refuses damaged data,
+// the same rows until it does.
 #include "fuzz/row_check.h"
 #include "pictures/jpeg/jpeg_image.h"
 
@@ -27,12 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     JpegDecodeSettings settings;
     settings.pixelFormat = JpegPixelFormat::Bits24;
-    auto open = [&] {
-        return OpenJpegRowReader(fuzzing::MemoryFile(data, size), "fuzz.jpg", settings,
-                                 fuzzing::kRowLimits);
-    };
-    // The 8-bit form is quantised in two passes, which only the
-    // whole-picture reader does; its rows are not compared.
-    fuzzing::ExpectSameRows(open, picture, refusal, !eightBits);
+    for (JpegDamage damage : {JpegDamage::Fill, JpegDamage::Refuse}) {
+        auto open = [&] {
+            return OpenJpegRowReader(fuzzing::MemoryFile(data, size), "fuzz.jpg", settings,
+                                     fuzzing::kRowLimits, false, damage);
+        };
+        // The 8-bit form is quantised in two passes, which only the
+        // whole-picture reader does; its rows are not compared.
+        fuzzing::ExpectSameRows(open, picture, refusal, !eightBits, damage == JpegDamage::Refuse);
+    }
     return 0;
 }

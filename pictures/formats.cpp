@@ -12,6 +12,7 @@
 #include "pictures/jpeg/jpeg_metadata.h"
 #include "pictures/jpeg/jpeg_rows.h"
 #include "pictures/png/png_file.h"
+#include "pictures/raster/bitmap_image.h"
 
 namespace sigillon {
 namespace {
@@ -25,20 +26,41 @@ bool StartsWith(std::span<const std::uint8_t> head, std::initializer_list<std::u
 
 bool IsJpeg(std::span<const std::uint8_t> head) { return StartsWith(head, {0xFF, 0xD8, 0xFF}); }
 
-RowReaderOpening OpenJpegRows(const std::string& path, bool withMetadata) {
-    return OpenJpegRowReader(path, {}, kJpegRowLimits, withMetadata);
+JpegDamage DamageOf(const ReadSettings& settings) {
+    return settings.acceptDamaged ? JpegDamage::Fill : JpegDamage::Refuse;
 }
 
-HeldPicture ReadJpeg(const std::string& path, bool withMetadata) {
-    TJPEGImage jpeg;
-    jpeg.LoadFromFile(path);
+RowReaderOpening OpenJpegRows(const std::string& path, const ReadSettings& settings) {
+    return OpenJpegRowReader(path, {}, kJpegRowLimits, settings.withMetadata, DamageOf(settings));
+}
+
+// Through the row reader too, into a picture held within the storage limit,
+// so that damage is found the same way and as early; its rows are those
+// TJPEGImage decodes. What the row reader leaves to TJPEGImage has no
+// picture data to be damaged: an empty file (colours quantised in two
+// passes, its other case, never come here: the tool decodes in 24 bits).
+HeldPicture ReadJpeg(const std::string& path, const ReadSettings& settings) {
+    RowReaderOpening opening = OpenJpegRowReader(path, {}, {kJpegRowLimits.rowBytes, StorageLimit()},
+                                                 settings.withMetadata, DamageOf(settings));
     HeldPicture picture;
     picture.pixels = std::make_unique<TBitmap>();
-    picture.pixels->ShareImage(jpeg.Bitmap());
-    if (withMetadata) {
-        picture.metadata = jpeg.Metadata();
-        picture.warnings = jpeg.ReadMetadataWarnings();
+    if (!opening.reader) {
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(path);
+        picture.pixels->ShareImage(jpeg.Bitmap());
+        return picture;
     }
+    PictureRowReader& reader = *opening.reader;
+    const TBitmapImage& format = reader.Format();
+    std::unique_ptr<TBitmapImage> image = TBitmap::NewImage(format.width, format.height, format.format);
+    image->palette = format.palette;
+    picture.pixels->AdoptImage(std::move(image));
+    // The picture is stored bottom-up: a row at a time.
+    for (std::int32_t y = 0; y < format.height; ++y) reader.Read(picture.pixels->RowAddress(y), 1);
+    reader.Finish();
+    picture.metadata = std::move(opening.metadata);
+    picture.warnings = std::move(opening.metadataDropped);
+    for (std::string& warning : reader.Warnings()) picture.warnings.push_back(std::move(warning));
     return picture;
 }
 
@@ -60,9 +82,11 @@ std::unique_ptr<PictureRowWriter> CreateJpegRows(const std::string& path,
 
 bool IsBmp(std::span<const std::uint8_t> head) { return StartsWith(head, {'B', 'M'}); }
 
-RowReaderOpening OpenBmpRows(const std::string& path, bool) { return OpenBmpRowReader(path); }
+RowReaderOpening OpenBmpRows(const std::string& path, const ReadSettings&) {
+    return OpenBmpRowReader(path);
+}
 
-HeldPicture ReadBmp(const std::string& path, bool) {
+HeldPicture ReadBmp(const std::string& path, const ReadSettings&) {
     HeldPicture picture;
     picture.pixels = std::make_unique<TBitmap>();
     picture.pixels->ReadBmpFile(path);
@@ -83,12 +107,12 @@ bool IsPng(std::span<const std::uint8_t> head) {
     return StartsWith(head, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
 }
 
-HeldPicture ReadPng(const std::string& path, bool withMetadata) {
+HeldPicture ReadPng(const std::string& path, const ReadSettings& settings) {
     PngPicture png = ReadPngFile(path);
     HeldPicture picture;
     picture.pixels = std::move(png.pixels);
     picture.alpha = std::move(png.alpha);
-    if (withMetadata) picture.metadata = std::move(png.metadata);
+    if (settings.withMetadata) picture.metadata = std::move(png.metadata);
     return picture;
 }
 

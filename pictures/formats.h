@@ -30,6 +30,16 @@ struct WriteSettings {
     std::span<const std::uint8_t> alpha;
 };
 
+// How the batch tool reads a file.
+struct ReadSettings {
+    bool withMetadata = false;  // the file's metadata too
+    // A JPEG file whose picture data is damaged or ends early: refused at
+    // the first damaged row, or with this decoded as far as it goes (the
+    // rest grey or garbled, as the desktop program shows it) and the damage
+    // told among the reading's warnings.
+    bool acceptDamaged = false;
+};
+
 struct PictureFormat {
     std::string_view name;  // "JPEG", as messages say it
     // Lower case, with the dot; the first is the one --to names first.
@@ -42,9 +52,10 @@ struct PictureFormat {
     // The file's rows one band at a time, or why not (the reader is then
     // null and the file is for readWhole). Null for a format that is always
     // read whole. Throws BitmapError for a file it refuses.
-    RowReaderOpening (*openRows)(const std::string& path, bool withMetadata);
-    // The whole picture; metadata only withMetadata. Throws BitmapError.
-    HeldPicture (*readWhole)(const std::string& path, bool withMetadata);
+    RowReaderOpening (*openRows)(const std::string& path, const ReadSettings& settings);
+    // The whole picture, the reading's warnings among its warnings.
+    // Throws BitmapError.
+    HeldPicture (*readWhole)(const std::string& path, const ReadSettings& settings);
     // A writer of rows of the given format into a new file at path, given
     // its name only by Finish. warnings gains the metadata the format
     // cannot carry. Throws BitmapError before any row for a picture or

@@ -49,9 +49,9 @@ Expected<const PictureFormat*> FormatToRead(const std::string& path, Failure::Si
 }  // namespace
 
 Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
-                                const MetadataSettings& settings) {
+                                const MetadataSettings& settings, bool acceptDamaged) {
     OpenedInput input;
-    const bool withMetadata = settings.keep || settings.autoOrient;
+    const ReadSettings read{settings.keep || settings.autoOrient, acceptDamaged};
     HeldPicture held;
     if (testPicture) {
         held.pixels = MakeTestPicture();
@@ -66,7 +66,7 @@ Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
             // A file the row reader refuses goes to the whole-picture reader,
             // which says why in its own words.
             try {
-                opening = (*format)->openRows(path, withMetadata);
+                opening = (*format)->openRows(path, read);
             } catch (const BitmapError& error) {
                 opening.whyNot = std::string("the row reader refused it (") + error.what() + ")";
             }
@@ -85,7 +85,7 @@ Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
             return input;
         }
         input.how = std::move(opening.whyNot);
-        held = (*format)->readWhole(path, withMetadata);
+        held = (*format)->readWhole(path, read);
         // The program saves an empty picture as an empty file; a batch
         // would report such a file as saved.
         if (held.pixels->IsEmpty())
@@ -113,7 +113,9 @@ Expected<StampImage> LoadStamp(const std::string& path) {
     Expected<const PictureFormat*> format = FormatToRead(path, Failure::Side::Stamp);
     if (!format) return format.error();
     try {
-        HeldPicture held = (*format)->readWhole(path, false);
+        // Damage is never accepted in a stamp, which would carry it onto
+        // every picture.
+        HeldPicture held = (*format)->readWhole(path, {});
         if (!held.pixels->IsEmpty()) held.pixels->SetDepth(Depth24);
         return StampImage{std::move(held.pixels), std::move(held.alpha)};
     } catch (const std::bad_alloc&) {

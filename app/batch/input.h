@@ -26,7 +26,7 @@ struct MetadataSettings {
 struct OpenedInput {
     std::unique_ptr<PictureRowReader> rows;
     PictureMetadata metadata;         // as it will be written
-    std::vector<std::string> warnings;  // metadata dropped, and why
+    std::vector<std::string> warnings;  // metadata dropped, and why; damage accepted
     bool byRows = false;
     // For --verbose: the row reader's note, or why the picture is held whole.
     std::string how;
@@ -34,10 +34,11 @@ struct OpenedInput {
 
 // Opens the input, or the test picture. A file whose first bytes are no
 // format's is read by the format its name says, whose reader then says in
-// its own words what is wrong. Throws BitmapError for a file that cannot
-// be read.
+// its own words what is wrong. A damaged JPEG file is refused at its first
+// damaged row unless acceptDamaged (ReadSettings, pictures/formats.h).
+// Throws BitmapError for a file that cannot be read.
 Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
-                                const MetadataSettings& settings);
+                                const MetadataSettings& settings, bool acceptDamaged = false);
 
 // A stamp picture, read whole by its content: Depth24, with its alpha
 // when the file has one. Its own metadata and orientation are not used.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -29,6 +30,27 @@ Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings,
                                       rows.Height(), settings.mode, settings.margin);
 }
 
+// The output's writer, made when the first rows come: an input refused at
+// its first rows (a damaged JPEG file) is refused for that, and leaves not
+// even a temporary file behind.
+class WriterOnFirstRows final : public PictureRowWriter {
+public:
+    explicit WriterOnFirstRows(std::function<std::unique_ptr<PictureRowWriter>()> make)
+        : make_(std::move(make)) {}
+    void Write(const std::uint8_t* rows, std::int32_t count) override {
+        Writer().Write(rows, count);
+    }
+    void Finish() override { Writer().Finish(); }
+
+private:
+    PictureRowWriter& Writer() {
+        if (!writer_) writer_ = make_();
+        return *writer_;
+    }
+    std::function<std::unique_ptr<PictureRowWriter>()> make_;
+    std::unique_ptr<PictureRowWriter> writer_;
+};
+
 std::string Route(const BatchJob& job, const OpenedInput& input, bool encoderThread,
                   const PictureFormat* output) {
     std::string route = job.input + ": ";
@@ -46,7 +68,8 @@ std::string Route(const BatchJob& job, const OpenedInput& input, bool encoderThr
 // blamed on the side the job had reached.
 Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool encoderThread,
                      Failure::Side& side, JobResult& result) {
-    Expected<OpenedInput> opened = OpenInput(job.input, job.testPicture, settings.metadata);
+    Expected<OpenedInput> opened =
+        OpenInput(job.input, job.testPicture, settings.metadata, settings.acceptDamaged);
     if (!opened) return opened.error();
     OpenedInput& input = *opened;
     PictureRowReader& rows = *input.rows;
@@ -68,17 +91,18 @@ Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool enco
     WriteSettings write;
     write.metadata = &input.metadata;
     write.alpha = rows.Alpha();
-    std::unique_ptr<PictureRowWriter> writer =
-        format->createRowWriter(job.output, rows.Format(), write, input.warnings);
+    WriterOnFirstRows writer(
+        [&] { return format->createRowWriter(job.output, rows.Format(), write, input.warnings); });
 
     const PlacedStamp* stamp = *placed ? &**placed : nullptr;
-    Expected<Done> pumped = PumpRows(rows, stamp, settings.times, *writer, encoderThread,
+    Expected<Done> pumped = PumpRows(rows, stamp, settings.times, writer, encoderThread,
                                      !format->keepsAlpha && !rows.Alpha().empty());
     if (!pumped) {
         const Failure& failure = pumped.error();
         return FileFailure(failure.side, failure.side == Failure::Side::Input ? job.input : job.output,
                            failure.message);
     }
+    for (std::string& warning : rows.Warnings()) input.warnings.push_back(std::move(warning));
     result.warnings = std::move(input.warnings);
     return Done{};
 }

@@ -25,7 +25,7 @@ const char* StatusName(JobStatus status);
 struct JobResult {
     JobStatus status = JobStatus::Failed;
     std::string reason;                 // why it failed; empty otherwise
-    std::vector<std::string> warnings;  // metadata that was dropped, and why
+    std::vector<std::string> warnings;  // metadata that was dropped, and why; damage accepted
     int width = 0;                      // the picture's size once it was read; 0 before
     int height = 0;
     double ms = 0;                      // wall-clock time the run spent on it
@@ -45,6 +45,7 @@ struct JobSettings {
     int margin = 0;
     int scale = 0;
     MetadataSettings metadata;
+    bool acceptDamaged = false;  // stamp what a damaged JPEG file still holds
 };
 
 // The stamp for a picture of that width: as it is, or fitted to the share

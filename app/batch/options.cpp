@@ -131,6 +131,11 @@ const OptionRow kOptions[] = {
          o.autoOrient = false;
          return {};
      }},
+    {"--accept-damaged", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.acceptDamaged = true;
+         return {};
+     }},
     {"--verbose", false,
      [](BatchOptions& o, const std::string&) -> std::string {
          o.verbose = true;
@@ -277,7 +282,7 @@ std::string UsageText() {
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
            "                      [--no-auto-orient] [--files-from LIST [-0]] [--shard K/N]\n"
            "                      [--report FILE] [--verbose] [--encoder-thread auto|on|off]\n"
-           "                      INPUT...\n"
+           "                      [--accept-damaged] INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
            "  --stamp FILE   stamp picture (JPEG, BMP or PNG); a PNG's alpha is used, and then\n"
            "                 white is an ordinary colour; without a stamp inputs are only converted\n"
@@ -308,12 +313,16 @@ std::string UsageText() {
            "                 K = 0..N-1 share them out, each input to exactly one\n"
            "  --report FILE  write one JSON object per input to FILE as it finishes:\n"
            "                 input, output, status (saved, skipped, failed), reason,\n"
-           "                 width, height, ms, warnings (metadata dropped)\n"
+           "                 width, height, ms, warnings (metadata dropped, damage\n"
+           "                 accepted, stray bytes skipped)\n"
            "  --test-picture the built-in test picture as the one input, saved as test.bmp\n"
            "  --copyright TEXT  write TEXT as the EXIF and XMP copyright; default a text\n"
            "                 stamp's text\n"
            "  --strip-metadata  write none of the input's metadata (EXIF, XMP, IPTC, ICC)\n"
            "  --no-auto-orient  keep the stored pixels and the EXIF orientation as they are\n"
+           "  --accept-damaged  stamp what a JPEG input whose data is damaged or ends early\n"
+           "                 still holds (the rest grey or garbled) and warn, rather than\n"
+           "                 refuse it\n"
            "Inputs are JPEG, BMP or PNG files, known by their content whatever their names;\n"
            "an output's type is that of its name. JPEG and PNG outputs keep the input's\n"
            "metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"

@@ -37,6 +37,7 @@ struct BatchOptions {
     bool copyrightGiven = false;   // --copyright: write it into the metadata
     std::string copyright;         // UTF-8; defaults to a text stamp's text
     bool autoOrient = true;        // turn pictures upright as their EXIF says
+    bool acceptDamaged = false;    // stamp what a damaged JPEG input holds, with a warning
     std::vector<std::string> inputs;
     std::string filesFrom;         // --files-from: a list of further inputs, "-" standard input
     bool nulSeparated = false;     // -0: that list is NUL-separated

@@ -99,6 +99,7 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     settings.scale = options.scale;
     settings.metadata.keep = !options.stripMetadata;
     settings.metadata.autoOrient = options.autoOrient;
+    settings.acceptDamaged = options.acceptDamaged;
     if (options.copyrightGiven)
         settings.metadata.copyright = options.copyright;
     else if (options.textGiven && !options.text.empty())

@@ -2,6 +2,10 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+
+// After jpeglib.h: the message codes.
+#include <jerror.h>
 
 namespace sigillon {
 
@@ -29,8 +33,104 @@ void OnFatalError(j_common_ptr cinfo) {
     std::longjmp(errors->jump, 1);
 }
 
-// Warnings and trace messages: a damaged file still gives its picture.
-void OnMessage(j_common_ptr, int) {}
+// libjpeg's warnings (jerror.h, JWRN_*) and what each leaves of the
+// picture. After a damage warning libjpeg goes on decoding, but the rows
+// from there on are grey (the data ended, it fills in zeros) or garbled (it
+// lost its place in the coded data); after the others every pixel is as
+// the file meant it.
+//   JWRN_JPEG_EOF           damage  the file ends inside the picture data
+//   JWRN_HIT_MARKER         damage  a scan's data stops before its last block
+//   JWRN_HUFF_BAD_CODE      damage  a Huffman code that no table has
+//   JWRN_ARITH_BAD_CODE     damage  the same for arithmetic coding
+//   JWRN_MUST_RESYNC        damage  a restart marker missing or out of order
+//   JWRN_BOGUS_PROGRESSION  damage  a progressive scan out of sequence: it
+//                                   refines what no earlier scan sent
+//   JWRN_NOT_SEQUENTIAL     intact  progressive scan parameters in a sequential
+//                                   file's scan, which is read whole regardless;
+//                                   libjpeg warns rather than fails because
+//                                   baseline files with zeroes there exist. A
+//                                   progressive file labelled sequential is
+//                                   still refused: its first scan's data end
+//                                   long before its last block (HIT_MARKER).
+//   JWRN_EXTRANEOUS_DATA    intact  stray bytes before a marker, skipped (some
+//                                   cameras write them between segments)
+//   JWRN_TOO_MUCH_DATA      intact  rows asked for past the last one
+//   JWRN_ADOBE_XFORM        intact  an unknown Adobe transform code, read as YCbCr
+//   JWRN_JFIF_MAJOR         intact  a JFIF version newer than the library knows
+//   JWRN_BOGUS_ICC          intact  a broken ICC profile segment: the profile is
+//                                   lost, not the pixels
+// A warning missing from this list counts as damage: nothing is known of
+// what it leaves.
+//
+// Rows are counted from 1, and row N is the first that is not whole: the
+// N - 1 rows libjpeg had handed out when the warning came are as the file
+// meant them. A progressive file's scans are all read before its first row
+// comes out, so its damage is always at row 1. They are the file's rows as
+// stored, before a picture is turned upright.
+bool WordWarning(j_common_ptr cinfo, char* out, std::size_t size) {
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    // libjpeg's own words, without the heading some of them have.
+    const char* own = text;
+    for (const char* heading : {"Corrupt JPEG data: ", "Warning: "})
+        if (std::strncmp(own, heading, std::strlen(heading)) == 0) own += std::strlen(heading);
+    if (*own >= 'A' && *own <= 'Z') text[own - text] = char(*own - 'A' + 'a');
+
+    char where[64] = "in the header";
+    if (cinfo->is_decompressor) {
+        const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (d->output_height > 0)
+            std::snprintf(where, sizeof where, "at row %lu of %lu",
+                          static_cast<unsigned long>(d->output_scanline) + 1,
+                          static_cast<unsigned long>(d->output_height));
+    }
+    switch (cinfo->err->msg_code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+            std::snprintf(out, size, "the data ends %s", where);
+            return true;
+        case JWRN_EXTRANEOUS_DATA:
+            std::snprintf(out, size, "skipped %d stray bytes before marker 0x%02x",
+                          cinfo->err->msg_parm.i[0], cinfo->err->msg_parm.i[1]);
+            return false;
+        case JWRN_NOT_SEQUENTIAL:
+        case JWRN_TOO_MUCH_DATA:
+        case JWRN_ADOBE_XFORM:
+        case JWRN_JFIF_MAJOR:
+        case JWRN_BOGUS_ICC:
+            std::snprintf(out, size, "%.150s", own);
+            return false;
+        default:
+            std::snprintf(out, size, "the data is damaged %s (%.100s)", where, own);
+            return true;
+    }
+}
+
+// Warnings are kept, each kind once, or stop the decoder; trace messages
+// (levels 0 and up) are dropped.
+void OnMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    JpegErrors* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+    ++cinfo->err->num_warnings;
+    char text[JMSG_LENGTH_MAX];
+    const bool damage = WordWarning(cinfo, text, sizeof text);
+    if (damage && errors->stopAtDamage) {
+        std::memcpy(errors->message, text, sizeof text);
+        std::longjmp(errors->jump, 1);
+    }
+    const int code = cinfo->err->msg_code;
+    for (int i = 0; i < errors->warningCount; ++i)
+        if (errors->warnings[i].code == code) {
+            ++errors->warnings[i].count;
+            return;
+        }
+    if (errors->warningCount == kKeptJpegWarnings) return;
+    JpegWarning& kept = errors->warnings[errors->warningCount++];
+    kept.code = code;
+    kept.damage = damage;
+    kept.count = 1;
+    std::memcpy(kept.text, text, sizeof text);
+}
 
 // Stops a progressive file that keeps on sending scans.
 void CapScans(j_common_ptr cinfo) {
@@ -61,6 +161,33 @@ void InstallErrors(JpegErrors& errors) {
     errors.pub.error_exit = OnFatalError;
     errors.pub.emit_message = OnMessage;
     std::strcpy(errors.message, "JPEG error");
+    errors.stopAtDamage = false;
+    errors.warningCount = 0;
+}
+
+bool StopAtDamage(JpegErrors& errors) {
+    errors.stopAtDamage = true;
+    for (int i = 0; i < errors.warningCount; ++i)
+        if (errors.warnings[i].damage) {
+            std::memcpy(errors.message, errors.warnings[i].text, sizeof errors.message);
+            return false;
+        }
+    return true;
+}
+
+std::vector<std::string> WarningTexts(const JpegErrors& errors) {
+    std::vector<std::string> texts;
+    bool damaged = false;
+    for (int i = 0; i < errors.warningCount; ++i) {
+        const JpegWarning& warning = errors.warnings[i];
+        // Damage is told where it begins: what comes after is mostly its
+        // echo.
+        if (warning.damage && std::exchange(damaged, true)) continue;
+        texts.push_back(std::string("JPEG: ") + warning.text);
+        if (!warning.damage && warning.count > 1)
+            texts.back() += " (and " + std::to_string(warning.count - 1) + " more times)";
+    }
+    return texts;
 }
 
 Decompressor::Decompressor() {

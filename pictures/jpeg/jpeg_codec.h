@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -27,15 +28,39 @@
 
 namespace sigillon::jpeg_codec {
 
+// A warning libjpeg gave, worded for the user ("the data ends at row 41 of
+// 1536"), kept once for each kind with how often it came.
+struct JpegWarning {
+    int code;      // libjpeg's message code
+    bool damage;   // rows from where it came on are grey or garbled
+    long count;
+    char text[JMSG_LENGTH_MAX];
+};
+
+inline constexpr int kKeptJpegWarnings = 8;
+
 struct JpegErrors {
     jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is ours
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // Set once the header is read by a decoder that refuses damaged
+    // pictures: a damage warning then jumps back as a fatal error does.
+    bool stopAtDamage;
+    int warningCount;
+    JpegWarning warnings[kKeptJpegWarnings];
 };
 
-// Fatal errors jump back with their message; warnings (corrupt data, a file
-// that ends early) are dropped, so that a damaged file still gives rows.
+// Fatal errors jump back with their message. Warnings are kept in
+// warnings and decoding goes on, so that a damaged file still gives rows
+// (what the desktop program shows), unless stopAtDamage is set.
 void InstallErrors(JpegErrors& errors);
+
+// From now on a damage warning stops the decoder; false, with the message
+// set, when one already came (while the header was read).
+bool StopAtDamage(JpegErrors& errors);
+
+// The kept warnings as the user reads them, "JPEG: " first.
+std::vector<std::string> WarningTexts(const JpegErrors& errors);
 
 // The decoder with its error manager; destroyed in every case.
 struct Decompressor {

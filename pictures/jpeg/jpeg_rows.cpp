@@ -138,9 +138,11 @@ public:
     // The header and the start of decoding; false with whyNot set for a
     // file that must be read whole. Throws BitmapError.
     bool Start(const JpegDecodeSettings& settings, const RowLimits& limits,
-               RowReaderOpening& opening, bool withMetadata) {
+               RowReaderOpening& opening, bool withMetadata, JpegDamage damage) {
         std::string& whyNot = opening.whyNot;
         if (!ReadHeaderFrom(&d_, &source_.pub, withMetadata)) Fail(d_.errors);
+        // A file cut in its header keeps the refusal libjpeg gives it.
+        if (damage == JpegDamage::Refuse && !StopAtDamage(d_.errors)) Fail(d_.errors);
         CheckComponents(d_.cinfo);
         if (withMetadata) {
             try {
@@ -180,6 +182,8 @@ public:
     void Finish() override {
         if (!FinishDecoding(&d_)) Fail(d_.errors);
     }
+
+    std::vector<std::string> Warnings() const override { return WarningTexts(d_.errors); }
 
     bool Progressive() const { return d_.cinfo.progressive_mode; }
 
@@ -339,7 +343,7 @@ private:
 
 RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
                                    const JpegDecodeSettings& settings, const RowLimits& limits,
-                                   bool withMetadata) {
+                                   bool withMetadata, JpegDamage damage) {
     RowReaderOpening opening;
     struct stat info;
     if (::fstat(fd, &info) != 0) {
@@ -359,7 +363,7 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
         ::close(fd);
         throw BitmapError("JPEG: out of memory for the file");
     }
-    if (reader->Start(settings, limits, opening, withMetadata)) {
+    if (reader->Start(settings, limits, opening, withMetadata, damage)) {
         if (reader->Progressive())
             opening.note = "progressive: libjpeg holds the whole picture's coefficients";
         opening.reader = std::move(reader);
@@ -368,10 +372,10 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
 }
 
 RowReaderOpening OpenJpegRowReader(const std::string& path, const JpegDecodeSettings& settings,
-                                   const RowLimits& limits, bool withMetadata) {
+                                   const RowLimits& limits, bool withMetadata, JpegDamage damage) {
     std::uint64_t size = 0;
     const int fd = OpenRegularFile(path, &size, "JPEG: ");
-    return OpenJpegRowReader(fd, path, settings, limits, withMetadata);
+    return OpenJpegRowReader(fd, path, settings, limits, withMetadata, damage);
 }
 
 std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,

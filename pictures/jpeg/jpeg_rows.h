@@ -16,19 +16,33 @@ namespace sigillon {
 inline constexpr RowLimits kJpegRowLimits{StrideFor(kMaxJpegSide, 24),
                                          StrideFor(kMaxJpegSide, 24) * kMaxJpegSide};
 
+// What the reader does with a file whose picture data is damaged or ends
+// early (jpeg_codec.cpp lists libjpeg's warnings and which are damage).
+enum class JpegDamage {
+    // Rows as the whole-picture reader decodes them, grey or garbled from
+    // the damage on; the damage is among the reader's Warnings().
+    Fill,
+    // BitmapError at the first damaged row, before more of the file is
+    // decoded ("JPEG: the data ends at row 41 of 1536").
+    Refuse,
+};
+
 // Reads the file's header and starts decoding (a progressive file's scans
 // are all read here, into libjpeg's whole-picture coefficient buffer).
 // Throws BitmapError as the whole-picture reader would. An empty file and
 // colours quantised in two passes are not read row by row. With
 // withMetadata the opening also holds the metadata of the header it read.
+// The reader's Warnings() tell what libjpeg found wrong without refusing.
 RowReaderOpening OpenJpegRowReader(const std::string& path,
                                    const JpegDecodeSettings& settings = {},
                                    const RowLimits& limits = kJpegRowLimits,
-                                   bool withMetadata = false);
+                                   bool withMetadata = false,
+                                   JpegDamage damage = JpegDamage::Fill);
 RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
                                    const JpegDecodeSettings& settings = {},
                                    const RowLimits& limits = kJpegRowLimits,
-                                   bool withMetadata = false);
+                                   bool withMetadata = false,
+                                   JpegDamage damage = JpegDamage::Fill);
 
 // The file TJPEGImage's Compress makes at that quality of a picture of the
 // format (colour, baseline; other formats encoded from their 24-bit form),

@@ -56,6 +56,11 @@ public:
     // (rows/held_rows.h) have them; they never change while rows are read.
     virtual std::span<const std::uint8_t> Alpha() const { return {}; }
 
+    // What the reading found wrong with the file without refusing it, one
+    // sentence each ("JPEG: skipped 2 stray bytes before marker 0xd9");
+    // complete once Finish has returned.
+    virtual std::vector<std::string> Warnings() const { return {}; }
+
 protected:
     PictureRowReader();
     virtual void ReadRows(std::uint8_t* rows, std::int32_t count) = 0;

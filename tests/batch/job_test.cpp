@@ -65,6 +65,10 @@ protected:
     struct Input {
         std::string name;
         bool byRows;  // read row by row rather than held whole
+        // How the tool's line about its damage begins, if it has any, and
+        // whether that line refuses it without --accept-damaged.
+        const char* damage = "";
+        bool refused = false;
     };
 
     void SetUp() override { SetDisplayBitsPerPixel(32); }  // as the tool decodes
@@ -98,7 +102,9 @@ protected:
         testing::WriteAll(P("gray.jpg"), bytes);
 
         // A file that ends early and one with damaged bytes: libjpeg fills
-        // in what it cannot read, as the program's load does.
+        // in what it cannot read, as the program's load does. The tool
+        // does so for the first only with --accept-damaged; the bytes of
+        // the second still decode, and only leave stray bytes at its end.
         Bytes jpeg = testing::ReadAll(P("photo.jpg"));
         testing::WriteAll(P("cut.jpg"), Bytes(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() * 3 / 5)));
         for (std::size_t at = 700; at < jpeg.size(); at += 997) jpeg[at] ^= 0x5A;
@@ -109,7 +115,8 @@ protected:
         std::vector<Input> inputs = {
             {"photo.jpg", true},       {"odd.bmp", true},  {"topdown.bmp", true},
             {"pal8.bmp", true},        {"progressive.jpg", true}, {"gray.jpg", true},
-            {"cut.jpg", true},         {"damaged.jpg", true},     {"rle.bmp", false},
+            {"cut.jpg", true, "JPEG: the data ends at row ", true},
+            {"damaged.jpg", true, "JPEG: skipped "},              {"rle.bmp", false},
             {"text.jpg", false}};
         for (const auto& entry : fs::directory_iterator(std::string(SIGILLON_BMPSUITE_DIR) + "/g")) {
             const std::string name = "suite-" + entry.path().filename().string();
@@ -148,7 +155,8 @@ protected:
     // each failure line with the program's, and each route.
     void ExpectTheProgramsFiles(const std::vector<Input>& inputs, std::vector<std::string> options,
                                 const std::shared_ptr<TBitmap>& stamp, int mode, int times,
-                                const std::string& to) {
+                                const std::string& to, bool acceptDamaged) {
+        if (acceptDamaged) options.push_back("--accept-damaged");
         fs::remove_all(folder_ / "out");
         fs::create_directory(folder_ / "out");
         std::vector<std::string> argv = {SIGILLON_BATCH_TOOL};
@@ -164,6 +172,20 @@ protected:
             const std::string base = input.name.substr(0, input.name.rfind('.'));
             const std::string output = P("out/" + base + to);
             Expected expected = ProgramSave(P(input.name), output, stamp, mode, times, to);
+            const bool refused = input.refused && !acceptDamaged;
+            if (*input.damage) {
+                const std::string told =
+                    P(input.name) + ": " +
+                    (refused ? P(input.name) + " - Error: wrong format (" : "warning: ") + input.damage;
+                EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+                    return line.rfind(told, 0) == 0;
+                })) << told << "\n" << run.err;
+            }
+            if (refused) {
+                ++failed;
+                EXPECT_FALSE(fs::exists(output)) << input.name;
+                continue;
+            }
             if (!expected.line.empty()) {
                 ++failed;
                 EXPECT_FALSE(fs::exists(output)) << input.name;
@@ -212,7 +234,7 @@ TEST_F(OnePath, EveryModeAndKindOfInputGivesTheProgramsFiles) {
                                                std::to_string(c.mode), "--times",
                                                std::to_string(c.times)});
             ExpectTheProgramsFiles(inputs, options, c.mode >= 0 ? stamp : nullptr, c.mode,
-                                   c.times, to);
+                                   c.times, to, c.times == 1);
         }
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "pictures/jpeg/jpeg_image.h"
 #include "pictures/picture_files.h"
 #include "tests/support/files_test_support.h"
 
@@ -91,13 +92,65 @@ TEST(PictureFormatTable, EveryFormatWritesTheRowsItsReaderGives) {
 
         std::string problem;
         ASSERT_EQ(SniffFile(path, problem), &format);
-        HeldPicture back = format.readWhole(path, false);
+        HeldPicture back = format.readWhole(path, {});
         ASSERT_EQ(back.pixels->Width(), 37);
         ASSERT_EQ(back.pixels->Height(), 23);
         if (format.name == "JPEG") continue;  // lossy: the codec's own tests check it
         for (int y = 0; y < 23; ++y)
             EXPECT_EQ(0, std::memcmp(back.pixels->RowAddress(y), picture->RowAddress(y), 37 * 3))
                 << "row " << y;
+    }
+}
+
+// A JPEG file held whole is the desktop program's picture, pixels and
+// palette alike; a damaged one only when its damage is accepted.
+TEST(PictureFormatTable, AJpegFileHeldWholeIsTheDesktopProgramsPicture) {
+    SetDisplayBitsPerPixel(32);
+    testing::TempFolder folder;
+    auto encoded = [](bool gray) {
+        TJPEGImage jpeg;
+        jpeg.Assign(*testing::RandomPicture(Depth24, 61, 35, 7));
+        jpeg.SetGrayscaleOutput(gray);
+        jpeg.Compress();
+        return Bytes(jpeg.Data().begin(), jpeg.Data().end());
+    };
+    const Bytes colour = encoded(false);
+    const struct {
+        const char* name;
+        Bytes file;
+        bool acceptDamaged;
+        const char* told;  // how the refusal, or else the warning, begins; "" none
+    } cases[] = {
+        {"colour", colour, false, ""},
+        {"gray", encoded(true), false, ""},
+        {"cut", Bytes(colour.begin(), colour.end() - 300), false, "JPEG: the data ends at row "},
+        {"cut, accepted", Bytes(colour.begin(), colour.end() - 300), true,
+         "JPEG: the data ends at row "},
+    };
+    const PictureFormat& format = *FormatOfName("a.jpg");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / "a.jpg";
+        testing::WriteAll(path, c.file);
+        ReadSettings settings;
+        settings.acceptDamaged = c.acceptDamaged;
+        HeldPicture held;
+        try {
+            held = format.readWhole(path, settings);
+        } catch (const BitmapError& error) {
+            EXPECT_FALSE(c.acceptDamaged);
+            EXPECT_EQ(std::string(error.what()).rfind(c.told, 0), 0u) << error.what();
+            EXPECT_TRUE(*c.told) << error.what();
+            continue;
+        }
+        TBitmap loaded;
+        ASSERT_EQ(LoadPictureFileQuiet(loaded, path), FileOutcome::Done);
+        EXPECT_EQ(held.pixels->Image().format, loaded.Image().format);
+        EXPECT_EQ(held.pixels->Palette(), loaded.Palette());
+        EXPECT_EQ(testing::RowBytes(*held.pixels), testing::RowBytes(loaded));
+        const std::string warnings = held.warnings.empty() ? "" : held.warnings.front();
+        EXPECT_EQ(warnings.rfind(c.told, 0), 0u) << warnings;
+        EXPECT_EQ(held.warnings.size(), *c.told ? 1u : 0u);
     }
 }
 

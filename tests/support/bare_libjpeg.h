@@ -32,6 +32,7 @@ struct EncodeRequest {
     J_COLOR_SPACE space = JCS_RGB;
     int quality = 85;
     bool progressive = false;
+    int restartRows = 0;  // a restart marker after every that many MCU rows
 };
 
 // The defaults, then the quality with baseline tables, into libjpeg's own
@@ -57,6 +58,7 @@ inline bool Encode(const EncodeRequest& r, std::vector<std::uint8_t>& out) {
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, r.quality, TRUE);
     if (r.progressive) jpeg_simple_progression(&c);
+    c.restart_in_rows = r.restartRows;
     jpeg_start_compress(&c, TRUE);
     const std::size_t rowBytes = std::size_t(r.width) * std::size_t(r.components);
     while (c.next_scanline < c.image_height) {
