@@ -39,7 +39,7 @@ inline bool MetadataPathHolds(const std::uint8_t* data, std::size_t size) {
     }
     MetadataChanges changes;
     if (mode & 4) changes.copyright = "\xC2\xA9 2026 Fuzz <&>";
-    changes.dropThumbnail = !(mode & 8);
+    changes.dropPictures = !(mode & 8);
     changes.resetOrientation = (mode & 16) != 0;
 
     const int orientation = ExifOrientation(m);
