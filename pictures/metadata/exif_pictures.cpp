@@ -289,7 +289,11 @@ void Walk::MakerNote(const Range& note, std::string_view make) {
         order = noteOrder;
         std::optional<Ifd> ifd = Read(note.begin + ifdAt, base);
         if (ifd) {
-            out.kept.Add(note.begin, note.begin + ifdAt);  // its signature and header
+            // Its signature and header (a TIFF header of its own ends at
+            // orderAt + 8; its IFD may lie anywhere after that).
+            const std::size_t header =
+                layout.base == MakerLayout::FromInnerTiff ? layout.orderAt + 8 : ifdAt;
+            out.kept.Add(note.begin, note.begin + header);
             MakerIfd(*ifd, layout.spots, layout.name, 0);
         }
         order = blockOrder;
@@ -369,7 +373,8 @@ std::optional<ExifLayout> ReadExifLayout(const Bytes& b, std::string* whyNot) {
         const Entry* e = from.Find(tag);
         const auto at = e ? OffsetValue(b, *order, *e, 0) : std::nullopt;
         std::optional<Ifd> ifd = at ? walk.Read(*at, 0) : std::nullopt;
-        if (ifd) walk.Keep(*ifd);
+        // The maker note is kept by its walk: whole, or what its IFDs use.
+        if (ifd) walk.Keep(*ifd, {kMakerNote});
         return ifd;
     };
     out.exifIfd = sub(*ifd0, kExifIfdPointer);
