@@ -248,3 +248,89 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
 
 }  // namespace
 }  // namespace sigillon
+
+namespace sigillon {
+namespace {
+
+// A block of IFD0 and an EXIF IFD: Make, orientation 6, what `more` adds to
+// IFD0, and `exif` as the EXIF IFD's entries.
+Bytes SmallBlock(bool big, const std::vector<TiffEntry>& more, const std::vector<TiffEntry>& exif = {}) {
+    TiffBuilder b(big);
+    const std::size_t exifAt = b.AddIfd(exif.empty() ? std::vector<TiffEntry>{{0xA002, kShort, 1, b.U16(24)}} : exif);
+    std::vector<TiffEntry> ifd0 = {{0x010F, 2, 12, TiffBuilder::Text("Test Camera")},
+                                   {0x0112, kShort, 1, b.U16(6)}};
+    ifd0.insert(ifd0.end(), more.begin(), more.end());
+    ifd0.push_back({0x8769, kLong, 1, b.U32(std::uint32_t(exifAt))});
+    b.SetIfd0(b.AddIfd(ifd0));
+    return b.bytes;
+}
+
+// How the copyright goes in: into IFD0 again, in tag order, in place of
+// the old one; without room for it the block stays as it was and says so;
+// a block that reads otherwise once patched is written anew by Exiv2.
+TEST(EditExifInPlace, CopyrightAndOrientationWhereverTheBlockAllows) {
+    struct Case {
+        const char* name;
+        Bytes block;
+        std::string copyright;
+        MetadataReport::Exif how;
+        std::vector<std::string> warnings;
+        std::vector<std::string> read;  // Copyright, Artist, Orientation, UserComment's length
+    };
+    // The artist sorts after the copyright's place before it, so the new
+    // IFD0 has the copyright among its entries, not at their end.
+    const Bytes artistAndOld = SmallBlock(false, {{0x013B, 2, 4, TiffBuilder::Text("Ann")},
+                                                  {0x8298, 2, 10, TiffBuilder::Text("old owner")}});
+    // User comments that leave no room in a JPEG segment for a new IFD0,
+    // and for a copyright at all.
+    auto withComment = [](std::size_t size) {
+        Bytes comment(size, 'c');
+        std::copy_n("ASCII\0\0\0", 8, comment.begin());
+        return SmallBlock(false, {}, {{0x9286, kUndefined, std::uint32_t(size), comment}});
+    };
+    const Bytes tight = withComment(65400);
+    const Bytes full = withComment(65400 + 65527 - 2 - tight.size());
+    // A tag whose values lie over the orientation entry's: patching the
+    // orientation would change it, so Exiv2 writes the block anew.
+    Bytes overlapping = SmallBlock(true, {{0x0129, kShort, 6, Bytes(12, 1)}});
+    const std::size_t ifd0 = std::size_t(overlapping[4]) << 24 | overlapping[5] << 16 |
+                             overlapping[6] << 8 | overlapping[7];
+    const Bytes orientationEntry = TiffBuilder(true).U32(std::uint32_t(ifd0 + 2 + 12));
+    std::copy(orientationEntry.begin(), orientationEntry.end(),
+              overlapping.begin() + std::ptrdiff_t(TiffBuilder::ValueAt(ifd0, 2)));
+    const std::vector<Case> cases = {
+        {"replaced", artistAndOld, "\xC2\xA9 Bob & Co <2026>", MetadataReport::Exif::InPlace, {},
+         {"\xC2\xA9 Bob & Co <2026>", "Ann", "1", "-"}},
+        {"short enough to sit in its entry", artistAndOld, "Bo", MetadataReport::Exif::InPlace, {},
+         {"Bo", "Ann", "1", "-"}},
+        {"room only once laid out anew", tight, "Ann", MetadataReport::Exif::Rewritten, {},
+         {"Ann", "-", "1", "65400"}},
+        {"no room at all", full, "Ann Example", MetadataReport::Exif::InPlace,
+         {"EXIF block: left unchanged the copyright (no room for it in the 65527 bytes an EXIF "
+          "block may take)"},
+         {"-", "-", "1", std::to_string(65400 + 65527 - 2 - tight.size())}},
+        {"overlapping values", overlapping, "Ann", MetadataReport::Exif::Rewritten, {},
+         {"Ann", "-", "1", "-"}},
+    };
+    testing::TempFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PictureMetadata m;
+        m.exif = c.block;
+        MetadataReport report;
+        EXPECT_EQ(EditMetadata(m, {c.copyright, true, true}, &report), c.warnings);
+        EXPECT_EQ(report.exif, c.how);
+        const std::optional<ExifLayout> layout = ReadExifLayout(m.exif);
+        ASSERT_TRUE(layout);
+        for (std::size_t i = 1; i < layout->ifd0.entries.size(); ++i)
+            EXPECT_LT(layout->ifd0.entries[i - 1].tag, layout->ifd0.entries[i].tag) << "IFD0 in tag order";
+        testing::WriteAll(folder / "out.jpg", testing::Encoded(*testing::Gradient(8, 8), &m));
+        std::vector<std::string> read = testing::ExiftoolTags(
+            folder, folder / "out.jpg", {"EXIF:Copyright", "Artist", "Orientation", "UserComment"});
+        if (read[3] != "-") read[3] = std::to_string(read[3].size() + 8);  // without "ASCII\0\0\0"
+        EXPECT_EQ(read, c.read);
+    }
+}
+
+}  // namespace
+}  // namespace sigillon
