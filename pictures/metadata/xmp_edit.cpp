@@ -193,6 +193,50 @@ bool ChangeXmp(Exiv2::XmpData& data, const MetadataChanges& changes, bool quarte
     return changed;
 }
 
+// The packet with the changes made in its text, when that reads back with
+// every other property as it was and the changes made; nothing else.
+std::optional<std::string> InText(const std::string& packet, const Exiv2::XmpData& before,
+                                  const XmpTextChanges& changes, MetadataReport& report) {
+    std::optional<std::string> text = EditXmpText(packet, changes);
+    Exiv2::XmpData back;
+    if (!text || !Decode(back, *text)) return std::nullopt;
+    std::string difference;
+    const std::size_t compared = CompareXmp(before, back, difference);
+    if (!difference.empty()) return std::nullopt;
+    if (changes.copyright) {
+        auto rights = Find(back, "Xmp.dc.rights");
+        const auto* alt = rights == back.end()
+                              ? nullptr
+                              : dynamic_cast<const Exiv2::LangAltValue*>(&rights->value());
+        if (!alt || alt->value_.size() != 1 || alt->toString("x-default") != *changes.copyright)
+            return std::nullopt;
+    }
+    if (changes.resetOrientation) {
+        auto orientation = Find(back, "Xmp.tiff.Orientation");
+        if (orientation != back.end() && orientation->toString() != "1") return std::nullopt;
+    }
+    if (changes.dropPictures &&
+        std::any_of(back.begin(), back.end(), [](const Exiv2::Xmpdatum& d) { return PictureIn(d); }))
+        return std::nullopt;
+    if (changes.extendedNote) {
+        auto note = Find(back, kExtendedNote);
+        if (changes.extendedNote->empty() ? note != back.end()
+                                          : note == back.end() || note->toString() != *changes.extendedNote)
+            return std::nullopt;
+    }
+    report.xmpPropertiesCompared += compared;
+    return text;
+}
+
+// The names of the pictures in a packet, once each.
+std::vector<std::string> PicturesIn(const Exiv2::XmpData& data) {
+    std::vector<std::string> names;
+    for (const Exiv2::Xmpdatum& d : data)
+        if (const char* what = PictureIn(d); what && std::find(names.begin(), names.end(), what) == names.end())
+            names.push_back(what);
+    return names;
+}
+
 // ---- Extended XMP ----
 
 std::uint32_t BigEndian32(const std::uint8_t* p) {
@@ -278,12 +322,19 @@ ExtendedOutcome EditExtendedXmp(PictureMetadata& m, const MetadataChanges& chang
         m.extendedXmp.clear();
         return {ExtendedOutcome::Erase, {}};
     }
-    const std::optional<std::string> packet = Encode(data, whole->packet);
-    Exiv2::XmpData back;
-    std::string difference = "it cannot be written back";
-    if (packet && Decode(back, *packet)) {
-        difference.clear();
-        report.xmpPropertiesCompared += CompareXmp(before, back, difference);
+    // Taken out of the text, else written anew by Exiv2.
+    XmpTextChanges pictures;
+    pictures.dropPictures = true;
+    std::optional<std::string> packet = InText(whole->packet, before, pictures, report);
+    std::string difference;
+    if (!packet) {
+        packet = Encode(data, whole->packet);
+        Exiv2::XmpData back;
+        difference = "it cannot be written back";
+        if (packet && Decode(back, *packet)) {
+            difference.clear();
+            report.xmpPropertiesCompared += CompareXmp(before, back, difference);
+        }
     }
     if (!difference.empty())
         return drop("its pictures of the photo cannot be removed without changing it (" +
@@ -293,35 +344,6 @@ ExtendedOutcome EditExtendedXmp(PictureMetadata& m, const MetadataChanges& chang
     m.extendedXmp = Split(*packet, guid);
     warnings.push_back("removed " + names + " from the extended XMP");
     return {ExtendedOutcome::Set, guid};
-}
-
-// The packet with the copyright and orientation changed in its text, when
-// that reads back with every other property as it was and the changes
-// made; nothing else.
-std::optional<std::string> InText(const std::string& packet, const Exiv2::XmpData& before,
-                                  const MetadataChanges& changes, bool quarterTurn,
-                                  MetadataReport& report) {
-    std::optional<std::string> text =
-        EditXmpText(packet, changes.copyright, changes.resetOrientation, quarterTurn);
-    Exiv2::XmpData back;
-    if (!text || !Decode(back, *text)) return std::nullopt;
-    std::string difference;
-    const std::size_t compared = CompareXmp(before, back, difference);
-    if (!difference.empty()) return std::nullopt;
-    if (changes.copyright) {
-        auto rights = Find(back, "Xmp.dc.rights");
-        const auto* alt = rights == back.end()
-                              ? nullptr
-                              : dynamic_cast<const Exiv2::LangAltValue*>(&rights->value());
-        if (!alt || alt->value_.size() != 1 || alt->toString("x-default") != *changes.copyright)
-            return std::nullopt;
-    }
-    if (changes.resetOrientation) {
-        auto orientation = Find(back, "Xmp.tiff.Orientation");
-        if (orientation != back.end() && orientation->toString() != "1") return std::nullopt;
-    }
-    report.xmpPropertiesCompared += compared;
-    return text;
 }
 
 // For a packet Exiv2 cannot read: what in it would have to change.
@@ -352,14 +374,16 @@ std::string ChangePacket(PictureMetadata& m, const MetadataChanges& changes, boo
     const ExtendedOutcome extended = EditExtendedXmp(
         m, changes, note != data.end() ? note->toString() : std::string(), warnings, report);
     const Exiv2::XmpData before = data;
-    // Without pictures to take out, the changes are made in the text first.
-    const bool pictures = std::any_of(data.begin(), data.end(),
-                                      [](const Exiv2::Xmpdatum& d) { return PictureIn(d); });
-    if ((!changes.dropPictures || !pictures) && extended.note == ExtendedOutcome::Same) {
-        if (auto text = InText(m.xmp, before, changes, quarterTurn, report)) {
-            m.xmp = std::move(*text);
-            return {};
-        }
+    // The changes are made in the text first.
+    XmpTextChanges inText{changes.copyright, changes.resetOrientation, quarterTurn,
+                          changes.dropPictures, std::nullopt};
+    if (extended.note == ExtendedOutcome::Erase && note != data.end()) inText.extendedNote = "";
+    if (extended.note == ExtendedOutcome::Set) inText.extendedNote = extended.guid;
+    if (auto text = InText(m.xmp, before, inText, report)) {
+        if (changes.dropPictures)
+            for (const std::string& what : PicturesIn(before)) warnings.push_back("removed the " + what);
+        m.xmp = std::move(*text);
+        return {};
     }
     std::vector<std::string> removed;
     bool changed = ChangeXmp(data, changes, quarterTurn, removed);

@@ -12,6 +12,15 @@ constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 constexpr std::string_view kDc = "http://purl.org/dc/elements/1.1/";
 constexpr std::string_view kTiff = "http://ns.adobe.com/tiff/1.0/";
 constexpr std::string_view kExif = "http://ns.adobe.com/exif/1.0/";
+constexpr std::string_view kNote = "http://ns.adobe.com/xmp/note/";
+
+// Properties that hold pictures, by namespace and name.
+constexpr std::pair<std::string_view, std::string_view> kPictures[] = {
+    {"http://ns.adobe.com/xap/1.0/", "Thumbnails"},
+    {"http://ns.google.com/photos/1.0/image/", "Data"},
+    {"http://ns.google.com/photos/1.0/depthmap/", "Data"},
+    {"http://ns.google.com/photos/1.0/depthmap/", "Confidence"},
+};
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -144,6 +153,56 @@ bool WriteCopyright(std::string& text, const std::string& copyright) {
     return true;
 }
 
+// Cuts out property P:name, an attribute (with the space before it) or an
+// element; false when it is there more than once or its end is missing.
+bool RemoveProperty(std::string& text, const std::string& property) {
+    const std::string open = "<" + property, close = "</" + property + ">";
+    std::size_t elements = 0;
+    for (std::size_t at = text.find(open); at != text.npos; at = text.find(open, at + 1))
+        if (at + open.size() < text.size() && (text[at + open.size()] == '>' ||
+                                               std::isspace(static_cast<unsigned char>(text[at + open.size()])) ||
+                                               text[at + open.size()] == '/'))
+            ++elements;
+    std::size_t attributes = 0, attributeAt = text.npos;
+    for (char space : {' ', '\t', '\n', '\r'}) {
+        const std::string attribute = std::string(1, space) + property + "=";
+        for (std::size_t at = text.find(attribute); at != text.npos; at = text.find(attribute, at + 1))
+            ++attributes, attributeAt = at;
+    }
+    if (elements + attributes > 1) return false;
+    if (attributes == 1) {
+        const std::size_t valueAt = attributeAt + property.size() + 3;
+        if (valueAt > text.size()) return false;
+        const std::size_t end = text.find(text[valueAt - 1], valueAt);
+        if (end == text.npos) return false;
+        text.erase(attributeAt, end + 1 - attributeAt);
+    } else if (elements == 1) {
+        std::size_t begin = text.find(open);
+        const std::size_t selfClosing = text.find("/>", begin), tagEnd = text.find('>', begin);
+        if (tagEnd == text.npos) return false;
+        std::size_t end = tagEnd + 1;
+        if (selfClosing == text.npos || selfClosing + 1 != tagEnd) {
+            end = text.find(close, begin);
+            if (end == text.npos) return false;
+            end += close.size();
+        }
+        // The element's line goes with it when nothing else is on it.
+        while (begin > 0 && (text[begin - 1] == ' ' || text[begin - 1] == '\t')) --begin;
+        if (end < text.size() && text[end] == '\n' && (begin == 0 || text[begin - 1] == '\n')) ++end;
+        text.erase(begin, end - begin);
+    }
+    return true;
+}
+
+bool RemovePictures(std::string& text) {
+    for (const auto& [uri, name] : kPictures) {
+        const std::optional<std::string> prefix = Prefix(text, uri);
+        if (!prefix) return false;
+        if (!prefix->empty() && !RemoveProperty(text, *prefix + ":" + std::string(name))) return false;
+    }
+    return true;
+}
+
 // The padding before the packet's end marker gives back what the text
 // grew by, from the start of the padding.
 void GiveBackPadding(std::string& text, std::size_t grew) {
@@ -194,14 +253,25 @@ std::optional<std::string> AsUtf8(const std::string& packet) {
 
 }  // namespace
 
-std::optional<std::string> EditXmpText(const std::string& packet,
-                                       const std::optional<std::string>& copyright,
-                                       bool resetOrientation, bool quarterTurn) {
+std::optional<std::string> EditXmpText(const std::string& packet, const XmpTextChanges& changes) {
     const std::optional<std::string> utf8 = AsUtf8(packet);
     if (!utf8) return std::nullopt;
     std::string text = *utf8;
-    if (resetOrientation && !ResetOrientation(text, quarterTurn)) return std::nullopt;
-    if (copyright && !WriteCopyright(text, *copyright)) return std::nullopt;
+    if (changes.dropPictures && !RemovePictures(text)) return std::nullopt;
+    if (changes.resetOrientation && !ResetOrientation(text, changes.quarterTurn)) return std::nullopt;
+    if (changes.copyright && !WriteCopyright(text, *changes.copyright)) return std::nullopt;
+    if (changes.extendedNote) {
+        const std::optional<std::string> note = Prefix(text, kNote);
+        if (!note || note->empty()) return std::nullopt;
+        const std::string property = *note + ":HasExtendedXMP";
+        if (changes.extendedNote->empty()) {
+            if (!RemoveProperty(text, property)) return std::nullopt;
+        } else {
+            const std::optional<Place> guid = FindValue(text, property);
+            if (!guid) return std::nullopt;
+            text.replace(guid->begin, guid->end - guid->begin, *changes.extendedNote);
+        }
+    }
     if (text.size() > utf8->size()) GiveBackPadding(text, text.size() - utf8->size());
     return text;
 }

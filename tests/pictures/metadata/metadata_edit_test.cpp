@@ -170,7 +170,9 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
                  "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
                  "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
                  "-ICC_Profile<=" + folder / "profile.icc",
-                 "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg", folder / "in.jpg"});
+                 "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg",
+                 "-IPTC:ObjectPreviewFileFormat#=11", "-IPTC:ObjectPreviewData<=" + folder / "thumb.jpg",
+                 "-Photoshop:IPTCDigest=new", folder / "in.jpg"});
 
     TJPEGImage jpeg;
     jpeg.LoadFromFile(folder / "in.jpg");
@@ -180,9 +182,12 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
     EXPECT_FALSE(m.photoshop.empty());
     ASSERT_EQ(ExifOrientation(m), 6);
     const std::string copyright = "\xC2\xA9 2026 Sigillon Tests";
+    const std::size_t thumbnailBytes = testing::ReadAll(folder / "thumb.jpg").size();
     EXPECT_EQ(EditMetadata(m, {copyright, true, true}),
-              (std::vector<std::string>{"removed the XMP thumbnail",
-                                        "removed the Photoshop thumbnail (16 x 12)"}));
+              (std::vector<std::string>{
+                  "removed the XMP thumbnail",
+                  "removed the IPTC object preview (" + std::to_string(thumbnailBytes) + " bytes)",
+                  "removed the Photoshop thumbnail (16 x 12)"}));
 
     auto picture = std::make_unique<TBitmap>();
     picture->ShareImage(jpeg.Bitmap());
@@ -203,6 +208,8 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
         {"ThumbnailLength", "-"},
         {"XMP-xmp:ThumbnailImage", "-"},
         {"Photoshop:PhotoshopThumbnail", "-"},
+        {"IPTC:ObjectPreviewData", "-"},
+        {"IPTC:ObjectPreviewFileFormat", "-"},
         {"ExifImageWidth", "48"},
         {"ExifImageHeight", "64"},
         {"XMP-dc:Creator", "Ann"},
@@ -219,6 +226,10 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
         expected.push_back(value);
     }
     EXPECT_EQ(testing::ExiftoolTags(folder, folder / "out.jpg", tags), expected);
+    const std::vector<std::string> digests = testing::ExiftoolTags(
+        folder, folder / "out.jpg", {"Photoshop:IPTCDigest", "File:CurrentIPTCDigest"});
+    EXPECT_EQ(digests[0], digests[1]) << "the IPTC digest stays current";
+    EXPECT_NE(digests[0], "-");
     const std::string icc = testing::Exiftool(folder, {"-icc_profile", "-b", folder / "out.jpg"});
     EXPECT_TRUE(icc == std::string(profile.begin(), profile.end())) << icc.size() << " bytes";
     const std::string description =
