@@ -228,15 +228,6 @@ std::optional<std::string> InText(const std::string& packet, const Exiv2::XmpDat
     return text;
 }
 
-// The names of the pictures in a packet, once each.
-std::vector<std::string> PicturesIn(const Exiv2::XmpData& data) {
-    std::vector<std::string> names;
-    for (const Exiv2::Xmpdatum& d : data)
-        if (const char* what = PictureIn(d); what && std::find(names.begin(), names.end(), what) == names.end())
-            names.push_back(what);
-    return names;
-}
-
 // ---- Extended XMP ----
 
 std::uint32_t BigEndian32(const std::uint8_t* p) {
@@ -371,20 +362,10 @@ std::string ChangePacket(PictureMetadata& m, const MetadataChanges& changes, boo
         return "Exiv2 cannot read it, and " + list + " would have to change in it";
     }
     const auto note = Find(data, kExtendedNote);
-    const ExtendedOutcome extended = EditExtendedXmp(
-        m, changes, note != data.end() ? note->toString() : std::string(), warnings, report);
+    const bool noted = note != data.end();
+    const ExtendedOutcome extended =
+        EditExtendedXmp(m, changes, noted ? note->toString() : std::string(), warnings, report);
     const Exiv2::XmpData before = data;
-    // The changes are made in the text first.
-    XmpTextChanges inText{changes.copyright, changes.resetOrientation, quarterTurn,
-                          changes.dropPictures, std::nullopt};
-    if (extended.note == ExtendedOutcome::Erase && note != data.end()) inText.extendedNote = "";
-    if (extended.note == ExtendedOutcome::Set) inText.extendedNote = extended.guid;
-    if (auto text = InText(m.xmp, before, inText, report)) {
-        if (changes.dropPictures)
-            for (const std::string& what : PicturesIn(before)) warnings.push_back("removed the " + what);
-        m.xmp = std::move(*text);
-        return {};
-    }
     std::vector<std::string> removed;
     bool changed = ChangeXmp(data, changes, quarterTurn, removed);
     if (auto at = Find(data, kExtendedNote); at != data.end()) {
@@ -393,7 +374,18 @@ std::string ChangePacket(PictureMetadata& m, const MetadataChanges& changes, boo
         if (extended.note == ExtendedOutcome::Set) at->setValue(extended.guid);
         changed = changed || extended.note != ExtendedOutcome::Same;
     }
-    if (!changed) return {};
+    if (!changed) return {};  // kept byte for byte
+    // The changes are made in the text first, and by Exiv2 writing the
+    // packet anew when they cannot be.
+    XmpTextChanges inText{changes.copyright, changes.resetOrientation, quarterTurn,
+                          changes.dropPictures, std::nullopt};
+    if (extended.note == ExtendedOutcome::Erase && noted) inText.extendedNote = "";
+    if (extended.note == ExtendedOutcome::Set) inText.extendedNote = extended.guid;
+    if (auto text = InText(m.xmp, before, inText, report)) {
+        for (const std::string& what : removed) warnings.push_back("removed the " + what);
+        m.xmp = std::move(*text);
+        return {};
+    }
     const std::optional<std::string> packet = Encode(data, m.xmp);
     Exiv2::XmpData back;
     std::string difference = "it cannot be written back";

@@ -87,6 +87,12 @@ TEST(EditMetadata, BlocksWithNothingToChangeKeepTheirBytes) {
     PictureMetadata none;
     EXPECT_TRUE(EditMetadata(none, {std::nullopt, true, true}).empty());
     EXPECT_TRUE(none.Empty());
+    // A packet in UTF-16 stays so while nothing in it changes.
+    PictureMetadata wide;
+    for (char c : kXmp) wide.xmp += std::string{'\0', c};
+    const PictureMetadata wideBefore = wide;
+    EXPECT_TRUE(EditMetadata(wide, {std::nullopt, true, true}).empty());
+    EXPECT_EQ(wide, wideBefore);
 }
 
 // A block Exiv2 cannot read is kept byte for byte while nothing in it must
