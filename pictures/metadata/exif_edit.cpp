@@ -114,7 +114,7 @@ struct Candidate {
     std::vector<EmbeddedPicture> removed;
     std::vector<std::string> notDone;
     ExifComparison check;
-    std::vector<std::string> picturesLeft;  // as Exiv2 finds them
+    std::vector<std::string> picturesLeft;  // as Exiv2 or our walk finds them
     bool Good(const MetadataChanges& changes) const {
         return check.Same() && (!changes.dropPictures || picturesLeft.empty());
     }
@@ -126,7 +126,12 @@ void Judge(Candidate& c, const std::vector<std::uint8_t>& original, AllowedExifC
         tags.insert(tags.end(), p.tags.begin(), p.tags.end());
     }
     c.check = CompareExif(original, c.block, allowed);
+    // Exiv2 and our own walk look for pictures left: an edit may also make
+    // a damaged IFD whole again (an appended IFD0 completing one the block
+    // had cut off).
     c.picturesLeft = PicturesExiv2Finds(c.block);
+    if (const std::optional<ExifLayout> layout = ReadExifLayout(c.block))
+        for (const EmbeddedPicture& p : layout->pictures) c.picturesLeft.push_back(p.what);
 }
 
 std::optional<Candidate> InPlace(const std::vector<std::uint8_t>& original,

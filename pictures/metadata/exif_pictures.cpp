@@ -125,18 +125,13 @@ struct Walk {
     const Bytes& b;
     Order order;
     ExifLayout& out;
-    std::vector<std::size_t> visited;
+    std::size_t reads = 0;
 
-    // False for an IFD seen before (a loop) or one too many.
-    bool Visit(std::size_t at) {
-        if (visited.size() >= 64 || std::find(visited.begin(), visited.end(), at) != visited.end())
-            return false;
-        visited.push_back(at);
-        return true;
-    }
-
+    // An IFD two tags point to is read for each (a maker's preview IFD may
+    // be IFD1 as well); the walk has no loops but the IFD chain, which
+    // ThumbnailChain guards, and reads at most 64 IFDs.
     std::optional<Ifd> Read(std::size_t at, std::size_t base) {
-        if (!Visit(at)) return std::nullopt;
+        if (++reads > 64) return std::nullopt;
         return ReadIfd(b, order, at, base);
     }
 
@@ -306,7 +301,10 @@ void Walk::MakerNote(const Range& note, std::string_view make) {
 
 void Walk::ThumbnailChain(std::uint32_t first) {
     std::uint32_t next = first;
+    std::vector<std::uint32_t> seen;
     for (int n = 1; next != 0 && n <= 8; ++n) {
+        if (std::find(seen.begin(), seen.end(), next) != seen.end()) return;  // a loop
+        seen.push_back(next);
         const std::optional<Ifd> ifd = Read(next, 0);
         if (!ifd) return;
         EmbeddedPicture p;
