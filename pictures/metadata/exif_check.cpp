@@ -22,9 +22,9 @@ bool Contains(const std::vector<std::uint16_t>& tags, std::uint16_t tag) {
 
 // IFD1 and the IFDs linked after it.
 bool AfterIfd0(const std::string& group) {
-    return group == "Thumbnail" ||
-           (group.size() > 5 && group.compare(0, 5, "Image") == 0 &&
-            std::all_of(group.begin() + 5, group.end(), [](char c) { return c >= '0' && c <= '9'; }));
+    return group == "Thumbnail" || (group.size() > 5 && group.compare(0, 5, "Image") == 0 &&
+                                    std::all_of(group.begin() + 5, group.end(),
+                                                [](char c) { return c >= '0' && c <= '9'; }));
 }
 
 bool Allowed(const Exiv2::Exifdatum& d, const AllowedExifChanges& a) {
@@ -32,15 +32,15 @@ bool Allowed(const Exiv2::Exifdatum& d, const AllowedExifChanges& a) {
     if (a.pictures && AfterIfd0(group)) return true;
     if (a.copyright && key == "Exif.Image.Copyright") return true;
     if (a.orientation && key == "Exif.Image.Orientation") return true;
-    if (a.dimensions && (key == "Exif.Photo.PixelXDimension" || key == "Exif.Photo.PixelYDimension"))
+    if (a.dimensions &&
+        (key == "Exif.Photo.PixelXDimension" || key == "Exif.Photo.PixelYDimension"))
         return true;
     if (group == "Image" && Contains(a.ifd0Tags, d.tag())) return true;
     if (Exiv2::ExifTags::isMakerGroup(group) && Contains(a.makerTags, d.tag())) return true;
     // Laid out anew, the block's offsets to its IFDs and maker note change.
-    if (a.makerNoteMoved &&
-        (key == "Exif.Photo.MakerNote" || key == "Exif.MakerNote.Offset" ||
-         key == "Exif.Image.ExifTag" || key == "Exif.Image.GPSTag" ||
-         key == "Exif.Photo.InteroperabilityTag"))
+    if (a.makerNoteMoved && (key == "Exif.Photo.MakerNote" || key == "Exif.MakerNote.Offset" ||
+                             key == "Exif.Image.ExifTag" || key == "Exif.Image.GPSTag" ||
+                             key == "Exif.Photo.InteroperabilityTag"))
         return true;
     return false;
 }
@@ -88,8 +88,10 @@ ExifComparison CompareExif(const tiff::Bytes& before, const tiff::Bytes& after,
         return result;
     }
     auto differ = [&](const std::string& what) {
-        if (result.differences.size() < 5) result.differences.push_back(what);
-        else if (result.differences.size() == 5) result.differences.push_back("...");
+        if (result.differences.size() < 5)
+            result.differences.push_back(what);
+        else if (result.differences.size() == 5)
+            result.differences.push_back("...");
     };
     // Tags of one key pair off in the order they were read.
     std::map<std::string, std::vector<const Tag*>> byKey;
@@ -104,11 +106,13 @@ ExifComparison CompareExif(const tiff::Bytes& before, const tiff::Bytes& after,
             continue;
         }
         const Tag& back = *same[n];
-        const bool equal = t.key == "Exif.Photo.MakerNote"
-                               ? SameNote(t, back, allowed)
-                               : t.type == back.type && t.count == back.count && t.bytes == back.bytes;
-        if (!equal) differ(t.key + " reads " + (back.text.empty() ? "otherwise" : back.text) +
-                           " instead of " + (t.text.empty() ? "what it was" : t.text));
+        const bool equal =
+            t.key == "Exif.Photo.MakerNote"
+                ? SameNote(t, back, allowed)
+                : t.type == back.type && t.count == back.count && t.bytes == back.bytes;
+        if (!equal)
+            differ(t.key + " reads " + (back.text.empty() ? "otherwise" : back.text) +
+                   " instead of " + (t.text.empty() ? "what it was" : t.text));
     }
     for (const auto& [key, tags] : byKey)
         if (tags.size() > used[key]) differ(key + " is new");
@@ -124,7 +128,8 @@ std::vector<std::string> PicturesExiv2Finds(const tiff::Bytes& block) {
         std::unique_ptr<Exiv2::Image> image(
             Exiv2::ImageFactory::create(Exiv2::ImageType::jpeg).release());
         image->setExifData(data);
-        for (const Exiv2::PreviewProperties& p : Exiv2::PreviewManager(*image).getPreviewProperties())
+        for (const Exiv2::PreviewProperties& p :
+             Exiv2::PreviewManager(*image).getPreviewProperties())
             found.push_back(p.width_ && p.height_
                                 ? std::to_string(p.width_) + " x " + std::to_string(p.height_)
                                 : std::to_string(p.size_) + " bytes");

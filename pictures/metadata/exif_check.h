@@ -14,10 +14,10 @@
 namespace sigillon {
 
 struct AllowedExifChanges {
-    bool copyright = false;    // Exif.Image.Copyright written
-    bool orientation = false;  // Exif.Image.Orientation reset
-    bool dimensions = false;   // Exif.Photo.PixelX/YDimension swapped
-    bool pictures = false;     // IFD1 and the IFDs after it gone
+    bool copyright = false;                // Exif.Image.Copyright written
+    bool orientation = false;              // Exif.Image.Orientation reset
+    bool dimensions = false;               // Exif.Photo.PixelX/YDimension swapped
+    bool pictures = false;                 // IFD1 and the IFDs after it gone
     std::vector<std::uint16_t> ifd0Tags;   // IFD0 tags that said a picture was there
     std::vector<std::uint16_t> makerTags;  // maker-note tags that said so
     // The maker note as one value (Exif.Photo.MakerNote) may differ only in

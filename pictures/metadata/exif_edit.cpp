@@ -175,7 +175,8 @@ std::optional<Candidate> Rewritten(const std::vector<std::uint8_t>& original,
         if (changes.dropPictures) {
             MetadataChanges previews;
             previews.dropPictures = true;
-            if (auto edit = EditExifInPlace(c.block, previews, std::numeric_limits<std::size_t>::max())) {
+            if (auto edit =
+                    EditExifInPlace(c.block, previews, std::numeric_limits<std::size_t>::max())) {
                 c.block = std::move(edit->block);
                 c.removed = std::move(edit->removed);
             }
@@ -196,9 +197,9 @@ void Take(std::vector<std::uint8_t>& exif, Candidate& c, Warnings& warnings,
         const std::string size = p.width > 0 && p.height > 0
                                      ? std::to_string(p.width) + " x " + std::to_string(p.height)
                                      : std::to_string(p.size) + " bytes";
-        const std::string named = p.inMakerNote ? "the maker note's preview picture (" + p.what +
-                                                      ", " + size + ")"
-                                                : "the " + p.what + " (" + size + ")";
+        const std::string named =
+            p.inMakerNote ? "the maker note's preview picture (" + p.what + ", " + size + ")"
+                          : "the " + p.what + " (" + size + ")";
         report.picturesRemoved.push_back(named);
         if (p.what != "EXIF thumbnail") warnings.push_back("removed " + named);
     }
@@ -208,8 +209,9 @@ void Take(std::vector<std::uint8_t>& exif, Candidate& c, Warnings& warnings,
 std::string ChangeExifBlock(std::vector<std::uint8_t>& exif, const ParsedExif& parsed,
                             const MetadataChanges& changes, Warnings& warnings,
                             MetadataReport& report) {
-    const std::size_t limit =
-        exif.size() > kMaxJpegExifBytes ? std::numeric_limits<std::size_t>::max() : kMaxJpegExifBytes;
+    const std::size_t limit = exif.size() > kMaxJpegExifBytes
+                                  ? std::numeric_limits<std::size_t>::max()
+                                  : kMaxJpegExifBytes;
     std::optional<Candidate> inPlace = InPlace(exif, changes, limit);
     if (inPlace && inPlace->block == exif && inPlace->notDone.empty()) {
         report.exif = MetadataReport::Exif::Unchanged;
@@ -245,14 +247,18 @@ std::string ChangeExifBlock(std::vector<std::uint8_t>& exif, const ParsedExif& p
     for (const std::optional<Candidate>* c : {&rewritten, &inPlace})
         if (*c && !(*c)->check.Same()) why = (*c)->check.differences.front();
     if (why.empty()) why = "a picture would stay in it";
-    const bool pictures = changes.dropPictures &&
-                          (HasThumbnail(parsed.data) || !PicturesExiv2Finds(exif).empty() ||
-                           (inPlace && !inPlace->removed.empty()));
-    if (pictures) return "its pictures of the photo cannot be removed without changing its tags (" + why + ")";
+    const bool pictures =
+        changes.dropPictures && (HasThumbnail(parsed.data) || !PicturesExiv2Finds(exif).empty() ||
+                                 (inPlace && !inPlace->removed.empty()));
+    if (pictures)
+        return "its pictures of the photo cannot be removed without changing its tags (" + why +
+               ")";
     std::vector<std::string> unchanged;
     if (changes.copyright) unchanged.push_back("the copyright");
-    if (changes.resetOrientation && OrientationValue(parsed.data) != 1) unchanged.push_back("the orientation");
-    warnings.push_back("EXIF block kept as it was, without " + Joined(unchanged) +
+    if (changes.resetOrientation && OrientationValue(parsed.data) != 1)
+        unchanged.push_back("the orientation");
+    warnings.push_back("EXIF block kept as it was" +
+                       (unchanged.empty() ? std::string() : ", without " + Joined(unchanged)) +
                        ": its tags do not read back the same after either way of writing it (" +
                        why + ")");
     report.exif = MetadataReport::Exif::Kept;

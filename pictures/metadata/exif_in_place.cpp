@@ -63,7 +63,8 @@ void Editor::ResetOrientation() {
         Number(*y, *width);
         edit.dimensionsSwapped = true;
     } else {
-        edit.notDone.push_back("the pixel width and height (their tags do not hold one number each)");
+        edit.notDone.push_back(
+            "the pixel width and height (their tags do not hold one number each)");
     }
 }
 
@@ -134,7 +135,8 @@ void Editor::WriteCopyright(const std::string& text, std::size_t maxSize, bool k
     b.resize(end + (end & 1), 0);
     order().Put16(b, at, std::uint16_t(entries.size()));
     for (std::size_t i = 0; i < entries.size(); ++i)
-        std::copy(entries[i].begin(), entries[i].end(), b.begin() + std::ptrdiff_t(at + 2 + 12 * i));
+        std::copy(entries[i].begin(), entries[i].end(),
+                  b.begin() + std::ptrdiff_t(at + 2 + 12 * i));
     order().Put32(b, at + 2 + 12 * entries.size(), keepLink ? layout.ifd0.next : 0);
     if (valueSize > 4) std::copy(text.begin(), text.end(), b.begin() + std::ptrdiff_t(valueAt));
     order().Put32(b, 4, std::uint32_t(at));
@@ -158,7 +160,8 @@ std::optional<InPlaceEdit> EditExifInPlace(const Bytes& block, const MetadataCha
         editor.RemovePictures(blanked);
         editor.CutBlankedEnd(blanked);
     }
-    if (changes.copyright) editor.WriteCopyright(*changes.copyright, maxSize, !changes.dropPictures);
+    if (changes.copyright)
+        editor.WriteCopyright(*changes.copyright, maxSize, !changes.dropPictures);
     return edit;
 }
 

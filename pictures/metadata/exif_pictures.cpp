@@ -73,33 +73,111 @@ struct MakerLayout {
 constexpr std::size_t kNoIfd = std::size_t(-1);
 
 constexpr MakerLayout kLayouts[] = {
-    {"Nikon", {"NIKON"}, {"Nikon\0\x02", 7}, 10, MakerLayout::FromInnerTiff,
-     MakerLayout::OrderAt, 10, kNikonSpots},
+    {"Nikon",
+     {"NIKON"},
+     {"Nikon\0\x02", 7},
+     10,
+     MakerLayout::FromInnerTiff,
+     MakerLayout::OrderAt,
+     10,
+     kNikonSpots},
     {"Canon", {"Canon"}, {}, 0, MakerLayout::FromBlock, MakerLayout::BlockOrder, 0, kCanonSpots},
-    {"Olympus", {"OLYMPUS", "OM Digital"}, {"OLYMPUS\0", 8}, 12, MakerLayout::FromNote,
-     MakerLayout::OrderAt, 8, kOlympusSpots},
-    {"Olympus", {"OLYMPUS"}, {"OLYMP\0", 6}, 8, MakerLayout::FromBlock, MakerLayout::BlockOrder,
-     0, kOlympusSpots},
-    {"Olympus", {"OM Digital"}, {"OM SYSTEM\0", 10}, 16, MakerLayout::FromNote,
-     MakerLayout::OrderAt, 12, kOlympusSpots},
-    {"Pentax", {"PENTAX", "RICOH", "SAMSUNG"}, {"AOC\0", 4}, 6, MakerLayout::FromBlock,
-     MakerLayout::OrderAt, 4, kPentaxSpots},
-    {"Pentax", {"PENTAX", "RICOH"}, {"PENTAX \0", 8}, 10, MakerLayout::FromNote,
-     MakerLayout::OrderAt, 8, kPentaxSpots},
-    {"Casio", {"CASIO"}, {"QVC\0\0\0", 6}, 6, MakerLayout::FromBlock, MakerLayout::BigEndian, 0,
+    {"Olympus",
+     {"OLYMPUS", "OM Digital"},
+     {"OLYMPUS\0", 8},
+     12,
+     MakerLayout::FromNote,
+     MakerLayout::OrderAt,
+     8,
+     kOlympusSpots},
+    {"Olympus",
+     {"OLYMPUS"},
+     {"OLYMP\0", 6},
+     8,
+     MakerLayout::FromBlock,
+     MakerLayout::BlockOrder,
+     0,
+     kOlympusSpots},
+    {"Olympus",
+     {"OM Digital"},
+     {"OM SYSTEM\0", 10},
+     16,
+     MakerLayout::FromNote,
+     MakerLayout::OrderAt,
+     12,
+     kOlympusSpots},
+    {"Pentax",
+     {"PENTAX", "RICOH", "SAMSUNG"},
+     {"AOC\0", 4},
+     6,
+     MakerLayout::FromBlock,
+     MakerLayout::OrderAt,
+     4,
+     kPentaxSpots},
+    {"Pentax",
+     {"PENTAX", "RICOH"},
+     {"PENTAX \0", 8},
+     10,
+     MakerLayout::FromNote,
+     MakerLayout::OrderAt,
+     8,
+     kPentaxSpots},
+    {"Casio",
+     {"CASIO"},
+     {"QVC\0\0\0", 6},
+     6,
+     MakerLayout::FromBlock,
+     MakerLayout::BigEndian,
+     0,
      kCasioSpots},
-    {"Minolta", {"KONICA MINOLTA", "Minolta"}, {}, 0, MakerLayout::FromBlock,
-     MakerLayout::BlockOrder, 0, kMinoltaSpots},
-    {"Sony", {"SONY"}, {"SONY DSC \0\0\0", 12}, 12, MakerLayout::FromBlock,
-     MakerLayout::BlockOrder, 0, kSonySpots},
-    {"Sony", {"SONY"}, {"SONY CAM \0\0\0", 12}, 12, MakerLayout::FromBlock,
-     MakerLayout::BlockOrder, 0, kSonySpots},
+    {"Minolta",
+     {"KONICA MINOLTA", "Minolta"},
+     {},
+     0,
+     MakerLayout::FromBlock,
+     MakerLayout::BlockOrder,
+     0,
+     kMinoltaSpots},
+    {"Sony",
+     {"SONY"},
+     {"SONY DSC \0\0\0", 12},
+     12,
+     MakerLayout::FromBlock,
+     MakerLayout::BlockOrder,
+     0,
+     kSonySpots},
+    {"Sony",
+     {"SONY"},
+     {"SONY CAM \0\0\0", 12},
+     12,
+     MakerLayout::FromBlock,
+     MakerLayout::BlockOrder,
+     0,
+     kSonySpots},
     {"Sony", {"SONY"}, {}, 0, MakerLayout::FromBlock, MakerLayout::BlockOrder, 0, kSonySpots},
-    {"Samsung", {"SAMSUNG"}, {"STMN", 4}, kNoIfd, MakerLayout::FromNote,
-     MakerLayout::BlockOrder, 0, kSamsungStmnSpots},
-    {"Samsung", {"SAMSUNG"}, {}, 0, MakerLayout::FromNote, MakerLayout::BlockOrder, 0,
+    {"Samsung",
+     {"SAMSUNG"},
+     {"STMN", 4},
+     kNoIfd,
+     MakerLayout::FromNote,
+     MakerLayout::BlockOrder,
+     0,
+     kSamsungStmnSpots},
+    {"Samsung",
+     {"SAMSUNG"},
+     {},
+     0,
+     MakerLayout::FromNote,
+     MakerLayout::BlockOrder,
+     0,
      kSamsungSpots},
-    {"Sanyo", {"SANYO"}, {"SANYO\0", 6}, 8, MakerLayout::FromBlock, MakerLayout::BlockOrder, 0,
+    {"Sanyo",
+     {"SANYO"},
+     {"SANYO\0", 6},
+     8,
+     MakerLayout::FromBlock,
+     MakerLayout::BlockOrder,
+     0,
      kSanyoSpots},
 };
 
@@ -117,9 +195,7 @@ std::string AsciiValue(const Bytes& b, const Entry* e) {
     return text.substr(0, text.find('\0'));
 }
 
-EmbeddedPicture::Field FieldOf(const Entry& e) {
-    return {e.valueAt, e.type == kShort ? 2u : 4u};
-}
+EmbeddedPicture::Field FieldOf(const Entry& e) { return {e.valueAt, e.type == kShort ? 2u : 4u}; }
 
 struct Walk {
     const Bytes& b;
@@ -139,8 +215,7 @@ struct Walk {
         out.kept.Add(ifd.at, ifd.End());
         for (const Entry& e : ifd.entries)
             if (!e.Inline() && e.valueInBlock &&
-                std::find(pictureValues.begin(), pictureValues.end(), e.tag) ==
-                    pictureValues.end())
+                std::find(pictureValues.begin(), pictureValues.end(), e.tag) == pictureValues.end())
                 out.kept.Add(e.valueAt, e.valueAt + e.valueSize);
     }
 
@@ -205,10 +280,11 @@ void Walk::MakerIfd(const Ifd& ifd, std::span<const Spot> spots, const std::stri
         } else if (s.kind == Spot::SubIfd && !s.inside.empty()) {
             // Olympus keeps some of its IFDs inside an UNDEFINED value.
             const bool embedded = e->type == kUndefined && e->valueInBlock;
-            std::optional<std::size_t> at = embedded ? std::optional(e->valueAt)
-                                                     : OffsetValue(b, order, *e, ifd.base);
+            std::optional<std::size_t> at =
+                embedded ? std::optional(e->valueAt) : OffsetValue(b, order, *e, ifd.base);
             if (!at) continue;
-            if (auto sub = Read(*at, ifd.base)) MakerIfd(*sub, s.inside, maker, embedded ? s.tag : 0);
+            if (auto sub = Read(*at, ifd.base))
+                MakerIfd(*sub, s.inside, maker, embedded ? s.tag : 0);
         } else if (s.kind == Spot::Array) {
             if (e->type != kLong || !e->valueInBlock || e->count <= std::max(s.length, s.extra))
                 continue;
@@ -254,7 +330,8 @@ void Walk::MakerNote(const Range& note, std::string_view make) {
         if (layout.order == MakerLayout::BigEndian) noteOrder = Order{true};
         if (layout.order == MakerLayout::OrderAt && size >= layout.orderAt + 2) {
             const std::uint8_t o = start[layout.orderAt];
-            if ((o == 'I' || o == 'M') && start[layout.orderAt + 1] == o) noteOrder = Order{o == 'M'};
+            if ((o == 'I' || o == 'M') && start[layout.orderAt + 1] == o)
+                noteOrder = Order{o == 'M'};
         }
         std::size_t base = layout.base == MakerLayout::FromNote ? note.begin : 0;
         if (layout.base == MakerLayout::FromInnerTiff) {
@@ -272,7 +349,8 @@ void Walk::MakerNote(const Range& note, std::string_view make) {
                 if (s.kind != Spot::StatedLength || size < s.length + 4u) continue;
                 const std::uint32_t stated = *order.U32(b, note.begin + s.length);
                 if (stated == 0) continue;
-                EmbeddedPicture p = Picture(std::string(layout.name) + " " + s.name, b.size(), stated);
+                EmbeddedPicture p =
+                    Picture(std::string(layout.name) + " " + s.name, b.size(), stated);
                 p.inMakerNote = true;
                 p.fields.push_back({note.begin + s.length, 4});
                 out.pictures.push_back(std::move(p));
@@ -311,8 +389,10 @@ void Walk::ThumbnailChain(std::uint32_t first) {
         p.what = n == 1 ? "EXIF thumbnail" : "picture in IFD" + std::to_string(n);
         p.bytes.push_back({ifd->at, std::min(ifd->End(), b.size())});
         for (const Entry& e : ifd->entries)
-            if (!e.Inline() && e.valueInBlock) p.bytes.push_back({e.valueAt, e.valueAt + e.valueSize});
-        const auto start = ifd->Number(b, order, kJpegStart), size = ifd->Number(b, order, kJpegLength);
+            if (!e.Inline() && e.valueInBlock)
+                p.bytes.push_back({e.valueAt, e.valueAt + e.valueSize});
+        const auto start = ifd->Number(b, order, kJpegStart),
+                   size = ifd->Number(b, order, kJpegLength);
         if (start && size && *start < b.size() && *size > 0) {
             const EmbeddedPicture jpeg = Picture({}, *start, *size);
             p.bytes.insert(p.bytes.end(), jpeg.bytes.begin(), jpeg.bytes.end());
@@ -360,7 +440,8 @@ std::optional<ExifLayout> ReadExifLayout(const Bytes& b, std::string* whyNot) {
     out.kept.Add(0, 8);
     walk.Keep(*ifd0);
     // A JPEG picture named in IFD0 itself.
-    const auto start = ifd0->Number(b, *order, kJpegStart), size = ifd0->Number(b, *order, kJpegLength);
+    const auto start = ifd0->Number(b, *order, kJpegStart),
+               size = ifd0->Number(b, *order, kJpegLength);
     if (start && size && *size > 0) {
         EmbeddedPicture p = walk.Picture("JPEG picture in IFD0", *start, *size);
         p.fields.push_back(FieldOf(*ifd0->Find(kJpegLength)));
@@ -400,8 +481,8 @@ std::pair<int, int> JpegSize(const std::uint8_t* data, std::size_t size) {
             continue;
         }
         const std::size_t length = std::size_t(data[at + 2]) << 8 | data[at + 3];
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                           marker != 0xCC;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (at + 9 > size) return {0, 0};
             return {data[at + 7] << 8 | data[at + 8], data[at + 5] << 8 | data[at + 6]};

@@ -21,8 +21,8 @@ namespace sigillon {
 struct EmbeddedPicture {
     std::string what;  // "EXIF thumbnail", "Nikon PreviewIFD", ...
     bool inMakerNote = false;
-    std::size_t size = 0;              // bytes the block says it has
-    std::vector<tiff::Range> bytes;    // where they lie, inside the block
+    std::size_t size = 0;            // bytes the block says it has
+    std::vector<tiff::Range> bytes;  // where they lie, inside the block
     // Fields that say it is there (its length, its count, the link to its
     // IFD), each a number of `width` bytes at `at`: set to 0, the picture is
     // gone for every reader.
@@ -31,7 +31,7 @@ struct EmbeddedPicture {
     };
     std::vector<Field> fields;
     std::vector<std::uint16_t> tags;  // tags whose values that changes (in its IFD)
-    int width = 0, height = 0;             // from its JPEG header, when it has one
+    int width = 0, height = 0;        // from its JPEG header, when it has one
 };
 
 struct ExifLayout {

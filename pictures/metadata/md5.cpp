@@ -16,7 +16,8 @@ const std::array<std::uint32_t, 64>& Constants() {
     static const std::array<std::uint32_t, 64> k = [] {
         std::array<std::uint32_t, 64> t{};
         for (int i = 0; i < 64; ++i)
-            t[std::size_t(i)] = std::uint32_t(std::floor(std::fabs(std::sin(i + 1.0)) * 4294967296.0));
+            t[std::size_t(i)] =
+                std::uint32_t(std::floor(std::fabs(std::sin(i + 1.0)) * 4294967296.0));
         return t;
     }();
     return k;
@@ -46,10 +47,14 @@ std::array<std::uint8_t, 16> Md5(const std::uint8_t* data, std::size_t size) {
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
         for (std::uint32_t i = 0; i < 64; ++i) {
             std::uint32_t f, g;
-            if (i < 16) f = (b & c) | (~b & d), g = i;
-            else if (i < 32) f = (d & b) | (~d & c), g = (5 * i + 1) % 16;
-            else if (i < 48) f = b ^ c ^ d, g = (3 * i + 5) % 16;
-            else f = c ^ (b | ~d), g = (7 * i) % 16;
+            if (i < 16)
+                f = (b & c) | (~b & d), g = i;
+            else if (i < 32)
+                f = (d & b) | (~d & c), g = (5 * i + 1) % 16;
+            else if (i < 48)
+                f = b ^ c ^ d, g = (3 * i + 5) % 16;
+            else
+                f = c ^ (b | ~d), g = (7 * i) % 16;
             const std::uint32_t next = d;
             d = c;
             c = b;

@@ -54,9 +54,9 @@ struct MetadataReport {
         Rewritten,  // written anew by Exiv2
         Kept,       // kept as it was, although something should have changed
         Dropped,
-        Made,       // made anew for the copyright
+        Made,  // made anew for the copyright
     } exif = Exif::None;
-    std::size_t exifTagsCompared = 0;      // tags read back and found equal
+    std::size_t exifTagsCompared = 0;  // tags read back and found equal
     std::size_t xmpPropertiesCompared = 0;
     std::vector<std::string> picturesRemoved;  // each named, the EXIF thumbnail too
 };

@@ -84,9 +84,9 @@ std::optional<Bytes> WithoutObjectPreview(const std::uint8_t* data, std::size_t 
         }
         if (length > size - at - header) return std::nullopt;
         const std::size_t end = at + header + length;
-        const bool preview = data[at + 1] == 2 &&
-                             std::count(std::begin(kPreviewDatasets), std::end(kPreviewDatasets),
-                                        data[at + 2]) > 0;
+        const bool preview =
+            data[at + 1] == 2 &&
+            std::count(std::begin(kPreviewDatasets), std::end(kPreviewDatasets), data[at + 2]) > 0;
         if (preview)
             previewBytes += data[at + 2] == 202 ? length : 0;
         else
@@ -145,8 +145,7 @@ void EditPhotoshop(PictureMetadata& m, const MetadataChanges& changes, Warnings&
         }
         std::size_t previewBytes = 0;
         std::optional<Bytes> iptc;
-        if (r.id == kIptc)
-            iptc = WithoutObjectPreview(&blocks[r.dataAt], r.dataSize, previewBytes);
+        if (r.id == kIptc) iptc = WithoutObjectPreview(&blocks[r.dataAt], r.dataSize, previewBytes);
         if (!iptc || iptc->size() == r.dataSize) {
             out.insert(out.end(), blocks.begin() + std::ptrdiff_t(r.at),
                        blocks.begin() + std::ptrdiff_t(r.end));
@@ -159,7 +158,8 @@ void EditPhotoshop(PictureMetadata& m, const MetadataChanges& changes, Warnings&
         newDigest = Md5(iptc->data(), iptc->size());
         out.insert(out.end(), blocks.begin() + std::ptrdiff_t(r.at),
                    blocks.begin() + std::ptrdiff_t(r.dataAt - 4));
-        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(iptc->size() >> shift));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(std::uint8_t(iptc->size() >> shift));
         out.insert(out.end(), iptc->begin(), iptc->end());
         if (iptc->size() & 1) out.push_back(0);
     }
@@ -169,8 +169,10 @@ void EditPhotoshop(PictureMetadata& m, const MetadataChanges& changes, Warnings&
     if (oldDigest && laidOut)
         for (const Resource& r : *laidOut)
             if (r.id == kIptcDigest && r.dataSize == 16 &&
-                std::equal(oldDigest->begin(), oldDigest->end(), out.begin() + std::ptrdiff_t(r.dataAt)))
-                std::copy(newDigest->begin(), newDigest->end(), out.begin() + std::ptrdiff_t(r.dataAt));
+                std::equal(oldDigest->begin(), oldDigest->end(),
+                           out.begin() + std::ptrdiff_t(r.dataAt)))
+                std::copy(newDigest->begin(), newDigest->end(),
+                          out.begin() + std::ptrdiff_t(r.dataAt));
     for (const std::string& what : removed) warnings.push_back("removed " + what);
     m.photoshop.clear();
     const std::size_t room = kMaxJpegSegmentPayload - kPhotoshopSignature.size();

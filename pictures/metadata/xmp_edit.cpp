@@ -28,7 +28,8 @@ constexpr PictureProperty kPictureProperties[] = {
     {"http://ns.google.com/photos/1.0/depthmap/", "Confidence", "depth confidence map (GDepth)"},
 };
 // Text a packet holding one of them has, for packets Exiv2 cannot read.
-constexpr std::string_view kPictureMarks[] = {"Thumbnails", "http://ns.google.com/photos/1.0/image/",
+constexpr std::string_view kPictureMarks[] = {"Thumbnails",
+                                              "http://ns.google.com/photos/1.0/image/",
                                               "http://ns.google.com/photos/1.0/depthmap/"};
 
 // Extended XMP segments: a GUID of 32 hex digits, the full length and this
@@ -93,8 +94,10 @@ std::size_t CompareXmp(const Exiv2::XmpData& before, const Exiv2::XmpData& after
     std::vector<Property> gone, added;
     std::set_difference(was.begin(), was.end(), is.begin(), is.end(), std::back_inserter(gone));
     std::set_difference(is.begin(), is.end(), was.begin(), was.end(), std::back_inserter(added));
-    if (!gone.empty()) difference = gone.front().first + " does not read back as it was";
-    else if (!added.empty()) difference = added.front().first + " is new";
+    if (!gone.empty())
+        difference = gone.front().first + " does not read back as it was";
+    else if (!added.empty())
+        difference = added.front().first + " is new";
     return was.size();
 }
 
@@ -125,7 +128,8 @@ void KeepToolkit(std::string& packet, const std::string& original) {
         packet.erase(begin, ours->valueEnd + 1 - begin);
         return;
     }
-    const std::string name = original.substr(theirs->valueBegin, theirs->valueEnd - theirs->valueBegin);
+    const std::string name =
+        original.substr(theirs->valueBegin, theirs->valueEnd - theirs->valueBegin);
     if (name.find(ours->quote) == name.npos)
         packet.replace(ours->valueBegin, ours->valueEnd - ours->valueBegin, name);
 }
@@ -215,13 +219,14 @@ std::optional<std::string> InText(const std::string& packet, const Exiv2::XmpDat
         auto orientation = Find(back, "Xmp.tiff.Orientation");
         if (orientation != back.end() && orientation->toString() != "1") return std::nullopt;
     }
-    if (changes.dropPictures &&
-        std::any_of(back.begin(), back.end(), [](const Exiv2::Xmpdatum& d) { return PictureIn(d); }))
+    if (changes.dropPictures && std::any_of(back.begin(), back.end(),
+                                            [](const Exiv2::Xmpdatum& d) { return PictureIn(d); }))
         return std::nullopt;
     if (changes.extendedNote) {
         auto note = Find(back, kExtendedNote);
-        if (changes.extendedNote->empty() ? note != back.end()
-                                          : note == back.end() || note->toString() != *changes.extendedNote)
+        if (changes.extendedNote->empty()
+                ? note != back.end()
+                : note == back.end() || note->toString() != *changes.extendedNote)
             return std::nullopt;
     }
     report.xmpPropertiesCompared += compared;
@@ -289,7 +294,8 @@ ExtendedOutcome EditExtendedXmp(PictureMetadata& m, const MetadataChanges& chang
     bool marked = false;
     for (const auto& part : m.extendedXmp) {
         bytes += part.size();
-        marked = marked || HasPictureMarks({reinterpret_cast<const char*>(part.data()), part.size()});
+        marked =
+            marked || HasPictureMarks({reinterpret_cast<const char*>(part.data()), part.size()});
     }
     auto drop = [&](const std::string& why) {
         warnings.push_back("extended XMP of " + std::to_string(bytes) + " bytes dropped: " + why);
@@ -399,9 +405,12 @@ std::string ChangePacket(PictureMetadata& m, const MetadataChanges& changes, boo
         return {};
     }
     if (!removed.empty() || extended.note != ExtendedOutcome::Same)
-        return "its pictures of the photo cannot be removed without changing it (" + difference + ")";
-    warnings.push_back("XMP packet kept as it was, without the changes it needed: it does not read "
-                       "back the same when written again (" + difference + ")");
+        return "its pictures of the photo cannot be removed without changing it (" + difference +
+               ")";
+    warnings.push_back(
+        "XMP packet kept as it was, without the changes it needed: it does not read "
+        "back the same when written again (" +
+        difference + ")");
     return {};
 }
 

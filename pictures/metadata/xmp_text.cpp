@@ -80,12 +80,23 @@ std::string Escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -142,7 +153,8 @@ bool WriteCopyright(std::string& text, const std::string& copyright) {
     std::string about;
     if (const std::size_t a = text.find(r + ":about="); a != text.npos) {
         const std::size_t begin = a + r.size() + 8;
-        const std::size_t end = begin <= text.size() ? text.find(text[begin - 1], begin) : text.npos;
+        const std::size_t end =
+            begin <= text.size() ? text.find(text[begin - 1], begin) : text.npos;
         if (end == text.npos || (text[begin - 1] != '"' && text[begin - 1] != '\'')) return false;
         about = text.substr(begin, end - begin);
         if (about.find('"') != about.npos) return false;
@@ -159,14 +171,16 @@ bool RemoveProperty(std::string& text, const std::string& property) {
     const std::string open = "<" + property, close = "</" + property + ">";
     std::size_t elements = 0;
     for (std::size_t at = text.find(open); at != text.npos; at = text.find(open, at + 1))
-        if (at + open.size() < text.size() && (text[at + open.size()] == '>' ||
-                                               std::isspace(static_cast<unsigned char>(text[at + open.size()])) ||
-                                               text[at + open.size()] == '/'))
+        if (at + open.size() < text.size() &&
+            (text[at + open.size()] == '>' ||
+             std::isspace(static_cast<unsigned char>(text[at + open.size()])) ||
+             text[at + open.size()] == '/'))
             ++elements;
     std::size_t attributes = 0, attributeAt = text.npos;
     for (char space : {' ', '\t', '\n', '\r'}) {
         const std::string attribute = std::string(1, space) + property + "=";
-        for (std::size_t at = text.find(attribute); at != text.npos; at = text.find(attribute, at + 1))
+        for (std::size_t at = text.find(attribute); at != text.npos;
+             at = text.find(attribute, at + 1))
             ++attributes, attributeAt = at;
     }
     if (elements + attributes > 1) return false;
@@ -188,7 +202,8 @@ bool RemoveProperty(std::string& text, const std::string& property) {
         }
         // The element's line goes with it when nothing else is on it.
         while (begin > 0 && (text[begin - 1] == ' ' || text[begin - 1] == '\t')) --begin;
-        if (end < text.size() && text[end] == '\n' && (begin == 0 || text[begin - 1] == '\n')) ++end;
+        if (end < text.size() && text[end] == '\n' && (begin == 0 || text[begin - 1] == '\n'))
+            ++end;
         text.erase(begin, end - begin);
     }
     return true;
@@ -198,7 +213,8 @@ bool RemovePictures(std::string& text) {
     for (const auto& [uri, name] : kPictures) {
         const std::optional<std::string> prefix = Prefix(text, uri);
         if (!prefix) return false;
-        if (!prefix->empty() && !RemoveProperty(text, *prefix + ":" + std::string(name))) return false;
+        if (!prefix->empty() && !RemoveProperty(text, *prefix + ":" + std::string(name)))
+            return false;
     }
     return true;
 }
@@ -220,9 +236,12 @@ std::optional<std::string> AsUtf8(const std::string& packet) {
     if (packet.size() < 2 || packet.size() % 2 != 0) return packet;
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(packet[i]); };
     bool big;
-    if ((byte(0) == 0xFE && byte(1) == 0xFF) || (byte(0) == 0 && byte(1) != 0)) big = true;
-    else if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) != 0 && byte(1) == 0)) big = false;
-    else return packet;
+    if ((byte(0) == 0xFE && byte(1) == 0xFF) || (byte(0) == 0 && byte(1) != 0))
+        big = true;
+    else if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) != 0 && byte(1) == 0))
+        big = false;
+    else
+        return packet;
     auto unit = [&](std::size_t i) -> std::uint32_t {
         return big ? byte(i) << 8 | byte(i + 1) : byte(i + 1) << 8 | byte(i);
     };
@@ -242,7 +261,8 @@ std::optional<std::string> AsUtf8(const std::string& packet) {
         } else if (c < 0x800) {
             out += char(0xC0 | c >> 6), out += char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += char(0xE0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3F)), out += char(0x80 | (c & 0x3F));
+            out += char(0xE0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3F)),
+                out += char(0x80 | (c & 0x3F));
         } else {
             out += char(0xF0 | c >> 18), out += char(0x80 | (c >> 12 & 0x3F));
             out += char(0x80 | (c >> 6 & 0x3F)), out += char(0x80 | (c & 0x3F));
@@ -258,7 +278,8 @@ std::optional<std::string> EditXmpText(const std::string& packet, const XmpTextC
     if (!utf8) return std::nullopt;
     std::string text = *utf8;
     if (changes.dropPictures && !RemovePictures(text)) return std::nullopt;
-    if (changes.resetOrientation && !ResetOrientation(text, changes.quarterTurn)) return std::nullopt;
+    if (changes.resetOrientation && !ResetOrientation(text, changes.quarterTurn))
+        return std::nullopt;
     if (changes.copyright && !WriteCopyright(text, *changes.copyright)) return std::nullopt;
     if (changes.extendedNote) {
         const std::optional<std::string> note = Prefix(text, kNote);

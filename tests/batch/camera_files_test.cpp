@@ -52,23 +52,28 @@ Bytes CarriedOnly(const Bytes& file) {
     bool exif = false, xmp = false;
     auto starts = [&](std::size_t payload, const char* signature) {
         const std::string s(signature);
-        return file.size() - payload >= s.size() && std::equal(s.begin(), s.end(), file.begin() + std::ptrdiff_t(payload));
+        return file.size() - payload >= s.size() &&
+               std::equal(s.begin(), s.end(), file.begin() + std::ptrdiff_t(payload));
     };
     while (at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xDA) {
         const int marker = file[at + 1];
         const std::size_t end = at + 2 + (std::size_t(file[at + 2]) << 8 | file[at + 3]);
         bool keep = !(marker >= 0xE0 && marker <= 0xEF) && marker != 0xFE;
         if (marker == 0xE1 && !exif && starts(at + 4, "Exif")) keep = exif = true;
-        if (marker == 0xE1 && !xmp && starts(at + 4, "http://ns.adobe.com/xap/1.0/")) keep = xmp = true;
+        if (marker == 0xE1 && !xmp && starts(at + 4, "http://ns.adobe.com/xap/1.0/"))
+            keep = xmp = true;
         if (marker == 0xE1 && starts(at + 4, "http://ns.adobe.com/xmp/extension/")) keep = true;
         if (marker == 0xE2 && starts(at + 4, "ICC_PROFILE")) keep = true;
         if (marker == 0xED && starts(at + 4, "Photoshop 3.0")) keep = true;
-        if (keep) out.insert(out.end(), file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(end));
+        if (keep)
+            out.insert(out.end(), file.begin() + std::ptrdiff_t(at),
+                       file.begin() + std::ptrdiff_t(end));
         at = end;
     }
     // The scan runs to the first end-of-image marker: its data escapes 0xFF.
     const Bytes eoi = {0xFF, 0xD9};
-    const auto end = std::search(file.begin() + std::ptrdiff_t(at), file.end(), eoi.begin(), eoi.end());
+    const auto end =
+        std::search(file.begin() + std::ptrdiff_t(at), file.end(), eoi.begin(), eoi.end());
     out.insert(out.end(), file.begin() + std::ptrdiff_t(at), std::min(file.end(), end + 2));
     return out;
 }
@@ -97,8 +102,9 @@ Bytes Base64(const std::string& text) {
 }
 
 bool IsPicture(const std::string& name) {
-    for (const char* picture : {"PreviewImage", "ThumbnailImage", "OtherImage", "JpgFromRaw", "PreviewTIFF",
-                                "ImageData", "PhotoshopThumbnail", "ObjectPreviewData"})
+    for (const char* picture :
+         {"PreviewImage", "ThumbnailImage", "OtherImage", "JpgFromRaw", "PreviewTIFF", "ImageData",
+          "PhotoshopThumbnail", "ObjectPreviewData"})
         if (name == picture) return true;
     return false;
 }
@@ -106,7 +112,8 @@ bool IsPicture(const std::string& name) {
 // What may read otherwise in the output: the values the tool changes, and
 // offsets counted from the start of a file whose segments moved. Returns
 // why a difference is wrong, or nothing.
-std::string Judge(const std::string& key, const Json* in, const Json* out, const Json& input, long shift) {
+std::string Judge(const std::string& key, const Json* in, const Json* out, const Json& input,
+                  long shift) {
     const std::string group0 = key.substr(0, key.find(':'));
     const std::string name = key.substr(key.rfind(':') + 1);
     const std::string group1 = key.substr(key.find(':') + 1, key.rfind(':') - key.find(':') - 1);
@@ -117,16 +124,22 @@ std::string Judge(const std::string& key, const Json* in, const Json* out, const
     if (key == "EXIF:IFD0:Orientation" || key == "XMP:XMP-tiff:Orientation")
         return out && *out == 1 ? "" : "not upright";
     for (const char* dimension : {"EXIF:ExifIFD:ExifImage", "XMP:XMP-exif:ExifImage"}) {
-        const std::string width = dimension + std::string("Width"), height = dimension + std::string("Height");
+        const std::string width = dimension + std::string("Width"),
+                          height = dimension + std::string("Height");
         if (quarter && (key == width || key == height)) {
-            const Json* other = input.contains(key == width ? height : width) ? &input[key == width ? height : width] : nullptr;
+            const Json* other = input.contains(key == width ? height : width)
+                                    ? &input[key == width ? height : width]
+                                    : nullptr;
             return out && other && *out == *other ? "" : "not swapped";
         }
     }
     if (group1 == "IFD1") return out ? "IFD1 is still there" : "";
-    if (IsPicture(name) || ((group0 == "MakerNotes" || group0 == "EXIF") &&
-                            (name.rfind("PreviewImage", 0) == 0 || name.rfind("ThumbnailImage", 0) == 0)))
-        return !out || *out == 0 || *out == "" || name.ends_with("Start") ? "" : "a picture is still there";
+    if (IsPicture(name) ||
+        ((group0 == "MakerNotes" || group0 == "EXIF") &&
+         (name.rfind("PreviewImage", 0) == 0 || name.rfind("ThumbnailImage", 0) == 0)))
+        return !out || *out == 0 || *out == "" || name.ends_with("Start")
+                   ? ""
+                   : "a picture is still there";
     if (in && out && in->is_number() && out->is_number() &&
         (name.ends_with("Offset") || name.ends_with("Start")) &&
         out->get<long>() - in->get<long>() == shift)
@@ -141,12 +154,15 @@ TEST(CameraFiles, ConvertedAndStampedTheyKeepEveryTagAndLoseEveryPicture) {
     fs::create_directories(folder / "converted");
     fs::create_directories(folder / "stamped");
     fs::create_directories(folder / "carried");
-    ASSERT_EQ(SavePictureFileQuiet(*testing::Gradient(40, 30), folder / "stamp.bmp"), FileOutcome::Done);
+    ASSERT_EQ(SavePictureFileQuiet(*testing::Gradient(40, 30), folder / "stamp.bmp"),
+              FileOutcome::Done);
 
-    std::vector<std::string> convert = {SIGILLON_BATCH_TOOL, "--copyright", kCopyright, "--to", ".jpg",
-                                        "--out", folder / "converted"};
-    std::vector<std::string> stamp = {SIGILLON_BATCH_TOOL, "--stamp", folder / "stamp.bmp", "--mode", "3",
-                                      "--copyright", kCopyright, "--out", folder / "stamped"};
+    std::vector<std::string> convert = {
+        SIGILLON_BATCH_TOOL, "--copyright", kCopyright, "--to", ".jpg", "--out",
+        folder / "converted"};
+    std::vector<std::string> stamp = {
+        SIGILLON_BATCH_TOOL, "--stamp", folder / "stamp.bmp", "--mode", "3", "--copyright",
+        kCopyright,          "--out",   folder / "stamped"};
     std::vector<std::string> inputs, carried, outputs;
     for (const fs::path& file : files) {
         convert.push_back(file);
@@ -164,12 +180,15 @@ TEST(CameraFiles, ConvertedAndStampedTheyKeepEveryTagAndLoseEveryPicture) {
     for (const auto* run : {&convert, &stamp}) {
         const testing::ProcessRun ran = testing::RunProcess(*run);
         ASSERT_EQ(ran.status, 0) << ran.err;
-        const std::string nikon = std::string(SIGILLON_PHOTOS_DIR) + "/nikon-d70s-preview.jpg: warning: "
-                                  "removed the maker note's preview picture (Nikon PreviewIFD, 564 x 372)";
+        const std::string nikon =
+            std::string(SIGILLON_PHOTOS_DIR) +
+            "/nikon-d70s-preview.jpg: warning: "
+            "removed the maker note's preview picture (Nikon PreviewIFD, 564 x 372)";
         const auto lines = ran.ErrLines();
         EXPECT_NE(std::find(lines.begin(), lines.end(), nikon), lines.end()) << ran.err;
         for (const std::string& line : lines)
-            EXPECT_NE(line.find(": warning: removed the maker note's preview picture ("), std::string::npos)
+            EXPECT_NE(line.find(": warning: removed the maker note's preview picture ("),
+                      std::string::npos)
                 << line;
     }
 
@@ -180,7 +199,8 @@ TEST(CameraFiles, ConvertedAndStampedTheyKeepEveryTagAndLoseEveryPicture) {
         SCOPED_TRACE(outputs[i]);
         const Json& in = before.at(carried[i]);
         const Json& out = after.at(outputs[i]);
-        const long shift = TiffHeaderAt(testing::ReadAll(outputs[i])) - TiffHeaderAt(testing::ReadAll(carried[i]));
+        const long shift =
+            TiffHeaderAt(testing::ReadAll(outputs[i])) - TiffHeaderAt(testing::ReadAll(carried[i]));
         std::set<std::string> keys;
         for (const auto& [key, value] : in.items()) keys.insert(key);
         for (const auto& [key, value] : out.items()) keys.insert(key);
@@ -203,19 +223,23 @@ TEST(CameraFiles, ConvertedAndStampedTheyKeepEveryTagAndLoseEveryPicture) {
             if (!IsPicture(key.substr(key.rfind(':') + 1)) || !value.is_string()) continue;
             const Bytes picture = Base64(value.get<std::string>().substr(7));  // after "base64:"
             if (picture.size() < 16) continue;
-            EXPECT_EQ(std::search(output.begin(), output.end(), picture.begin(), picture.end()), output.end())
+            EXPECT_EQ(std::search(output.begin(), output.end(), picture.begin(), picture.end()),
+                      output.end())
                 << key << " of " << picture.size() << " bytes is still in the file";
         }
         // Only the picture itself: no MPF index, nothing after its end.
         for (const auto& [marker, payload] : testing::SegmentsOf(output))
-            EXPECT_FALSE(marker == 0xE2 && payload.size() >= 4 && std::equal(payload.begin(), payload.begin() + 4, "MPF"));
-        EXPECT_TRUE(output.size() >= 2 && output[output.size() - 2] == 0xFF && output.back() == 0xD9);
+            EXPECT_FALSE(marker == 0xE2 && payload.size() >= 4 &&
+                         std::equal(payload.begin(), payload.begin() + 4, "MPF"));
+        EXPECT_TRUE(output.size() >= 2 && output[output.size() - 2] == 0xFF &&
+                    output.back() == 0xD9);
     }
     ::testing::Test::RecordProperty("tags compared", std::to_string(compared));
     EXPECT_GT(compared, 3000u);
 
-    std::vector<std::string> pictures = {SIGILLON_EXIFTOOL, "-a", "-b", "-PreviewImage", "-ThumbnailImage",
-                                         "-OtherImage", "-JpgFromRaw", "-PreviewTIFF"};
+    std::vector<std::string> pictures = {
+        SIGILLON_EXIFTOOL, "-a",          "-b",          "-PreviewImage",
+        "-ThumbnailImage", "-OtherImage", "-JpgFromRaw", "-PreviewTIFF"};
     pictures.insert(pictures.end(), outputs.begin(), outputs.end());
     EXPECT_EQ(testing::RunProcess(pictures).out, "");
 }

@@ -159,8 +159,10 @@ public:
                 inline_.resize(4);
                 Append(table, inline_);
             } else {
-                Append(table, U32(std::uint32_t(std::ptrdiff_t(at + IfdSize({}) + 12 * entries.size() +
-                                                                values.size()) - base)));
+                Append(table,
+                       U32(std::uint32_t(
+                           std::ptrdiff_t(at + IfdSize({}) + 12 * entries.size() + values.size()) -
+                           base)));
                 Append(values, e.value);
                 if (values.size() & 1) values.push_back(0);
             }
@@ -172,8 +174,12 @@ public:
     }
     // Where entry `index` of the IFD at `ifd` keeps its count and its value
     // (or the value's offset).
-    static std::size_t CountAt(std::size_t ifd, std::size_t index) { return ifd + 2 + 12 * index + 4; }
-    static std::size_t ValueAt(std::size_t ifd, std::size_t index) { return ifd + 2 + 12 * index + 8; }
+    static std::size_t CountAt(std::size_t ifd, std::size_t index) {
+        return ifd + 2 + 12 * index + 4;
+    }
+    static std::size_t ValueAt(std::size_t ifd, std::size_t index) {
+        return ifd + 2 + 12 * index + 8;
+    }
     void SetIfd0(std::size_t at) {
         const Bytes offset = U32(std::uint32_t(at));
         std::copy(offset.begin(), offset.end(), bytes.begin() + 4);
@@ -188,7 +194,9 @@ private:
             b.push_back(std::uint8_t(v >> (8 * (big_ ? size - 1 - i : i))));
         return b;
     }
-    static void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+    static void Append(Bytes& to, const Bytes& from) {
+        to.insert(to.end(), from.begin(), from.end());
+    }
     bool big_;
 };
 

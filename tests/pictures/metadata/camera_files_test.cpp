@@ -36,8 +36,10 @@ TEST(CameraFiles, EveryExifBlockIsEditedInPlaceAndReadsBackTagByTag) {
         changes.resetOrientation = ExifOrientation(m) != 1;
         MetadataReport report;
         for (const std::string& warning : EditMetadata(m, changes, &report))
-            EXPECT_EQ(warning.rfind("removed the maker note's preview picture (", 0), 0u) << warning;
-        EXPECT_EQ(report.exif, hadExif ? MetadataReport::Exif::InPlace : MetadataReport::Exif::Made);
+            EXPECT_EQ(warning.rfind("removed the maker note's preview picture (", 0), 0u)
+                << warning;
+        EXPECT_EQ(report.exif,
+                  hadExif ? MetadataReport::Exif::InPlace : MetadataReport::Exif::Made);
         if (!hadExif) continue;
         ++withExif;
         EXPECT_GT(report.exifTagsCompared, 0u);

@@ -43,9 +43,10 @@ Range CountOf(std::size_t ifd, std::size_t index) {
 // A note of `head` and one IFD whose offsets count from the block, the
 // picture right after the IFD; `lengths` are the entries that say how long
 // it is.
-Note PlainNote(std::size_t at, bool big, const Bytes& head, const Bytes& jpeg,
-               const std::function<std::vector<TiffEntry>(const TiffBuilder&, std::uint32_t)>& entries,
-               const std::vector<std::size_t>& lengths) {
+Note PlainNote(
+    std::size_t at, bool big, const Bytes& head, const Bytes& jpeg,
+    const std::function<std::vector<TiffEntry>(const TiffBuilder&, std::uint32_t)>& entries,
+    const std::vector<std::size_t>& lengths) {
     TiffBuilder note(big, head);
     const std::size_t ifdAt = note.Next();
     const std::size_t jpegAt = ifdAt + TiffBuilder::IfdSize(entries(note, 0));
@@ -69,106 +70,149 @@ std::vector<MakerCase> Makers() {
     // Nikon: "Nikon\0" 2.10, then a TIFF header of its own (the other byte
     // order than the block's) from which its offsets count; tag 0x0011
     // points to an IFD with the preview's start and length.
-    cases.push_back({"NIKON CORPORATION", [](std::size_t at, bool big, const Bytes& jpeg) {
-        TiffBuilder inner(!big);
-        const std::size_t jpegAt = inner.Add(jpeg);
-        const std::size_t previewAt = inner.AddIfd(
-            {{0x0103, kShort, 1, inner.U16(6)}, {0x0201, kLong, 1, inner.U32(std::uint32_t(jpegAt))},
-             {0x0202, kLong, 1, inner.U32(std::uint32_t(jpeg.size()))}});
-        inner.SetIfd0(inner.AddIfd({{0x0001, kUndefined, 4, {'0', '2', '1', '0'}},
-                                    {0x0011, kLong, 1, inner.U32(std::uint32_t(previewAt))}}));
-        Note out{Signature("Nikon\0\x02\x10\0\0", 10), {}, {}};
-        out.bytes.insert(out.bytes.end(), inner.bytes.begin(), inner.bytes.end());
-        const Range length = ValueOf(10 + previewAt, 2);
-        out.mayChange.push_back(length);
-        out.picture.push_back({at + 10 + jpegAt, at + 10 + jpegAt + jpeg.size()});
-        return out;
-    }, {"Nikon PreviewIFD"}});
+    cases.push_back(
+        {"NIKON CORPORATION",
+         [](std::size_t at, bool big, const Bytes& jpeg) {
+             TiffBuilder inner(!big);
+             const std::size_t jpegAt = inner.Add(jpeg);
+             const std::size_t previewAt =
+                 inner.AddIfd({{0x0103, kShort, 1, inner.U16(6)},
+                               {0x0201, kLong, 1, inner.U32(std::uint32_t(jpegAt))},
+                               {0x0202, kLong, 1, inner.U32(std::uint32_t(jpeg.size()))}});
+             inner.SetIfd0(inner.AddIfd({{0x0001, kUndefined, 4, {'0', '2', '1', '0'}},
+                                         {0x0011, kLong, 1, inner.U32(std::uint32_t(previewAt))}}));
+             Note out{Signature("Nikon\0\x02\x10\0\0", 10), {}, {}};
+             out.bytes.insert(out.bytes.end(), inner.bytes.begin(), inner.bytes.end());
+             const Range length = ValueOf(10 + previewAt, 2);
+             out.mayChange.push_back(length);
+             out.picture.push_back({at + 10 + jpegAt, at + 10 + jpegAt + jpeg.size()});
+             return out;
+         },
+         {"Nikon PreviewIFD"}});
     // Pentax: "AOC\0" and the note's own byte order; offsets from the
     // block, 0x0003 the length, 0x0004 the start.
-    cases.push_back({"PENTAX Corporation", [](std::size_t at, bool big, const Bytes& jpeg) {
-        return PlainNote(at, !big, Signature(big ? "AOC\0II" : "AOC\0MM", 6), jpeg,
-                         [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                             return {{0x0003, kLong, 1, b.U32(std::uint32_t(jpeg.size()))},
-                                     {0x0004, kLong, 1, b.U32(start)}};
-                         }, {0});
-    }, {"Pentax PreviewImage"}});
+    cases.push_back(
+        {"PENTAX Corporation",
+         [](std::size_t at, bool big, const Bytes& jpeg) {
+             return PlainNote(
+                 at, !big, Signature(big ? "AOC\0II" : "AOC\0MM", 6), jpeg,
+                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
+                     return {{0x0003, kLong, 1, b.U32(std::uint32_t(jpeg.size()))},
+                             {0x0004, kLong, 1, b.U32(start)}};
+                 },
+                 {0});
+         },
+         {"Pentax PreviewImage"}});
     // Casio: "QVC\0\0\0", big-endian whatever the block is.
-    cases.push_back({"CASIO COMPUTER CO.,LTD.", [](std::size_t at, bool, const Bytes& jpeg) {
-        return PlainNote(at, true, Signature("QVC\0\0\0", 6), jpeg,
-                         [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                             return {{0x0003, kLong, 1, b.U32(std::uint32_t(jpeg.size()))},
-                                     {0x0004, kLong, 1, b.U32(start)}};
-                         }, {0});
-    }, {"Casio PreviewImage"}});
+    cases.push_back(
+        {"CASIO COMPUTER CO.,LTD.",
+         [](std::size_t at, bool, const Bytes& jpeg) {
+             return PlainNote(
+                 at, true, Signature("QVC\0\0\0", 6), jpeg,
+                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
+                     return {{0x0003, kLong, 1, b.U32(std::uint32_t(jpeg.size()))},
+                             {0x0004, kLong, 1, b.U32(start)}};
+                 },
+                 {0});
+         },
+         {"Casio PreviewImage"}});
     // Minolta: a plain IFD, 0x0088 the start and 0x0089 the length.
-    cases.push_back({"KONICA MINOLTA", [](std::size_t at, bool big, const Bytes& jpeg) {
-        return PlainNote(at, big, {}, jpeg,
-                         [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                             return {{0x0088, kLong, 1, b.U32(start)},
-                                     {0x0089, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}};
-                         }, {1});
-    }, {"Minolta PreviewImage"}});
+    cases.push_back(
+        {"KONICA MINOLTA",
+         [](std::size_t at, bool big, const Bytes& jpeg) {
+             return PlainNote(
+                 at, big, {}, jpeg,
+                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
+                     return {{0x0088, kLong, 1, b.U32(start)},
+                             {0x0089, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}};
+                 },
+                 {1});
+         },
+         {"Minolta PreviewImage"}});
     // Canon: PreviewImageInfo's LONG values: half its size, quality,
     // length, width, height, start (from the block).
-    cases.push_back({"Canon", [](std::size_t at, bool big, const Bytes& jpeg) {
-        Note note = PlainNote(at, big, {}, jpeg,
-                              [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                                  // Its first 16 bits say half its size.
-                                  const std::uint32_t half = big ? 14u << 16 : 14u;
-                                  Bytes info;
-                                  for (std::uint32_t v : {half, 2u, std::uint32_t(jpeg.size()), 24u, 16u, start, 0u}) {
-                                      const Bytes x = b.U32(v);
-                                      info.insert(info.end(), x.begin(), x.end());
-                                  }
-                                  return {{0x00B6, kLong, 7, info}};
-                              }, {});
-        note.mayChange.push_back({18 + 8, 18 + 12});  // the length, in the values after the table
-        return note;
-    }, {"Canon PreviewImageInfo"}});
+    cases.push_back(
+        {"Canon",
+         [](std::size_t at, bool big, const Bytes& jpeg) {
+             Note note = PlainNote(
+                 at, big, {}, jpeg,
+                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
+                     // Its first 16 bits say half its size.
+                     const std::uint32_t half = big ? 14u << 16 : 14u;
+                     Bytes info;
+                     for (std::uint32_t v :
+                          {half, 2u, std::uint32_t(jpeg.size()), 24u, 16u, start, 0u}) {
+                         const Bytes x = b.U32(v);
+                         info.insert(info.end(), x.begin(), x.end());
+                     }
+                     return {{0x00B6, kLong, 7, info}};
+                 },
+                 {});
+             note.mayChange.push_back(
+                 {18 + 8, 18 + 12});  // the length, in the values after the table
+             return note;
+         },
+         {"Canon PreviewImageInfo"}});
     // Sony: "SONY DSC \0\0\0", the preview as tag 0x2001's value.
-    cases.push_back({"SONY", [](std::size_t at, bool big, const Bytes& jpeg) {
-        TiffBuilder note(big, Signature("SONY DSC \0\0\0", 12));
-        note.AddIfd({{0x2001, kUndefined, std::uint32_t(jpeg.size()), jpeg}}, 0, -std::ptrdiff_t(at));
-        return Note{note.bytes, {CountOf(12, 0)}, {{at + 12 + 18, at + 12 + 18 + jpeg.size()}}};
-    }, {"Sony PreviewImage"}});
+    cases.push_back({"SONY",
+                     [](std::size_t at, bool big, const Bytes& jpeg) {
+                         TiffBuilder note(big, Signature("SONY DSC \0\0\0", 12));
+                         note.AddIfd({{0x2001, kUndefined, std::uint32_t(jpeg.size()), jpeg}}, 0,
+                                     -std::ptrdiff_t(at));
+                         return Note{note.bytes,
+                                     {CountOf(12, 0)},
+                                     {{at + 12 + 18, at + 12 + 18 + jpeg.size()}}};
+                     },
+                     {"Sony PreviewImage"}});
     // Olympus: "OLYMPUS\0II", offsets from the note; a thumbnail as tag
     // 0x0100's value, and CameraSettings (0x2020) pointing to an IFD with
     // whether the preview is there, its start and its length.
-    cases.push_back({"OLYMPUS IMAGING CORP.", [](std::size_t at, bool, const Bytes& jpeg) {
-        TiffBuilder note(false, Signature("OLYMPUS\0II\x03\0", 12));
-        const TiffEntry thumbnail{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg};
-        const std::size_t settingsAt = 12 + TiffBuilder::IfdSize({thumbnail, {0x2020, kIfdType, 1, {}}});
-        const std::size_t previewAt = settingsAt + TiffBuilder::IfdSize({{}, {}, {}});
-        note.AddIfd({thumbnail, {0x2020, kIfdType, 1, note.U32(std::uint32_t(settingsAt))}});
-        note.AddIfd({{0x0100, kLong, 1, note.U32(1)},
-                     {0x0101, kLong, 1, note.U32(std::uint32_t(previewAt))},
-                     {0x0102, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
-        note.Add(jpeg);
-        const std::size_t thumbnailAt = 12 + 2 + 24 + 4;
-        return Note{note.bytes,
-                    {CountOf(12, 0), ValueOf(settingsAt, 0), ValueOf(settingsAt, 2)},
-                    {{at + thumbnailAt, at + thumbnailAt + jpeg.size()},
-                     {at + previewAt, at + previewAt + jpeg.size()}}};
-    }, {"Olympus ThumbnailImage", "Olympus CameraSettings PreviewImage"}});
+    cases.push_back(
+        {"OLYMPUS IMAGING CORP.",
+         [](std::size_t at, bool, const Bytes& jpeg) {
+             TiffBuilder note(false, Signature("OLYMPUS\0II\x03\0", 12));
+             const TiffEntry thumbnail{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg};
+             const std::size_t settingsAt =
+                 12 + TiffBuilder::IfdSize({thumbnail, {0x2020, kIfdType, 1, {}}});
+             const std::size_t previewAt = settingsAt + TiffBuilder::IfdSize({{}, {}, {}});
+             note.AddIfd({thumbnail, {0x2020, kIfdType, 1, note.U32(std::uint32_t(settingsAt))}});
+             note.AddIfd({{0x0100, kLong, 1, note.U32(1)},
+                          {0x0101, kLong, 1, note.U32(std::uint32_t(previewAt))},
+                          {0x0102, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
+             note.Add(jpeg);
+             const std::size_t thumbnailAt = 12 + 2 + 24 + 4;
+             return Note{note.bytes,
+                         {CountOf(12, 0), ValueOf(settingsAt, 0), ValueOf(settingsAt, 2)},
+                         {{at + thumbnailAt, at + thumbnailAt + jpeg.size()},
+                          {at + previewAt, at + previewAt + jpeg.size()}}};
+         },
+         {"Olympus ThumbnailImage", "Olympus CameraSettings PreviewImage"}});
     // Samsung: a plain IFD whose offsets count from the note; tag 0x0035
     // points to an IFD with the preview's start and length.
-    cases.push_back({"SAMSUNG", [](std::size_t at, bool big, const Bytes& jpeg) {
-        TiffBuilder note(big, Bytes{});
-        const std::size_t previewIfdAt = TiffBuilder::IfdSize({{}});
-        const std::size_t jpegAt = previewIfdAt + TiffBuilder::IfdSize({{}, {}});
-        note.AddIfd({{0x0035, kLong, 1, note.U32(std::uint32_t(previewIfdAt))}});
-        note.AddIfd({{0x0201, kLong, 1, note.U32(std::uint32_t(jpegAt))},
-                     {0x0202, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
-        note.Add(jpeg);
-        return Note{note.bytes, {ValueOf(previewIfdAt, 1)}, {{at + jpegAt, at + jpegAt + jpeg.size()}}};
-    }, {"Samsung PreviewIFD"}});
+    cases.push_back({"SAMSUNG",
+                     [](std::size_t at, bool big, const Bytes& jpeg) {
+                         TiffBuilder note(big, Bytes{});
+                         const std::size_t previewIfdAt = TiffBuilder::IfdSize({{}});
+                         const std::size_t jpegAt = previewIfdAt + TiffBuilder::IfdSize({{}, {}});
+                         note.AddIfd({{0x0035, kLong, 1, note.U32(std::uint32_t(previewIfdAt))}});
+                         note.AddIfd({{0x0201, kLong, 1, note.U32(std::uint32_t(jpegAt))},
+                                      {0x0202, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
+                         note.Add(jpeg);
+                         return Note{note.bytes,
+                                     {ValueOf(previewIfdAt, 1)},
+                                     {{at + jpegAt, at + jpegAt + jpeg.size()}}};
+                     },
+                     {"Samsung PreviewIFD"}});
     // Sanyo: "SANYO\0\x01\0", the thumbnail as tag 0x0100's value.
-    cases.push_back({"SANYO Electric Co.,Ltd.", [](std::size_t at, bool big, const Bytes& jpeg) {
-        TiffBuilder note(big, Signature("SANYO\0\x01\0", 8));
-        note.AddIfd({{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg}}, 0, -std::ptrdiff_t(at));
-        return Note{note.bytes, {CountOf(8, 0)}, {{at + 8 + 18, at + 8 + 18 + jpeg.size()}}};
-    }, {"Sanyo SanyoThumbnail"}});
+    cases.push_back(
+        {"SANYO Electric Co.,Ltd.",
+         [](std::size_t at, bool big, const Bytes& jpeg) {
+             TiffBuilder note(big, Signature("SANYO\0\x01\0", 8));
+             note.AddIfd({{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg}}, 0,
+                         -std::ptrdiff_t(at));
+             return Note{note.bytes, {CountOf(8, 0)}, {{at + 8 + 18, at + 8 + 18 + jpeg.size()}}};
+         },
+         {"Sanyo SanyoThumbnail"}});
     return cases;
 }
 
@@ -184,18 +228,23 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
             const std::size_t noteAt = b.Next();
             const Note note = maker.note(noteAt, big, jpeg);
             b.Add(note.bytes);
-            const std::size_t exifAt = b.AddIfd(
-                {{0xA002, kShort, 1, b.U16(24)}, {0xA003, kLong, 1, b.U32(16)},
-                 {0x927C, kUndefined, std::uint32_t(note.bytes.size()), {}, std::uint32_t(noteAt)}});
+            const std::size_t exifAt = b.AddIfd({{0xA002, kShort, 1, b.U16(24)},
+                                                 {0xA003, kLong, 1, b.U32(16)},
+                                                 {0x927C,
+                                                  kUndefined,
+                                                  std::uint32_t(note.bytes.size()),
+                                                  {},
+                                                  std::uint32_t(noteAt)}});
             const Bytes make = TiffBuilder::Text(maker.make);
             const std::vector<TiffEntry> ifd0 = {{0x010F, 2, std::uint32_t(make.size()), make},
                                                  {0x0112, kShort, 1, b.U16(6)},
                                                  {0x8769, kLong, 1, b.U32(std::uint32_t(exifAt))}};
             const std::size_t ifd0At = b.Next(), ifd1At = ifd0At + TiffBuilder::IfdSize(ifd0);
             b.AddIfd(ifd0, std::uint32_t(ifd1At));
-            const std::vector<TiffEntry> ifd1 = {{0x0103, kShort, 1, b.U16(6)},
-                                                 {0x0201, kLong, 1, b.U32(0)},
-                                                 {0x0202, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}};
+            const std::vector<TiffEntry> ifd1 = {
+                {0x0103, kShort, 1, b.U16(6)},
+                {0x0201, kLong, 1, b.U32(0)},
+                {0x0202, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}};
             const std::size_t thumbAt = ifd1At + TiffBuilder::IfdSize(ifd1);
             b.AddIfd({ifd1[0], {0x0201, kLong, 1, b.U32(std::uint32_t(thumbAt))}, ifd1[2]});
             b.Add(jpeg);
@@ -207,7 +256,8 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
             MetadataReport report;
             std::vector<std::string> expected;
             for (const std::string& what : maker.removed)
-                expected.push_back("removed the maker note's preview picture (" + what + ", 24 x 16)");
+                expected.push_back("removed the maker note's preview picture (" + what +
+                                   ", 24 x 16)");
             EXPECT_EQ(EditMetadata(m, {copyright, true, true}, &report), expected);
             EXPECT_EQ(report.exif, MetadataReport::Exif::InPlace);
 
@@ -215,21 +265,26 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
             // orientation, the pixel size, IFD0's link to IFD1, IFD1 and
             // the thumbnail, and the note's fields naming its pictures.
             const std::size_t ifd0Next = ifd0At + 2 + 12 * ifd0.size();
-            std::vector<Range> mayChange = {{4, 8}, ValueOf(ifd0At, 1, 2), ValueOf(exifAt, 0, 2),
-                                            ValueOf(exifAt, 1), {ifd0Next, ifd0Next + 4},
+            std::vector<Range> mayChange = {{4, 8},
+                                            ValueOf(ifd0At, 1, 2),
+                                            ValueOf(exifAt, 0, 2),
+                                            ValueOf(exifAt, 1),
+                                            {ifd0Next, ifd0Next + 4},
                                             {ifd1At, original.size()}};
             for (const Range& r : note.mayChange)
                 mayChange.push_back({noteAt + r.begin, noteAt + r.end});
             mayChange.insert(mayChange.end(), note.picture.begin(), note.picture.end());
             for (std::size_t i = 0; i < std::min(original.size(), m.exif.size()); ++i) {
-                const bool allowed = std::any_of(mayChange.begin(), mayChange.end(),
-                                                 [&](const Range& r) { return r.begin <= i && i < r.end; });
+                const bool allowed =
+                    std::any_of(mayChange.begin(), mayChange.end(),
+                                [&](const Range& r) { return r.begin <= i && i < r.end; });
                 if (!allowed) {
                     ASSERT_EQ(m.exif[i], original[i]) << "byte " << i;
                 }
             }
             for (const Range& r : note.picture)
-                for (std::size_t i = r.begin; i < r.end; ++i) ASSERT_EQ(m.exif.at(i), 0) << "picture byte " << i;
+                for (std::size_t i = r.begin; i < r.end; ++i)
+                    ASSERT_EQ(m.exif.at(i), 0) << "picture byte " << i;
             // IFD1 and the thumbnail are cut off the end; IFD0 again, with
             // the copyright among its entries and its value after it.
             const std::size_t copyrightEnd = ifd1At + 2 + 12 * 4 + 4 + copyright.size() + 1;
@@ -237,8 +292,8 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
 
             testing::WriteAll(folder / "out.jpg", testing::Encoded(*testing::Gradient(24, 16), &m));
             EXPECT_EQ(testing::ExiftoolTags(folder, folder / "out.jpg",
-                                            {"Make", "Orientation", "ExifImageWidth", "ExifImageHeight",
-                                             "Copyright", "Warning"}),
+                                            {"Make", "Orientation", "ExifImageWidth",
+                                             "ExifImageHeight", "Copyright", "Warning"}),
                       (std::vector<std::string>{maker.make, "1", "16", "24", copyright, "-"}));
             EXPECT_EQ(testing::Exiftool(folder, {"-a", "-b", "-PreviewImage", "-ThumbnailImage",
                                                  "-OtherImage", folder / "out.jpg"}),
@@ -254,9 +309,11 @@ namespace {
 
 // A block of IFD0 and an EXIF IFD: Make, orientation 6, what `more` adds to
 // IFD0, and `exif` as the EXIF IFD's entries.
-Bytes SmallBlock(bool big, const std::vector<TiffEntry>& more, const std::vector<TiffEntry>& exif = {}) {
+Bytes SmallBlock(bool big, const std::vector<TiffEntry>& more,
+                 const std::vector<TiffEntry>& exif = {}) {
     TiffBuilder b(big);
-    const std::size_t exifAt = b.AddIfd(exif.empty() ? std::vector<TiffEntry>{{0xA002, kShort, 1, b.U16(24)}} : exif);
+    const std::size_t exifAt =
+        b.AddIfd(exif.empty() ? std::vector<TiffEntry>{{0xA002, kShort, 1, b.U16(24)}} : exif);
     std::vector<TiffEntry> ifd0 = {{0x010F, 2, 12, TiffBuilder::Text("Test Camera")},
                                    {0x0112, kShort, 1, b.U16(6)}};
     ifd0.insert(ifd0.end(), more.begin(), more.end());
@@ -299,17 +356,36 @@ TEST(EditExifInPlace, CopyrightAndOrientationWhereverTheBlockAllows) {
     std::copy(orientationEntry.begin(), orientationEntry.end(),
               overlapping.begin() + std::ptrdiff_t(TiffBuilder::ValueAt(ifd0, 2)));
     const std::vector<Case> cases = {
-        {"replaced", artistAndOld, "\xC2\xA9 Bob & Co <2026>", MetadataReport::Exif::InPlace, {},
+        {"replaced",
+         artistAndOld,
+         "\xC2\xA9 Bob & Co <2026>",
+         MetadataReport::Exif::InPlace,
+         {},
          {"\xC2\xA9 Bob & Co <2026>", "Ann", "1", "-"}},
-        {"short enough to sit in its entry", artistAndOld, "Bo", MetadataReport::Exif::InPlace, {},
+        {"short enough to sit in its entry",
+         artistAndOld,
+         "Bo",
+         MetadataReport::Exif::InPlace,
+         {},
          {"Bo", "Ann", "1", "-"}},
-        {"room only once laid out anew", tight, "Ann", MetadataReport::Exif::Rewritten, {},
+        {"room only once laid out anew",
+         tight,
+         "Ann",
+         MetadataReport::Exif::Rewritten,
+         {},
          {"Ann", "-", "1", "65400"}},
-        {"no room at all", full, "Ann Example", MetadataReport::Exif::InPlace,
+        {"no room at all",
+         full,
+         "Ann Example",
+         MetadataReport::Exif::InPlace,
          {"EXIF block: left unchanged the copyright (no room for it in the 65527 bytes an EXIF "
           "block may take)"},
          {"-", "-", "1", std::to_string(65400 + 65527 - 2 - tight.size())}},
-        {"overlapping values", overlapping, "Ann", MetadataReport::Exif::Rewritten, {},
+        {"overlapping values",
+         overlapping,
+         "Ann",
+         MetadataReport::Exif::Rewritten,
+         {},
          {"Ann", "-", "1", "-"}},
     };
     testing::TempFolder folder;
@@ -323,7 +399,8 @@ TEST(EditExifInPlace, CopyrightAndOrientationWhereverTheBlockAllows) {
         const std::optional<ExifLayout> layout = ReadExifLayout(m.exif);
         ASSERT_TRUE(layout);
         for (std::size_t i = 1; i < layout->ifd0.entries.size(); ++i)
-            EXPECT_LT(layout->ifd0.entries[i - 1].tag, layout->ifd0.entries[i].tag) << "IFD0 in tag order";
+            EXPECT_LT(layout->ifd0.entries[i - 1].tag, layout->ifd0.entries[i].tag)
+                << "IFD0 in tag order";
         testing::WriteAll(folder / "out.jpg", testing::Encoded(*testing::Gradient(8, 8), &m));
         std::vector<std::string> read = testing::ExiftoolTags(
             folder, folder / "out.jpg", {"EXIF:Copyright", "Artist", "Orientation", "UserComment"});

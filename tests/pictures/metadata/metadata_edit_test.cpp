@@ -112,20 +112,46 @@ TEST(EditMetadata, BlocksExiv2CannotReadAreKeptUnlessTheyMustChange) {
     huge.resize(kMaxExifBytes + 1);
     const Bytes thumbnailCutShort = {'8', 'B', 'I', 'M', 0x04, 0x0C, 0, 0, 0, 0, 0x10};
     const std::vector<Case> cases = {
-        {"random EXIF", testing::RandomBytes(200, 2), kXmp, {}, false, "EXIF block of 200 bytes dropped"},
+        {"random EXIF",
+         testing::RandomBytes(200, 2),
+         kXmp,
+         {},
+         false,
+         "EXIF block of 200 bytes dropped"},
         {"IFD outside", badOffset, kXmp, {}, false, "EXIF block of 8 bytes dropped"},
-        {"huge EXIF", huge, kXmp, {}, false, "EXIF block of 1048577 bytes dropped: larger than 1048576"},
+        {"huge EXIF",
+         huge,
+         kXmp,
+         {},
+         false,
+         "EXIF block of 1048577 bytes dropped: larger than 1048576"},
         {"broken XMP", Tiff({{kOrientation, 6}}), "<x:xmpmeta><rdf:RDF", {}, false, nullptr},
         {"not XMP", {}, "just text", {}, false, nullptr},
-        {"broken XMP, copyright to write", {}, "<x:xmpmeta><rdf:RDF", {}, true,
+        {"broken XMP, copyright to write",
+         {},
+         "<x:xmpmeta><rdf:RDF",
+         {},
+         true,
          "XMP packet of 19 bytes dropped: Exiv2 cannot read it, and the copyright would have to "
          "change in it; its extended XMP with it"},
-        {"broken XMP with a thumbnail", {}, "<x:xmpmeta><xmp:Thumbnails>", {}, false,
+        {"broken XMP with a thumbnail",
+         {},
+         "<x:xmpmeta><xmp:Thumbnails>",
+         {},
+         false,
          "XMP packet of 27 bytes dropped: Exiv2 cannot read it, and a picture of the photo"},
-        {"huge XMP", {}, std::string(kMaxXmpBytes + 1, ' '), {}, false,
+        {"huge XMP",
+         {},
+         std::string(kMaxXmpBytes + 1, ' '),
+         {},
+         false,
          "XMP packet of 16777217 bytes dropped: larger than 16777216"},
         {"broken Photoshop", {}, kXmp, {1, 2, 3, 4}, false, nullptr},
-        {"broken Photoshop with a thumbnail", {}, kXmp, thumbnailCutShort, false,
+        {"broken Photoshop with a thumbnail",
+         {},
+         kXmp,
+         thumbnailCutShort,
+         false,
          "Photoshop/IPTC data of 37 bytes dropped: its resources cannot be read"},
     };
     for (const Case& c : cases) {
@@ -147,7 +173,8 @@ TEST(EditMetadata, BlocksExiv2CannotReadAreKeptUnlessTheyMustChange) {
             EXPECT_EQ(warnings[0].rfind(c.dropped, 0), 0u) << warnings[0];
         }
         if (c.copyright) {
-            EXPECT_NE(m.xmp.find("Ann"), std::string::npos) << "a packet of its own for the copyright";
+            EXPECT_NE(m.xmp.find("Ann"), std::string::npos)
+                << "a packet of its own for the copyright";
         } else {
             EXPECT_EQ(m.exif, dropped == 'E' ? Bytes{} : before.exif);
             EXPECT_EQ(m.xmp, dropped == 'X' ? "" : before.xmp);
@@ -170,15 +197,16 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
     const std::string longText(70000, 'd');  // more than one segment: extended XMP
     testing::WriteAll(folder / "long.txt", Bytes(longText.begin(), longText.end()));
     testing::Exiftool(
-        folder, {"-overwrite_original", "-EXIF:Make=Sigillon Test Camera", "-EXIF:Artist=Ann",
-                 "-Orientation#=6", "-EXIF:ExifImageWidth=64", "-EXIF:ExifImageHeight=48",
-                 "-ThumbnailImage<=" + folder / "thumb.jpg", "-XMP-dc:Creator=Ann",
-                 "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
-                 "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
-                 "-ICC_Profile<=" + folder / "profile.icc",
-                 "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg",
-                 "-IPTC:ObjectPreviewFileFormat#=11", "-IPTC:ObjectPreviewData<=" + folder / "thumb.jpg",
-                 "-Photoshop:IPTCDigest=new", folder / "in.jpg"});
+        folder,
+        {"-overwrite_original", "-EXIF:Make=Sigillon Test Camera", "-EXIF:Artist=Ann",
+         "-Orientation#=6", "-EXIF:ExifImageWidth=64", "-EXIF:ExifImageHeight=48",
+         "-ThumbnailImage<=" + folder / "thumb.jpg", "-XMP-dc:Creator=Ann",
+         "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
+         "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
+         "-ICC_Profile<=" + folder / "profile.icc",
+         "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg",
+         "-IPTC:ObjectPreviewFileFormat#=11", "-IPTC:ObjectPreviewData<=" + folder / "thumb.jpg",
+         "-Photoshop:IPTCDigest=new", folder / "in.jpg"});
 
     TJPEGImage jpeg;
     jpeg.LoadFromFile(folder / "in.jpg");
