@@ -40,21 +40,28 @@ Range CountOf(std::size_t ifd, std::size_t index) {
     return {TiffBuilder::CountAt(ifd, index), TiffBuilder::CountAt(ifd, index) + 4};
 }
 
-// A note of `head` and one IFD whose offsets count from the block, the
-// picture right after the IFD; `lengths` are the entries that say how long
-// it is.
-Note PlainNote(
-    std::size_t at, bool big, const Bytes& head, const Bytes& jpeg,
-    const std::function<std::vector<TiffEntry>(const TiffBuilder&, std::uint32_t)>& entries,
-    const std::vector<std::size_t>& lengths) {
+// A note of `head` and one IFD whose offsets count from the block: either
+// the picture as the value of tag `data`, or its start and length in tags
+// `start` and `length` and the picture right after the IFD.
+Note PlainNote(std::size_t at, bool big, const Bytes& head, const Bytes& jpeg, std::uint16_t data,
+               std::uint16_t start = 0, std::uint16_t length = 0) {
     TiffBuilder note(big, head);
     const std::size_t ifdAt = note.Next();
-    const std::size_t jpegAt = ifdAt + TiffBuilder::IfdSize(entries(note, 0));
-    note.AddIfd(entries(note, std::uint32_t(at + jpegAt)), 0, -std::ptrdiff_t(at));
+    const std::uint32_t size = std::uint32_t(jpeg.size());
+    if (data) {
+        note.AddIfd({{data, kUndefined, size, jpeg}}, 0, -std::ptrdiff_t(at));
+        return Note{note.bytes, {CountOf(ifdAt, 0)}, {{at + ifdAt + 18, at + ifdAt + 18 + size}}};
+    }
+    const std::size_t jpegAt = ifdAt + TiffBuilder::IfdSize({{}, {}});
+    const TiffEntry startEntry{start, kLong, 1, note.U32(std::uint32_t(at + jpegAt))};
+    const TiffEntry lengthEntry{length, kLong, 1, note.U32(size)};
+    if (start < length)
+        note.AddIfd({startEntry, lengthEntry});
+    else
+        note.AddIfd({lengthEntry, startEntry});
     note.Add(jpeg);
-    Note out{note.bytes, {}, {{at + jpegAt, at + jpegAt + jpeg.size()}}};
-    for (std::size_t i : lengths) out.mayChange.push_back(ValueOf(ifdAt, i));
-    return out;
+    return Note{
+        note.bytes, {ValueOf(ifdAt, start < length ? 1 : 0)}, {{at + jpegAt, at + jpegAt + size}}};
 }
 
 Bytes Signature(const char* text, std::size_t size) { return Bytes(text, text + size); }
@@ -89,81 +96,52 @@ std::vector<MakerCase> Makers() {
              return out;
          },
          {"Nikon PreviewIFD"}});
-    // Pentax: "AOC\0" and the note's own byte order; offsets from the
-    // block, 0x0003 the length, 0x0004 the start.
-    cases.push_back(
-        {"PENTAX Corporation",
-         [](std::size_t at, bool big, const Bytes& jpeg) {
-             return PlainNote(
-                 at, !big, Signature(big ? "AOC\0II" : "AOC\0MM", 6), jpeg,
-                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                     return {{0x0003, kLong, 1, b.U32(std::uint32_t(jpeg.size()))},
-                             {0x0004, kLong, 1, b.U32(start)}};
-                 },
-                 {0});
-         },
-         {"Pentax PreviewImage"}});
-    // Casio: "QVC\0\0\0", big-endian whatever the block is.
-    cases.push_back(
-        {"CASIO COMPUTER CO.,LTD.",
-         [](std::size_t at, bool, const Bytes& jpeg) {
-             return PlainNote(
-                 at, true, Signature("QVC\0\0\0", 6), jpeg,
-                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                     return {{0x0003, kLong, 1, b.U32(std::uint32_t(jpeg.size()))},
-                             {0x0004, kLong, 1, b.U32(start)}};
-                 },
-                 {0});
-         },
-         {"Casio PreviewImage"}});
-    // Minolta: a plain IFD, 0x0088 the start and 0x0089 the length.
-    cases.push_back(
-        {"KONICA MINOLTA",
-         [](std::size_t at, bool big, const Bytes& jpeg) {
-             return PlainNote(
-                 at, big, {}, jpeg,
-                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                     return {{0x0088, kLong, 1, b.U32(start)},
-                             {0x0089, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}};
-                 },
-                 {1});
-         },
-         {"Minolta PreviewImage"}});
-    // Canon: PreviewImageInfo's LONG values: half its size, quality,
-    // length, width, height, start (from the block).
+    // Notes of one IFD, their offsets from the block. Pentax: "AOC\0" and
+    // big-endian, 0x0003 the length, 0x0004 the start; Casio: "QVC\0\0\0",
+    // big-endian whatever the block; Minolta: no signature, 0x0088 the
+    // start, 0x0089 the length; Sony and Sanyo: the picture as a value.
+    struct Plain {
+        const char* make;
+        Bytes head;
+        bool big;  // else the block's byte order
+        std::uint16_t data, start, length;
+        const char* removed;
+    };
+    const Plain plain[] = {
+        {"PENTAX Corporation", Signature("AOC\0MM", 6), true, 0, 0x0004, 0x0003,
+         "Pentax PreviewImage"},
+        {"CASIO COMPUTER CO.,LTD.", Signature("QVC\0\0\0", 6), true, 0, 0x0004, 0x0003,
+         "Casio PreviewImage"},
+        {"KONICA MINOLTA", {}, false, 0, 0x0088, 0x0089, "Minolta PreviewImage"},
+        {"SONY", Signature("SONY DSC \0\0\0", 12), false, 0x2001, 0, 0, "Sony PreviewImage"},
+        {"SANYO Electric Co.,Ltd.", Signature("SANYO\0\x01\0", 8), false, 0x0100, 0, 0,
+         "Sanyo SanyoThumbnail"},
+    };
+    for (const Plain& p : plain)
+        cases.push_back({p.make,
+                         [p](std::size_t at, bool big, const Bytes& jpeg) {
+                             return PlainNote(at, p.big || big, p.head, jpeg, p.data, p.start,
+                                              p.length);
+                         },
+                         {p.removed}});
+    // Canon: a plain IFD; PreviewImageInfo's LONG values are half its size
+    // (in its first 16 bits), quality, length, width, height, start.
     cases.push_back(
         {"Canon",
          [](std::size_t at, bool big, const Bytes& jpeg) {
-             Note note = PlainNote(
-                 at, big, {}, jpeg,
-                 [&](const TiffBuilder& b, std::uint32_t start) -> std::vector<TiffEntry> {
-                     // Its first 16 bits say half its size.
-                     const std::uint32_t half = big ? 14u << 16 : 14u;
-                     Bytes info;
-                     for (std::uint32_t v :
-                          {half, 2u, std::uint32_t(jpeg.size()), 24u, 16u, start, 0u}) {
-                         const Bytes x = b.U32(v);
-                         info.insert(info.end(), x.begin(), x.end());
-                     }
-                     return {{0x00B6, kLong, 7, info}};
-                 },
-                 {});
-             note.mayChange.push_back(
-                 {18 + 8, 18 + 12});  // the length, in the values after the table
-             return note;
+             TiffBuilder note(big, Bytes{});
+             const std::uint32_t start = std::uint32_t(at + 18 + 28);
+             Bytes info;
+             for (std::uint32_t v :
+                  {big ? 14u << 16 : 14u, 2u, std::uint32_t(jpeg.size()), 24u, 16u, start, 0u}) {
+                 const Bytes x = note.U32(v);
+                 info.insert(info.end(), x.begin(), x.end());
+             }
+             note.AddIfd({{0x00B6, kLong, 7, info}}, 0, -std::ptrdiff_t(at));
+             note.Add(jpeg);
+             return Note{note.bytes, {{18 + 8, 18 + 12}}, {{start, start + jpeg.size()}}};
          },
          {"Canon PreviewImageInfo"}});
-    // Sony: "SONY DSC \0\0\0", the preview as tag 0x2001's value.
-    cases.push_back({"SONY",
-                     [](std::size_t at, bool big, const Bytes& jpeg) {
-                         TiffBuilder note(big, Signature("SONY DSC \0\0\0", 12));
-                         note.AddIfd({{0x2001, kUndefined, std::uint32_t(jpeg.size()), jpeg}}, 0,
-                                     -std::ptrdiff_t(at));
-                         return Note{note.bytes,
-                                     {CountOf(12, 0)},
-                                     {{at + 12 + 18, at + 12 + 18 + jpeg.size()}}};
-                     },
-                     {"Sony PreviewImage"}});
     // Olympus: "OLYMPUS\0II", offsets from the note; a thumbnail as tag
     // 0x0100's value, and CameraSettings (0x2020) pointing to an IFD with
     // whether the preview is there, its start and its length.
@@ -203,16 +181,6 @@ std::vector<MakerCase> Makers() {
                                      {{at + jpegAt, at + jpegAt + jpeg.size()}}};
                      },
                      {"Samsung PreviewIFD"}});
-    // Sanyo: "SANYO\0\x01\0", the thumbnail as tag 0x0100's value.
-    cases.push_back(
-        {"SANYO Electric Co.,Ltd.",
-         [](std::size_t at, bool big, const Bytes& jpeg) {
-             TiffBuilder note(big, Signature("SANYO\0\x01\0", 8));
-             note.AddIfd({{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg}}, 0,
-                         -std::ptrdiff_t(at));
-             return Note{note.bytes, {CountOf(8, 0)}, {{at + 8 + 18, at + 8 + 18 + jpeg.size()}}};
-         },
-         {"Sanyo SanyoThumbnail"}});
     return cases;
 }
 
