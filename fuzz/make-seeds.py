@@ -151,6 +151,124 @@ def segment(marker, payload):
     return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
 
 
+def ifd(order, at, entries, base=0, following=0):
+    """An IFD laid out at offset `at` of its block, the values too long for
+    an entry right after its table; offsets count from `base`. Entries are
+    (tag, type, count, value bytes), value bytes in `order`."""
+    table = struct.pack(order + "H", len(entries))
+    values = b""
+    after = at + 2 + 12 * len(entries) + 4
+    for tag, kind, count, value in sorted(entries):
+        if len(value) <= 4:
+            table += struct.pack(order + "HHI", tag, kind, count) + value.ljust(4, b"\0")
+        else:
+            table += struct.pack(order + "HHII", tag, kind, count, after + len(values) - base)
+            values += value + b"\0" * (len(value) & 1)
+    return table + struct.pack(order + "I", following) + values
+
+
+def maker_note_exif(order, make, note, preview_at_end=b""):
+    """An EXIF block with a maker note: IFD0 (make, orientation 6, copyright
+    to be replaced), the EXIF IFD (pixel size, the note), IFD1 with a JPEG
+    thumbnail, and bytes a note may point to at the end."""
+    def short(v):
+        return struct.pack(order + "H", v)
+
+    def long(v):
+        return struct.pack(order + "I", v)
+
+    make_value = make.encode() + b"\0"
+    ifd0_entries = [(0x010F, 2, len(make_value), make_value), (0x0112, 3, 1, short(6)),
+                    (0x8298, 2, 4, b"old\0"), (0x8769, 4, 1, long(0))]
+    ifd0_size = len(ifd(order, 8, ifd0_entries))
+    exif_at = 8 + ifd0_size
+    exif_entries = [(0xA002, 3, 1, short(16)), (0xA003, 4, 1, long(12)),
+                    (0x927C, 7, len(note(0)), note(0))]
+    exif_size = len(ifd(order, exif_at, exif_entries))
+    note_at = exif_at + exif_size - len(note(0)) - (len(note(0)) & 1)
+    exif_entries[2] = (0x927C, 7, len(note(note_at)), note(note_at))
+    thumbnail = preview_jpeg()
+    ifd1_at = exif_at + exif_size
+    ifd1_entries = [(0x0103, 3, 1, short(6)), (0x0201, 4, 1, long(0)),
+                    (0x0202, 4, 1, long(len(thumbnail)))]
+    ifd1_size = len(ifd(order, ifd1_at, ifd1_entries))
+    ifd1_entries[1] = (0x0201, 4, 1, long(ifd1_at + ifd1_size))
+    ifd0_entries[3] = (0x8769, 4, 1, long(exif_at))
+    head = (b"MM\0*" if order == ">" else b"II*\0") + long(8)
+    return (head + ifd(order, 8, ifd0_entries, following=ifd1_at) +
+            ifd(order, exif_at, exif_entries) + ifd(order, ifd1_at, ifd1_entries) + thumbnail +
+            preview_at_end)
+
+
+def preview_jpeg():
+    """A JPEG of 8 x 8 pixels, as a camera's preview would be one."""
+    with tempfile.TemporaryDirectory() as tmp:
+        ppm = os.path.join(tmp, "p.ppm")
+        with open(ppm, "wb") as f:
+            f.write(b"P6 8 8 255\n" + bytes((i * 11) & 0xFF for i in range(8 * 8 * 3)))
+        return subprocess.run(["cjpeg", ppm], check=True, capture_output=True).stdout
+
+
+def write_maker_note_seeds(seeds):
+    """EXIF blocks whose maker notes hold preview pictures, laid out as the
+    cameras lay them out, for the in-place editor and the maker-note walker."""
+    jpeg = preview_jpeg()
+
+    def nikon(at):
+        # "Nikon\0" 2.10, a TIFF header of its own (big-endian), offsets
+        # from that header; tag 0x0011 points to the preview's IFD.
+        def main(preview_at):
+            return ifd(">", 8, [(0x0001, 7, 4, b"0210"),
+                                (0x0011, 4, 1, struct.pack(">I", preview_at))])
+
+        def preview(preview_at, start):
+            return ifd(">", preview_at, [(0x0103, 3, 1, struct.pack(">H", 6)),
+                                         (0x0201, 4, 1, struct.pack(">I", start)),
+                                         (0x0202, 4, 1, struct.pack(">I", len(jpeg)))])
+
+        preview_at = 8 + len(main(0))
+        start = preview_at + len(preview(preview_at, 0))
+        return (b"Nikon\0\x02\x10\0\0" + b"MM\0*" + struct.pack(">I", 8) + main(preview_at) +
+                preview(preview_at, start) + jpeg)
+
+    def olympus(at):
+        # "OLYMPUS\0II", offsets from the note's start; a thumbnail as a
+        # value, and CameraSettings (0x2020) pointing to an IFD with the
+        # preview's start and length.
+        settings_at = 12 + 2 + 12 * 2 + 4 + len(jpeg) + (len(jpeg) & 1)
+        settings = ifd("<", settings_at, [(0x0100, 4, 1, struct.pack("<I", 1)),
+                                          (0x0101, 4, 1, struct.pack("<I", 0)),
+                                          (0x0102, 4, 1, struct.pack("<I", len(jpeg)))])
+        start = settings_at + len(settings)
+        settings = ifd("<", settings_at, [(0x0100, 4, 1, struct.pack("<I", 1)),
+                                          (0x0101, 4, 1, struct.pack("<I", start)),
+                                          (0x0102, 4, 1, struct.pack("<I", len(jpeg)))])
+        main = ifd("<", 12, [(0x0100, 7, len(jpeg), jpeg),
+                             (0x2020, 13, 1, struct.pack("<I", settings_at))])
+        return b"OLYMPUS\0II\x03\0" + main + settings + jpeg
+
+    def canon(at):
+        # A plain IFD; PreviewImageInfo's LONG values hold the preview's
+        # length (2), width (3), height (4) and start (5), from the block.
+        # Its first value says half its size, as the cameras write it.
+        info = struct.pack("<7I", 14, 2, len(jpeg), 8, 8, at + 2 + 12 + 4 + 28, 0)
+        return ifd("<", at, [(0x00B6, 4, 7, info)]) + jpeg
+
+    def casio(at):
+        # "QVC\0\0\0", big-endian whatever the block; the preview's length
+        # (0x0003) and start (0x0004) from the block, and its data (0x2000).
+        start = at + 6 + 2 + 12 * 3 + 4 + len(jpeg) + (len(jpeg) & 1)
+        return b"QVC\0\0\0" + ifd(">", at + 6, [
+            (0x0003, 4, 1, struct.pack(">I", len(jpeg))),
+            (0x0004, 4, 1, struct.pack(">I", start)),
+            (0x2000, 7, len(jpeg), jpeg)], base=0) + jpeg
+
+    seeds["exif-nikon-preview"] = b"\x15" + maker_note_exif("<", "NIKON CORPORATION", nikon)
+    seeds["exif-olympus-big"] = b"\x15" + maker_note_exif(">", "OLYMPUS IMAGING CORP.", olympus)
+    seeds["exif-canon-preview"] = b"\x05" + maker_note_exif("<", "Canon", canon)
+    seeds["exif-casio-preview"] = b"\x11" + maker_note_exif("<", "CASIO COMPUTER CO.,LTD.", casio)
+
+
 def write_metadata_seeds(folder):
     """The first byte of each seed chooses the source and the changes, as
     fuzz/metadata_path.h reads it: 0 a JPEG file, 1 an EXIF block, 2 an XMP
@@ -203,6 +321,7 @@ def write_metadata_seeds(folder):
             "xmp": b"\x16" + block(little, "xmp"),
             "xmp-kept": b"\x0a" + block(little, "xmp"),
         }
+        write_maker_note_seeds(seeds)
         for name, data in seeds.items():
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(data)

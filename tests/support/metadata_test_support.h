@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,108 @@ inline Bytes WithSegment(const Bytes& file, int marker, const std::string& signa
     out.insert(out.end(), file.begin() + 2, file.end());
     return out;
 }
+
+// TIFF structures built field by field: IFDs laid out one after another,
+// each IFD's values longer than four bytes right after its table. Offsets
+// are positions in `bytes` less the base given.
+struct TiffEntry {
+    std::uint16_t tag, type;
+    std::uint32_t count;
+    Bytes value;                           // in the builder's byte order
+    std::optional<std::uint32_t> at = {};  // instead: the offset of bytes laid out already
+};
+
+class TiffBuilder {
+public:
+    // Starts with a TIFF header (its IFD0 offset set by SetIfd0), or with
+    // `head` instead.
+    explicit TiffBuilder(bool big, std::optional<Bytes> head = std::nullopt) : big_(big) {
+        if (head) {
+            bytes = *head;
+        } else {
+            bytes = {std::uint8_t(big ? 'M' : 'I'), std::uint8_t(big ? 'M' : 'I')};
+            Add(U16(42));
+            Add(U32(0));
+        }
+    }
+    Bytes U16(std::uint32_t v) const { return Number(v, 2); }
+    Bytes U32(std::uint32_t v) const { return Number(v, 4); }
+    static Bytes Text(const std::string& text) {
+        Bytes b(text.begin(), text.end());
+        b.push_back(0);
+        return b;
+    }
+    // Where the next thing added will start: IFDs and values start on a word.
+    std::size_t Next() const { return bytes.size() + (bytes.size() & 1); }
+    std::size_t Add(const Bytes& b) {
+        bytes.resize(Next());
+        const std::size_t at = bytes.size();
+        bytes.insert(bytes.end(), b.begin(), b.end());
+        return at;
+    }
+    static std::size_t IfdSize(const std::vector<TiffEntry>& entries) {
+        std::size_t size = 2 + 12 * entries.size() + 4;
+        for (const TiffEntry& e : entries)
+            if (!e.at && e.value.size() > 4) size += e.value.size() + (e.value.size() & 1);
+        return size;
+    }
+    // base: where in `bytes` the offsets count from; negative for a maker
+    // note whose offsets count from the start of the block it goes into.
+    std::size_t AddIfd(const std::vector<TiffEntry>& entries, std::uint32_t next = 0,
+                       std::ptrdiff_t base = 0) {
+        const std::size_t at = Next();
+        Bytes table = U16(std::uint32_t(entries.size())), values;
+        for (const TiffEntry& e : entries) {
+            Append(table, U16(e.tag));
+            Append(table, U16(e.type));
+            Append(table, U32(e.count));
+            if (e.at) {
+                Append(table, U32(*e.at));
+            } else if (e.value.size() <= 4) {
+                Bytes inline_ = e.value;
+                inline_.resize(4);
+                Append(table, inline_);
+            } else {
+                Append(table,
+                       U32(std::uint32_t(
+                           std::ptrdiff_t(at + IfdSize({}) + 12 * entries.size() + values.size()) -
+                           base)));
+                Append(values, e.value);
+                if (values.size() & 1) values.push_back(0);
+            }
+        }
+        Append(table, U32(next));
+        Add(table);
+        bytes.insert(bytes.end(), values.begin(), values.end());
+        return at;
+    }
+    // Where entry `index` of the IFD at `ifd` keeps its count and its value
+    // (or the value's offset).
+    static std::size_t CountAt(std::size_t ifd, std::size_t index) {
+        return ifd + 2 + 12 * index + 4;
+    }
+    static std::size_t ValueAt(std::size_t ifd, std::size_t index) {
+        return ifd + 2 + 12 * index + 8;
+    }
+    void SetIfd0(std::size_t at) {
+        const Bytes offset = U32(std::uint32_t(at));
+        std::copy(offset.begin(), offset.end(), bytes.begin() + 4);
+    }
+
+    Bytes bytes;
+
+private:
+    Bytes Number(std::uint32_t v, int size) const {
+        Bytes b;
+        for (int i = 0; i < size; ++i)
+            b.push_back(std::uint8_t(v >> (8 * (big_ ? size - 1 - i : i))));
+        return b;
+    }
+    static void Append(Bytes& to, const Bytes& from) {
+        to.insert(to.end(), from.begin(), from.end());
+    }
+    bool big_;
+};
 
 // Runs exiftool with these arguments (passed through an argument file, so
 // nothing is quoted) and gives what it printed.

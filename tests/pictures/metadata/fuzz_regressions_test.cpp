@@ -31,7 +31,8 @@ TEST(MetadataFuzzFindings, EveryFindingAndSeedKeepsThePromises) {
 }
 
 // The seeds stand for what their names say: a photograph's blocks that
-// Exiv2 reads, turned by a quarter.
+// Exiv2 reads, turned by a quarter; editing them drops nothing (it may
+// remove their thumbnails).
 TEST(MetadataFuzzFindings, SeedsHoldReadableBlocks) {
     for (const auto& file : FilesIn(SIGILLON_FUZZ_DIR "/corpus/metadata")) {
         const testing::Bytes bytes = testing::ReadAll(file);
@@ -45,7 +46,8 @@ TEST(MetadataFuzzFindings, SeedsHoldReadableBlocks) {
             m.xmp.assign(bytes.begin() + 1, bytes.end());
         EXPECT_EQ(ExifOrientation(m), name == "jpeg-plain" || name.starts_with("xmp") ? 1 : 6)
             << name;
-        EXPECT_TRUE(EditMetadata(m, {}).empty()) << name;
+        for (const std::string& warning : EditMetadata(m, {}))
+            EXPECT_EQ(warning.rfind("removed the ", 0), 0u) << name << ": " << warning;
         EXPECT_EQ(m.Empty(), name == "jpeg-plain") << name;
     }
 }

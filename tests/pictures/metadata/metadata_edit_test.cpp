@@ -87,32 +87,72 @@ TEST(EditMetadata, BlocksWithNothingToChangeKeepTheirBytes) {
     PictureMetadata none;
     EXPECT_TRUE(EditMetadata(none, {std::nullopt, true, true}).empty());
     EXPECT_TRUE(none.Empty());
+    // A packet in UTF-16 stays so while nothing in it changes.
+    PictureMetadata wide;
+    for (char c : kXmp) wide.xmp += std::string{'\0', c};
+    const PictureMetadata wideBefore = wide;
+    EXPECT_TRUE(EditMetadata(wide, {std::nullopt, true, true}).empty());
+    EXPECT_EQ(wide, wideBefore);
 }
 
-TEST(EditMetadata, BlocksExiv2CannotHandleAreDroppedWithTheReason) {
+// A block Exiv2 cannot read is kept byte for byte while nothing in it must
+// change; one that must change, or one too large to look at, is dropped
+// with the reason.
+TEST(EditMetadata, BlocksExiv2CannotReadAreKeptUnlessTheyMustChange) {
     struct Case {
         const char* name;
         Bytes exif;
         std::string xmp;
-        std::vector<std::string> warnings;  // the start of each
+        Bytes photoshopTail;  // after one IPTC resource
+        bool copyright;
+        const char* dropped;  // the start of the one warning; nullptr: nothing dropped
     };
     Bytes badOffset = {'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF};
     Bytes huge = Tiff({{kOrientation, 6}});
     huge.resize(kMaxExifBytes + 1);
+    const Bytes thumbnailCutShort = {'8', 'B', 'I', 'M', 0x04, 0x0C, 0, 0, 0, 0, 0x10};
     const std::vector<Case> cases = {
-        {"random EXIF", testing::RandomBytes(200, 2), kXmp, {"EXIF block of 200 bytes dropped"}},
-        {"IFD outside", badOffset, kXmp, {"EXIF block of 8 bytes dropped"}},
-        {"huge EXIF", huge, kXmp, {"EXIF block of 1048577 bytes dropped: larger than 1048576"}},
-        {"broken XMP",
-         Tiff({{kOrientation, 6}}),
+        {"random EXIF",
+         testing::RandomBytes(200, 2),
+         kXmp,
+         {},
+         false,
+         "EXIF block of 200 bytes dropped"},
+        {"IFD outside", badOffset, kXmp, {}, false, "EXIF block of 8 bytes dropped"},
+        {"huge EXIF",
+         huge,
+         kXmp,
+         {},
+         false,
+         "EXIF block of 1048577 bytes dropped: larger than 1048576"},
+        {"broken XMP", Tiff({{kOrientation, 6}}), "<x:xmpmeta><rdf:RDF", {}, false, nullptr},
+        {"not XMP", {}, "just text", {}, false, nullptr},
+        {"broken XMP, copyright to write",
+         {},
          "<x:xmpmeta><rdf:RDF",
-         {"XMP packet of 19 bytes dropped"}},
-        {"not XMP", {}, "just text", {"XMP packet of 9 bytes dropped"}},
+         {},
+         true,
+         "XMP packet of 19 bytes dropped: Exiv2 cannot read it, and the copyright would have to "
+         "change in it; its extended XMP with it"},
+        {"broken XMP with a thumbnail",
+         {},
+         "<x:xmpmeta><xmp:Thumbnails>",
+         {},
+         false,
+         "XMP packet of 27 bytes dropped: Exiv2 cannot read it, and a picture of the photo"},
         {"huge XMP",
          {},
          std::string(kMaxXmpBytes + 1, ' '),
-         {"XMP packet of 16777217 bytes dropped: larger than 16777216"}},
-        {"broken Photoshop", {}, kXmp, {"Photoshop/IPTC data of 30 bytes dropped"}},
+         {},
+         false,
+         "XMP packet of 16777217 bytes dropped: larger than 16777216"},
+        {"broken Photoshop", {}, kXmp, {1, 2, 3, 4}, false, nullptr},
+        {"broken Photoshop with a thumbnail",
+         {},
+         kXmp,
+         thumbnailCutShort,
+         false,
+         "Photoshop/IPTC data of 37 bytes dropped: its resources cannot be read"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,20 +162,25 @@ TEST(EditMetadata, BlocksExiv2CannotHandleAreDroppedWithTheReason) {
         m.icc = testing::IccProfile("RGB ", 1000, 3);
         m.extendedXmp = {Bytes(50, 'e')};
         m.photoshop = {kIptcOnly};
-        if (c.warnings[0][0] == 'P') m.photoshop[0].insert(m.photoshop[0].end(), {1, 2, 3, 4});
+        m.photoshop[0].insert(m.photoshop[0].end(), c.photoshopTail.begin(), c.photoshopTail.end());
         const PictureMetadata before = m;
-        const std::vector<std::string> warnings = EditMetadata(m, {});
-        ASSERT_EQ(warnings.size(), c.warnings.size());
-        for (std::size_t i = 0; i < warnings.size(); ++i)
-            EXPECT_EQ(warnings[i].rfind(c.warnings[i], 0), 0u) << warnings[i];
-        const char dropped = c.warnings[0][0];
-        EXPECT_EQ(m.exif, dropped == 'E' ? Bytes{} : before.exif);
-        EXPECT_EQ(m.xmp, dropped == 'X' ? "" : before.xmp);
-        EXPECT_EQ(m.extendedXmp.empty(), dropped == 'X') << "extended XMP goes with its packet";
-        if (dropped == 'X') {
-            EXPECT_NE(warnings[0].find("its extended XMP with it"), std::string::npos);
+        MetadataChanges changes;
+        if (c.copyright) changes.copyright = "Ann";
+        const std::vector<std::string> warnings = EditMetadata(m, changes);
+        ASSERT_EQ(warnings.size(), c.dropped ? 1u : 0u) << (warnings.empty() ? "" : warnings[0]);
+        const char dropped = c.dropped ? c.dropped[0] : 0;
+        if (c.dropped) {
+            EXPECT_EQ(warnings[0].rfind(c.dropped, 0), 0u) << warnings[0];
         }
-        EXPECT_EQ(m.photoshop.empty(), dropped == 'P');
+        if (c.copyright) {
+            EXPECT_NE(m.xmp.find("Ann"), std::string::npos)
+                << "a packet of its own for the copyright";
+        } else {
+            EXPECT_EQ(m.exif, dropped == 'E' ? Bytes{} : before.exif);
+            EXPECT_EQ(m.xmp, dropped == 'X' ? "" : before.xmp);
+        }
+        EXPECT_EQ(m.extendedXmp.empty(), dropped == 'X') << "extended XMP goes with its packet";
+        EXPECT_EQ(m.photoshop, dropped == 'P' ? std::vector<Bytes>{} : before.photoshop);
         EXPECT_EQ(m.icc, before.icc);
     }
 }
@@ -152,13 +197,16 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
     const std::string longText(70000, 'd');  // more than one segment: extended XMP
     testing::WriteAll(folder / "long.txt", Bytes(longText.begin(), longText.end()));
     testing::Exiftool(
-        folder, {"-overwrite_original", "-EXIF:Make=Sigillon Test Camera", "-EXIF:Artist=Ann",
-                 "-Orientation#=6", "-EXIF:ExifImageWidth=64", "-EXIF:ExifImageHeight=48",
-                 "-ThumbnailImage<=" + folder / "thumb.jpg", "-XMP-dc:Creator=Ann",
-                 "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
-                 "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
-                 "-ICC_Profile<=" + folder / "profile.icc",
-                 "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg", folder / "in.jpg"});
+        folder,
+        {"-overwrite_original", "-EXIF:Make=Sigillon Test Camera", "-EXIF:Artist=Ann",
+         "-Orientation#=6", "-EXIF:ExifImageWidth=64", "-EXIF:ExifImageHeight=48",
+         "-ThumbnailImage<=" + folder / "thumb.jpg", "-XMP-dc:Creator=Ann",
+         "-XMP-tiff:Orientation#=6", "-XMP-xmp:ThumbnailImage=AAAA",
+         "-XMP-dc:Description<=" + folder / "long.txt", "-IPTC:Keywords=harbour",
+         "-ICC_Profile<=" + folder / "profile.icc",
+         "-Photoshop:PhotoshopThumbnail<=" + folder / "thumb.jpg",
+         "-IPTC:ObjectPreviewFileFormat#=11", "-IPTC:ObjectPreviewData<=" + folder / "thumb.jpg",
+         "-Photoshop:IPTCDigest=new", folder / "in.jpg"});
 
     TJPEGImage jpeg;
     jpeg.LoadFromFile(folder / "in.jpg");
@@ -168,7 +216,12 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
     EXPECT_FALSE(m.photoshop.empty());
     ASSERT_EQ(ExifOrientation(m), 6);
     const std::string copyright = "\xC2\xA9 2026 Sigillon Tests";
-    EXPECT_TRUE(EditMetadata(m, {copyright, true, true}).empty());
+    const std::size_t thumbnailBytes = testing::ReadAll(folder / "thumb.jpg").size();
+    EXPECT_EQ(EditMetadata(m, {copyright, true, true}),
+              (std::vector<std::string>{
+                  "removed the XMP thumbnail",
+                  "removed the IPTC object preview (" + std::to_string(thumbnailBytes) + " bytes)",
+                  "removed the Photoshop thumbnail (16 x 12)"}));
 
     auto picture = std::make_unique<TBitmap>();
     picture->ShareImage(jpeg.Bitmap());
@@ -189,6 +242,8 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
         {"ThumbnailLength", "-"},
         {"XMP-xmp:ThumbnailImage", "-"},
         {"Photoshop:PhotoshopThumbnail", "-"},
+        {"IPTC:ObjectPreviewData", "-"},
+        {"IPTC:ObjectPreviewFileFormat", "-"},
         {"ExifImageWidth", "48"},
         {"ExifImageHeight", "64"},
         {"XMP-dc:Creator", "Ann"},
@@ -205,6 +260,10 @@ TEST(EditMetadata, StampedCopyKeepsTheTagsLosesTheThumbnailAndIsUpright) {
         expected.push_back(value);
     }
     EXPECT_EQ(testing::ExiftoolTags(folder, folder / "out.jpg", tags), expected);
+    const std::vector<std::string> digests = testing::ExiftoolTags(
+        folder, folder / "out.jpg", {"Photoshop:IPTCDigest", "File:CurrentIPTCDigest"});
+    EXPECT_EQ(digests[0], digests[1]) << "the IPTC digest stays current";
+    EXPECT_NE(digests[0], "-");
     const std::string icc = testing::Exiftool(folder, {"-icc_profile", "-b", folder / "out.jpg"});
     EXPECT_TRUE(icc == std::string(profile.begin(), profile.end())) << icc.size() << " bytes";
     const std::string description =
