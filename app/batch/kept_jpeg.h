@@ -26,7 +26,7 @@ namespace sigillon::batch {
 // Above this share of the picture's rows under the stamp the rows are
 // re-encoded rather than blocks copied: where the two took the same time
 // on a 6000 x 4000 photo (bench/batch-compare.sh).
-inline constexpr double kCopyBlocksShare = 0.25;
+inline constexpr double kCopyBlocksShare = 0.15;
 
 // The memory one picture's coefficients may take when --memory-budget does
 // not say: a quarter of the machine's memory, shared among the pictures

@@ -12,12 +12,7 @@ namespace {
 
 constexpr std::size_t kFirstBufferBytes = std::size_t(64) << 10;
 
-j_common_ptr Common(j_compress_ptr c) { return reinterpret_cast<j_common_ptr>(c); }
 j_common_ptr Common(j_decompress_ptr c) { return reinterpret_cast<j_common_ptr>(c); }
-
-JDIMENSION RoundUp(JDIMENSION value, int step) {
-    return (value + JDIMENSION(step) - 1) / JDIMENSION(step) * JDIMENSION(step);
-}
 
 // An encoder writing into memory that it grows with realloc: a jump out of
 // libjpeg leaves nothing that the destructor does not free.
@@ -90,54 +85,6 @@ struct MemoryCompressor {
 };
 
 // ---- Phase functions: C-style, see jpeg_codec.h ----
-//
-// Those that touch the big file's arrays lend it their error manager for
-// the length of the call, so that any jump lands in their own setjmp.
-
-bool WriteBlocks(MemoryCompressor* m, Decompressor* in, jvirt_barray_ptr* from,
-                 const BlockBox* box) {
-    jpeg_error_mgr* const theirs = in->cinfo.err;
-    if (setjmp(m->errors.jump)) {
-        in->cinfo.err = theirs;
-        return false;
-    }
-    in->cinfo.err = &m->errors.pub;
-    j_compress_ptr c = &m->cinfo;
-    m->Create();
-    jpeg_copy_critical_parameters(&in->cinfo, c);
-    c->image_width = JDIMENSION(box->width);
-    c->image_height = JDIMENSION(box->height);
-    jvirt_barray_ptr to[MAX_COMPONENTS] = {};
-    for (int ci = 0; ci < box->components; ++ci) {
-        const jpeg_component_info& component = c->comp_info[ci];
-        to[ci] = c->mem->request_virt_barray(
-            Common(c), JPOOL_IMAGE, TRUE, RoundUp(box->columns[ci], component.h_samp_factor),
-            RoundUp(box->rows[ci], component.v_samp_factor), JDIMENSION(component.v_samp_factor));
-    }
-    // Realises the arrays; the blocks go in before jpeg_finish_compress.
-    jpeg_write_coefficients(c, to);
-    for (int ci = 0; ci < box->components; ++ci)
-        for (JDIMENSION r = 0; r < box->rows[ci]; ++r) {
-            JBLOCKARRAY source = in->cinfo.mem->access_virt_barray(
-                Common(&in->cinfo), from[ci], box->firstRow[ci] + r, 1, FALSE);
-            JBLOCKARRAY target = c->mem->access_virt_barray(Common(c), to[ci], r, 1, TRUE);
-            std::memcpy(target[0], source[0] + box->firstColumn[ci],
-                        box->columns[ci] * sizeof(JBLOCK));
-        }
-    jpeg_finish_compress(c);
-    in->cinfo.err = theirs;
-    return true;
-}
-
-bool ReadRows(Decompressor* d, JSAMPROW* rows, JDIMENSION count) {
-    if (setjmp(d->errors.jump)) return false;
-    for (JDIMENSION done = 0; done < count;) {
-        const JDIMENSION got = jpeg_read_scanlines(&d->cinfo, rows + done, count - done);
-        if (got == 0) return false;
-        done += got;
-    }
-    return true;
-}
 
 bool EncodeRows(MemoryCompressor* m, JSAMPROW* rows, JDIMENSION width, JDIMENSION height,
                 const JpegEncoding* encoding) {
@@ -153,6 +100,8 @@ bool EncodeRows(MemoryCompressor* m, JSAMPROW* rows, JDIMENSION width, JDIMENSIO
     return true;
 }
 
+// Lends the big file's decoder its error manager for the length of the
+// call, so that a jump from either lands in its own setjmp.
 bool CopyBlocks(Decompressor* d, Decompressor* in, jvirt_barray_ptr* into, const BlockBox* box,
                 const std::vector<std::uint8_t>* marks, std::int64_t* copied) {
     jpeg_error_mgr* const theirs = in->cinfo.err;
@@ -206,44 +155,18 @@ BlockBox BlocksOf(const jpeg_decompress_struct& c, std::int32_t left, std::int32
     return box;
 }
 
-JpegBytes FileOfBlocks(Decompressor& in, jvirt_barray_ptr* arrays, const BlockBox& box) {
-    MemoryCompressor m;
-    if (!WriteBlocks(&m, &in, arrays, &box)) Fail(m.errors);
-    return m.Take();
-}
-
-std::vector<std::uint8_t> DecodeBgr(const JpegBytes& file, std::int32_t width,
-                                    std::int32_t height) {
-    Decompressor d;
-    if (!ReadHeader(&d, file.data.get(), file.size)) Fail(d.errors);
-    // The options of the row reader for a colour file on a true-colour
-    // display, as the batch tool reads.
-    JpegDecodeSettings settings;
-    settings.pixelFormat = JpegPixelFormat::Bits24;
-    const DecodeOptions options = DecodeOptionsFor(settings, 3);
-    if (!SetUpDecoding(&d, &options) || !StartDecoding(&d)) Fail(d.errors);
-    if (d.cinfo.output_width != JDIMENSION(width) || d.cinfo.output_height != JDIMENSION(height))
-        throw BitmapError("JPEG: a region decoded to the wrong size");
-    const std::size_t rowBytes = std::size_t(width) * 3;
-    std::vector<std::uint8_t> pixels(rowBytes * std::size_t(height));
-    std::vector<JSAMPROW> rows(static_cast<std::size_t>(height));
-    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = pixels.data() + y * rowBytes;
-    if (!ReadRows(&d, rows.data(), JDIMENSION(height))) Fail(d.errors);
-    return pixels;
-}
-
-JpegBytes EncodeBgr(const std::uint8_t* pixels, std::size_t stride, std::int32_t width,
-                    std::int32_t height, const JpegEncoding& encoding) {
+JpegBytes EncodeBgr(const std::vector<const std::uint8_t*>& pixels, std::int32_t width,
+                    const JpegEncoding& encoding) {
     // Only the coefficients are wanted: one plain scan.
     JpegEncoding baseline = encoding;
     baseline.progressive = false;
     baseline.arithmetic = false;
     baseline.restartInterval = 0;
-    std::vector<JSAMPROW> rows(static_cast<std::size_t>(height));
-    for (std::size_t y = 0; y < rows.size(); ++y)
-        rows[y] = const_cast<JSAMPROW>(pixels + y * stride);
+    // libjpeg only reads the rows it is given.
+    std::vector<JSAMPROW> rows(pixels.size());
+    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = const_cast<JSAMPROW>(pixels[y]);
     MemoryCompressor m;
-    if (!EncodeRows(&m, rows.data(), JDIMENSION(width), JDIMENSION(height), &baseline))
+    if (!EncodeRows(&m, rows.data(), JDIMENSION(width), JDIMENSION(rows.size()), &baseline))
         Fail(m.errors);
     return m.Take();
 }

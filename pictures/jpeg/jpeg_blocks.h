@@ -1,10 +1,9 @@
-// Blocks of DCT coefficients between a file's coefficient arrays and small
-// JPEG files in memory, for the transcoder (jpeg_transcode.cpp). libjpeg
-// decodes pixels only from a file and gives the coefficients only of a
-// file: a region's pixels are decoded from a small file made of its blocks,
-// and new blocks come from a small file encoded from pixels with the big
-// file's tables, so that colour conversion, sampling, the transform and
-// quantisation are libjpeg's own both ways. Internal to pictures/.
+// New blocks of DCT coefficients for a file's coefficient arrays, for the
+// transcoder (jpeg_transcode.cpp). libjpeg gives coefficients only of a
+// file: pixels are encoded into a small file in memory with the big file's
+// components, sampling and tables, and the blocks wanted are copied from
+// its coefficients, so that colour conversion, downsampling, the transform
+// and quantisation are libjpeg's own. Internal to pictures/.
 #pragma once
 
 #include <array>
@@ -43,19 +42,10 @@ struct BlockBox {
 BlockBox BlocksOf(const jpeg_decompress_struct& c, std::int32_t left, std::int32_t top,
                   std::int32_t right, std::int32_t bottom);
 
-// A baseline file of the box's blocks in arrays, a picture of its own.
-// Throws BitmapError.
-JpegBytes FileOfBlocks(Decompressor& in, jvirt_barray_ptr* arrays, const BlockBox& box);
-
-// A file's pixels as the row reader decodes a colour file: rows of
-// Bgr24 pixels, packed. Throws BitmapError.
-std::vector<std::uint8_t> DecodeBgr(const JpegBytes& file, std::int32_t width,
-                                    std::int32_t height);
-
-// Rows of Bgr24 pixels, stride bytes apart, encoded baseline with the
+// Rows of width Bgr24 pixels, top row first, encoded baseline with the
 // encoding's components, sampling and tables. Throws BitmapError.
-JpegBytes EncodeBgr(const std::uint8_t* rows, std::size_t stride, std::int32_t width,
-                    std::int32_t height, const JpegEncoding& encoding);
+JpegBytes EncodeBgr(const std::vector<const std::uint8_t*>& rows, std::int32_t width,
+                    const JpegEncoding& encoding);
 
 // Copies the blocks of file (made by EncodeBgr for box) whose mark is set,
 // one mark per block of each component, row by row, into arrays at the

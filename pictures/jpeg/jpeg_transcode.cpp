@@ -51,10 +51,37 @@ bool ReadHeaderFromFile(Decompressor* d, std::FILE* file, bool keepMetadata) {
     return true;
 }
 
-bool ReadAllCoefficients(Decompressor* d, jvirt_barray_ptr** arrays) {
+// Decodes in buffered-image mode: every scan goes into the decoder's
+// coefficient arrays, from which output passes decode pixels and which
+// jpeg_read_coefficients then hands over for writing. The file is read
+// once for both.
+bool ReadAllCoefficients(Decompressor* d, const DecodeOptions* options, jvirt_barray_ptr** arrays) {
+    if (!SetUpDecoding(d, options)) return false;
     if (setjmp(d->errors.jump)) return false;
+    d->cinfo.buffered_image = TRUE;
+    jpeg_start_decompress(&d->cinfo);
+    while (jpeg_consume_input(&d->cinfo) != JPEG_REACHED_EOI) {
+    }
     *arrays = jpeg_read_coefficients(&d->cinfo);
     return *arrays != nullptr;
+}
+
+// Rows top to top + count of the columns from *left, *width pixels wide,
+// decoded from the coefficients by an output pass.
+bool DecodeRows(Decompressor* d, JDIMENSION* left, JDIMENSION* width, JDIMENSION top,
+                JSAMPROW* rows, JDIMENSION count) {
+    if (setjmp(d->errors.jump)) return false;
+    j_decompress_ptr c = &d->cinfo;
+    jpeg_start_output(c, c->input_scan_number);
+    jpeg_crop_scanline(c, left, width);
+    if (top > 0) jpeg_skip_scanlines(c, top);
+    for (JDIMENSION done = 0; done < count;) {
+        const JDIMENSION got = jpeg_read_scanlines(c, rows + done, count - done);
+        if (got == 0) return false;
+        done += got;
+    }
+    jpeg_finish_output(c);
+    return true;
 }
 
 bool SameTable(const JHUFF_TBL* a, const JHUFF_TBL* b) {
@@ -163,7 +190,12 @@ std::int64_t JpegTranscoder::Blocks() const {
 void JpegTranscoder::ReadCoefficients() {
     if (in_->arrays) return;
     in_->d.cinfo.mem->max_memory_to_use = long(CoefficientBytes()) + SpareLibjpegMemory();
-    if (!ReadAllCoefficients(&in_->d, &in_->arrays)) Fail(in_->d.errors);
+    // Pixels as the row reader gives a colour file's on a true-colour
+    // display, as the batch tool reads.
+    JpegDecodeSettings settings;
+    settings.pixelFormat = JpegPixelFormat::Bits24;
+    const DecodeOptions options = DecodeOptionsFor(settings, 3);
+    if (!ReadAllCoefficients(&in_->d, &options, &in_->arrays)) Fail(in_->d.errors);
     // libjpeg's stdio source takes a failed read for the end of the file.
     if (std::ferror(in_->file)) throw BitmapError("JPEG: cannot read " + in_->name);
 }
@@ -183,16 +215,26 @@ std::int64_t JpegTranscoder::ChangeRegion(Region region, const RowChange& change
     auto up = [](std::int32_t value, std::int32_t step) { return (value + step - 1) / step * step; };
 
     // The region's MCUs and one more on every side: upsampling blends each
-    // chroma sample with its neighbours, so the region's pixels decode
-    // from these blocks as they do from the whole picture.
+    // chroma sample with its neighbours, and treats the edges of a cropped
+    // row as the picture's, so the region's pixels decode from these as
+    // they do in the whole picture.
     const BlockBox crop =
         BlocksOf(c, std::max(0, down(region.left, mcuWidth) - mcuWidth),
                  std::max(0, down(region.top, mcuHeight) - mcuHeight),
                  std::min(width, up(region.right, mcuWidth) + mcuWidth),
                  std::min(height, up(region.bottom, mcuHeight) + mcuHeight));
-    const std::vector<std::uint8_t> decoded =
-        DecodeBgr(FileOfBlocks(in_->d, in_->arrays, crop), crop.width, crop.height);
     const std::size_t cropRowBytes = std::size_t(crop.width) * 3;
+    std::vector<std::uint8_t> decoded(cropRowBytes * std::size_t(crop.height));
+    {
+        std::vector<JSAMPROW> rows(static_cast<std::size_t>(crop.height));
+        for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = &decoded[y * cropRowBytes];
+        JDIMENSION left = JDIMENSION(crop.left), columns = JDIMENSION(crop.width);
+        if (!DecodeRows(&in_->d, &left, &columns, JDIMENSION(crop.top), rows.data(),
+                        JDIMENSION(crop.height)))
+            Fail(in_->d.errors);
+        if (left != JDIMENSION(crop.left) || columns != JDIMENSION(crop.width))
+            throw BitmapError("JPEG: a region decoded at the wrong place");
+    }
     auto decodedPixel = [&](std::int32_t x, std::int32_t y) {
         return &decoded[std::size_t(y - crop.top) * cropRowBytes + std::size_t(x - crop.left) * 3];
     };
@@ -207,20 +249,28 @@ std::int64_t JpegTranscoder::ChangeRegion(Region region, const RowChange& change
         std::memcpy(changedPixel(crop.left, y), decodedPixel(crop.left, y), cropRowBytes);
         change(y, changedPixel(0, y));
     }
-    auto differs = [&](std::int32_t x, std::int32_t y) {
-        return std::memcmp(changedPixel(x, y), decodedPixel(x, y), 3) != 0;
+    // Which pieces of 8 pixels of the region's rows changed: every block
+    // of every component covers whole pieces.
+    const std::int32_t pieces = (crop.width + DCTSIZE - 1) / DCTSIZE;
+    std::vector<std::uint8_t> piecesChanged(std::size_t(region.bottom - region.top) * std::size_t(pieces));
+    auto pieceChanged = [&](std::int32_t piece, std::int32_t y) -> std::uint8_t& {
+        return piecesChanged[std::size_t(y - region.top) * std::size_t(pieces) + std::size_t(piece)];
     };
-
-    // The MCUs holding a changed pixel bound the blocks to encode again.
+    auto pieceLeft = [&](std::int32_t piece) { return crop.left + piece * DCTSIZE; };
+    // The MCUs holding a changed piece bound the blocks to encode again.
     std::int32_t left = width, right = 0, top = height, bottom = 0;
     for (std::int32_t y = region.top; y < region.bottom; ++y)
-        for (std::int32_t x = crop.left; x < crop.left + crop.width; ++x)
-            if (differs(x, y)) {
-                left = std::min(left, x);
-                right = std::max(right, x + 1);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y + 1);
-            }
+        for (std::int32_t piece = 0; piece < pieces; ++piece) {
+            const std::int32_t x = pieceLeft(piece);
+            const std::int32_t count = std::min(DCTSIZE, crop.left + crop.width - x);
+            if (std::memcmp(changedPixel(x, y), decodedPixel(x, y), std::size_t(count) * 3) == 0)
+                continue;
+            pieceChanged(piece, y) = 1;
+            left = std::min(left, x);
+            right = std::max(right, x + count);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y + 1);
+        }
     if (left >= right) return 0;
     const BlockBox box = BlocksOf(c, down(left, mcuWidth), down(top, mcuHeight),
                                   std::min(width, up(right, mcuWidth)),
@@ -232,25 +282,23 @@ std::int64_t JpegTranscoder::ChangeRegion(Region region, const RowChange& change
     for (int ci = 0; ci < box.components; ++ci)
         marks[std::size_t(ci)].assign(std::size_t(box.columns[ci]) * box.rows[ci], 0);
     for (std::int32_t y = top; y < bottom; ++y)
-        for (std::int32_t x = left; x < right; ++x) {
-            if (!differs(x, y)) continue;
+        for (std::int32_t piece = (left - crop.left) / DCTSIZE; pieceLeft(piece) < right; ++piece) {
+            if (!pieceChanged(piece, y)) continue;
             for (int ci = 0; ci < box.components; ++ci) {
                 const std::size_t row = std::size_t((y - box.top) / box.blockHeight[ci]);
-                const std::size_t column = std::size_t((x - box.left) / box.blockWidth[ci]);
+                const std::size_t column = std::size_t((pieceLeft(piece) - box.left) / box.blockWidth[ci]);
                 marks[std::size_t(ci)][row * box.columns[ci] + column] = 1;
             }
         }
 
     // The box's pixels: changed where the region reaches, as decoded
     // elsewhere.
-    const std::size_t boxRowBytes = std::size_t(box.width) * 3;
-    std::vector<std::uint8_t> pixels(boxRowBytes * std::size_t(box.height));
+    std::vector<const std::uint8_t*> pixels(static_cast<std::size_t>(box.height));
     for (std::int32_t y = box.top; y < box.top + box.height; ++y) {
         const bool inRegion = y >= region.top && y < region.bottom;
-        std::memcpy(&pixels[std::size_t(y - box.top) * boxRowBytes],
-                    inRegion ? changedPixel(box.left, y) : decodedPixel(box.left, y), boxRowBytes);
+        pixels[std::size_t(y - box.top)] = inRegion ? changedPixel(box.left, y) : decodedPixel(box.left, y);
     }
-    const JpegBytes encoded = EncodeBgr(pixels.data(), boxRowBytes, box.width, box.height, encoding_);
+    const JpegBytes encoded = EncodeBgr(pixels, box.width, encoding_);
     return CopyMarkedBlocks(in_->d, in_->arrays, box, encoded, marks);
 }
 
