@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -321,6 +322,109 @@ TEST_F(KeptJpeg, BlocksAwayFromTheStampAreCopiedAndItsEncodingKept) {
             EXPECT_GT(kept, 0);
         }
     }
+}
+
+TEST_F(KeptJpeg, PicturesReEncodedWithTheInputsTablesKeepItsEncoding) {
+    struct Case {
+        const char* name;
+        int width, height;
+        std::vector<std::string> cjpeg;
+        int mode;
+        std::vector<std::string> options;
+        std::string why;
+    } cases[] = {
+        {"over the budget: 4:2:2, arithmetic, restarts", 1200, 900,
+         {"-quality", "96", "-sample", "2x1", "-arithmetic", "-restart", "2B"}, 3,
+         {"--memory-budget", "1"}, "its coefficients would take 4 MB, over the budget of 1 MB"},
+        {"over the budget: 4:4:4, a restart every row", 800, 600, {"-sample", "1x1", "-restart", "1"},
+         0, {"--memory-budget", "2", "--encoder-thread", "off"},
+         "its coefficients would take 3 MB, over the budget of 2 MB"},
+        {"tiled", 300, 200, {"-quality", "92"}, 8, {},
+         "the stamp reaches 100 % of its rows, where re-encoding is faster than copying blocks"},
+        {"tiled, progressive", 300, 200, {"-progressive", "-quality", "96"}, 8, {},
+         "the stamp reaches 100 % of its rows, where re-encoding is faster than copying blocks"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeJpeg("in.jpg", Photo(c.width, c.height), c.cjpeg);
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--stamp", P("stamp.bmp"), "--mode", std::to_string(c.mode)});
+        const testing::ProcessRun run = Stamp(P("in.jpg"), options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string input = P("in.jpg");
+        EXPECT_NE(run.err.find(input + ": re-encoded with the input's tables (" + c.why + "), row by row"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(input + ": warning: re-encoded with the input's tables: " + c.why + "\n"),
+                  std::string::npos)
+            << run.err;
+        const Header h = ReadHeader(testing::ReadAll(input));
+        EXPECT_TRUE(ReadHeader(testing::ReadAll(P("out/in.jpg"))) == h);
+        // The stamped input's pixels, as close as cjpeg with the same
+        // settings gets them.
+        const Pixels stamped = Stamped(input, c.mode, 0, 1);
+        MakeJpeg("reference.jpg", stamped, c.cjpeg);
+        const Box all{0, 0, h.width, h.height};
+        EXPECT_GT(Psnr(stamped, Decode(P("out/in.jpg"), true), all),
+                  Psnr(stamped, Decode(P("reference.jpg"), true), all) - 0.5);
+    }
+}
+
+// Camera files, with their maker notes, odd samplings and orientations.
+TEST_F(KeptJpeg, CameraPhotosKeepTheirBlocksAndMetadata) {
+    const fs::path photos = SIGILLON_SHARED_PHOTOS;
+    if (!fs::exists(photos / "canon-hdr.jpg") || !fs::exists(photos / "nikon-d70s-preview.jpg"))
+        GTEST_SKIP() << "the shared photos are not here";
+    struct Case {
+        const char* file;
+        std::vector<std::string> options;
+        bool copied;  // otherwise re-encoded, turned upright
+        const char* maker;
+    } cases[] = {
+        {"nikon-d70s-preview.jpg", {}, true, "NIKON"},             // 4:4:0
+        {"canon-hdr.jpg", {"--no-auto-orient"}, true, "Canon"},    // 4:2:2
+        {"canon-hdr.jpg", {}, false, "Canon"},                     // turned a quarter
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.options.empty() ? "" : " " + c.options[0]));
+        const std::string input = P(c.file);
+        fs::copy_file(photos / c.file, input, fs::copy_options::overwrite_existing);
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--stamp", P("stamp.bmp"), "--mode", "3"});
+        const testing::ProcessRun run = Stamp(input, options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string output = P(std::string("out/") + c.file);
+        const Header h = ReadHeader(testing::ReadAll(input));
+        Header out = ReadHeader(testing::ReadAll(output));
+        const Bytes written = testing::ReadAll(output);
+        EXPECT_NE(std::search(written.begin(), written.end(), c.maker, c.maker + std::strlen(c.maker)),
+                  written.end())
+            << "the maker's EXIF is kept";
+        if (c.copied) {
+            EXPECT_NE(run.err.find(": blocks outside the stamp copied"), std::string::npos) << run.err;
+            EXPECT_TRUE(out == h);
+            ExpectSameOutside(input, output, h, StampBox(h, 3, 0));
+        } else {
+            EXPECT_NE(run.err.find("warning: re-encoded with the input's tables: its EXIF "
+                                   "orientation turns it upright"),
+                      std::string::npos)
+                << run.err;
+            std::swap(out.width, out.height);
+            EXPECT_TRUE(out == h);
+        }
+    }
+}
+
+// Pictures that were no JPEG files are saved as the desktop program saves.
+TEST(KeptJpegOthers, OtherInputsAreStillSavedAtQuality85) {
+    testing::TempFolder folder;
+    const auto picture = testing::RandomPicture(Depth24, 97, 61, 3);
+    ASSERT_EQ(SavePictureFileQuiet(*picture, folder / "in.bmp"), FileOutcome::Done);
+    ASSERT_EQ(SavePictureFileQuiet(*picture, folder / "program.jpg"), FileOutcome::Done);
+    const testing::ProcessRun run =
+        testing::RunProcess({SIGILLON_BATCH_TOOL, "--to", ".jpg", "--out", folder.path(), folder / "in.bmp"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(testing::ReadAll(folder / "in.jpg") == testing::ReadAll(folder / "program.jpg"));
 }
 
 }  // namespace
