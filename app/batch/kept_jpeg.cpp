@@ -20,12 +20,14 @@ std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 <
 // picture: every stamping rule that changes a pixel of some colour changes
 // a black or a white one (a solid stamp pixel of any opacity moves black
 // up or white down; a watermark's shift moves one of them), so the stamp
-// burnt once into a black row and a white row shows them.
+// burnt once into a black row and a white row shows them. Stops once they
+// are the whole width, as soon as the first row for a tiled stamp.
 JpegTranscoder::Region StampedRegion(const PlacedStamp& stamp, std::int32_t width) {
     JpegTranscoder::Region region{width, stamp.FirstRow(), 0, stamp.EndRow()};
     const std::size_t bytes = std::size_t(width) * 3;
     std::vector<std::uint8_t> black(bytes), white(bytes);
     for (std::int32_t y = stamp.FirstRow(); y < stamp.EndRow(); ++y) {
+        if (region.left == 0 && region.right == width) break;
         std::fill(black.begin(), black.end(), 0);
         std::fill(white.begin(), white.end(), 255);
         stamp.StampRow(y, black.data());
@@ -92,10 +94,13 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
                    ", over the budget of " + Megabytes(budget);
         return std::optional<KeptJpeg>(std::move(kept));
     }
-    const double rows = stamp ? double(stamp->EndRow() - stamp->FirstRow()) / jpeg->Height() : 0;
-    if (rows > kCopyBlocksShare && (!progressive || 2 * coefficients <= budget)) {
-        kept.why = "the stamp reaches " + std::to_string(int(rows * 100 + 0.5)) +
-                   " % of its rows, where re-encoding is faster than copying blocks";
+    const JpegTranscoder::Region region =
+        stamp ? StampedRegion(*stamp, jpeg->Width()) : JpegTranscoder::Region{};
+    const double share = double(region.right - region.left) * double(region.bottom - region.top) /
+                         (double(jpeg->Width()) * double(jpeg->Height()));
+    if (share > kCopyBlocksShare && (!progressive || 2 * coefficients <= budget)) {
+        kept.why = "the stamp reaches " + std::to_string(int(share * 100 + 0.5)) +
+                   " % of the picture, where re-encoding is faster than copying blocks";
         return std::optional<KeptJpeg>(std::move(kept));
     }
 
@@ -109,11 +114,9 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
     jpeg->ReadCoefficients();
     std::int64_t changed = 0;
     if (stamp) {
-        changed = jpeg->ChangeRegion(StampedRegion(*stamp, jpeg->Width()),
-                                     [&](std::int32_t y, std::uint8_t* row) {
-                                         for (int pass = 0; pass < settings.times; ++pass)
-                                             stamp->StampRow(y, row);
-                                     });
+        changed = jpeg->ChangeRegion(region, [&](std::int32_t y, std::uint8_t* row) {
+            for (int pass = 0; pass < settings.times; ++pass) stamp->StampRow(y, row);
+        });
     }
     side = Failure::Side::Output;
     jpeg->Write(job.output, metadata);

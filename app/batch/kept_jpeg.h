@@ -8,9 +8,10 @@
 //   - a baseline picture whose coefficients would take more than the
 //     memory budget (a progressive one is held whole by libjpeg to decode
 //     it either way, so it keeps its blocks, held once rather than twice);
-//   - a stamp whose rows cover more than kCopyBlocksShare of the
-//     picture's, where decoding and encoding them beside the copy takes
-//     longer than re-encoding the picture (the tiled stamp).
+//   - a stamp that can change more than kCopyBlocksShare of the picture
+//     (the rows it reaches times the columns it can change in them), where
+//     decoding and encoding its blocks beside the copy takes longer than
+//     re-encoding the picture: the tiled stamp, or a large one.
 #pragma once
 
 #include <cstddef>
@@ -23,10 +24,11 @@
 
 namespace sigillon::batch {
 
-// Above this share of the picture's rows under the stamp the rows are
-// re-encoded rather than blocks copied: where the two took the same time
-// on a 6000 x 4000 photo (bench/batch-compare.sh).
-inline constexpr double kCopyBlocksShare = 0.15;
+// Above this share of the picture under the stamp it is re-encoded rather
+// than its blocks copied: about where the two took the same time on a
+// 6000 x 4000 quality-92 photo with stamps as wide as the picture, against
+// re-encoding on one thread (the case of many pictures on every core).
+inline constexpr double kCopyBlocksShare = 0.08;
 
 // The memory one picture's coefficients may take when --memory-budget does
 // not say: a quarter of the machine's memory, shared among the pictures

@@ -239,15 +239,18 @@ std::int64_t JpegTranscoder::ChangeRegion(Region region, const RowChange& change
         return &decoded[std::size_t(y - crop.top) * cropRowBytes + std::size_t(x - crop.left) * 3];
     };
 
-    // The region's rows at the picture's width, changed by the caller.
-    const std::size_t rowBytes = std::size_t(width) * 3;
-    std::vector<std::uint8_t> changed(std::size_t(region.bottom - region.top) * rowBytes);
+    // The region's rows changed by the caller, each in a row of the
+    // picture's width, kept as wide as the crop.
+    std::vector<std::uint8_t> changed(std::size_t(region.bottom - region.top) * cropRowBytes);
     auto changedPixel = [&](std::int32_t x, std::int32_t y) {
-        return &changed[std::size_t(y - region.top) * rowBytes + std::size_t(x) * 3];
+        return &changed[std::size_t(y - region.top) * cropRowBytes + std::size_t(x - crop.left) * 3];
     };
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    std::uint8_t* const cropped = &row[std::size_t(crop.left) * 3];
     for (std::int32_t y = region.top; y < region.bottom; ++y) {
-        std::memcpy(changedPixel(crop.left, y), decodedPixel(crop.left, y), cropRowBytes);
-        change(y, changedPixel(0, y));
+        std::memcpy(cropped, decodedPixel(crop.left, y), cropRowBytes);
+        change(y, row.data());
+        std::memcpy(changedPixel(crop.left, y), cropped, cropRowBytes);
     }
     // Which pieces of 8 pixels of the region's rows changed: every block
     // of every component covers whole pieces.

@@ -89,8 +89,8 @@ struct Box {
     bool Holds(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
 
-// The stamps here are 24 rows tall: the pictures are tall enough for the
-// stamp to reach fewer of their rows than kCopyBlocksShare.
+// The stamp here is 72 x 24 pixels: the pictures are large enough for it to
+// reach less of them than kCopyBlocksShare.
 class KeptJpeg : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -339,10 +339,12 @@ TEST_F(KeptJpeg, PicturesReEncodedWithTheInputsTablesKeepItsEncoding) {
         {"over the budget: 4:4:4, a restart every row", 800, 600, {"-sample", "1x1", "-restart", "1"},
          0, {"--memory-budget", "2", "--encoder-thread", "off"},
          "its coefficients would take 3 MB, over the budget of 2 MB"},
+        // Tiles 72 wide from the left edge, white (unchanged) in their left
+        // 40 columns: columns 40 to 288 of 300 change.
         {"tiled", 300, 200, {"-quality", "92"}, 8, {},
-         "the stamp reaches 100 % of its rows, where re-encoding is faster than copying blocks"},
+         "the stamp reaches 83 % of the picture, where re-encoding is faster than copying blocks"},
         {"tiled, progressive", 300, 200, {"-progressive", "-quality", "96"}, 8, {},
-         "the stamp reaches 100 % of its rows, where re-encoding is faster than copying blocks"},
+         "the stamp reaches 83 % of the picture, where re-encoding is faster than copying blocks"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
