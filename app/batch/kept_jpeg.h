@@ -7,7 +7,9 @@
 //     need turning too);
 //   - a baseline picture whose coefficients would take more than the
 //     memory budget (a progressive one is held whole by libjpeg to decode
-//     it either way, so it keeps its blocks, held once rather than twice);
+//     it either way, so it keeps its blocks, held once rather than twice,
+//     and is re-encoded for the stamp's size below only within the budget
+//     twice over);
 //   - a stamp that can change more than kCopyBlocksShare of the picture
 //     (the rows it reaches times the columns it can change in them), where
 //     decoding and encoding its blocks beside the copy takes longer than
