@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pictures/picture_files.h"
 // After jpeglib.h: the message codes and macros.
 #include <jerror.h>
 
@@ -91,7 +90,7 @@ bool EncodeRows(MemoryCompressor* m, JSAMPROW* rows, JDIMENSION width, JDIMENSIO
     if (setjmp(m->errors.jump)) return false;
     j_compress_ptr c = &m->cinfo;
     m->Create();
-    ConfigureEncoder(c, width, height, kSavedJpegQuality, false, false);
+    ConfigureEncoder(c, width, height, kAnyJpegQuality, false, false);
     ApplyEncoding(c, *encoding);
     jpeg_start_compress(c, TRUE);
     for (JDIMENSION done = 0; done < height;)

@@ -37,6 +37,10 @@ struct JpegEncoding {
 
 namespace jpeg_codec {
 
+// The quality to give ConfigureEncoder before ApplyEncoding, whose tables
+// replace the quality's: any will do.
+inline constexpr int kAnyJpegQuality = 75;
+
 // The encoding of a file whose header the decoder has read.
 JpegEncoding EncodingOf(const jpeg_decompress_struct& cinfo);
 

@@ -24,7 +24,6 @@
 #include <jerror.h>
 
 #include "pictures/jpeg/jpeg_rows.h"
-#include "pictures/picture_files.h"
 
 namespace sigillon {
 namespace {
@@ -358,7 +357,7 @@ std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,
     if (encoding.components != 1 && encoding.components != 3)
         throw BitmapError("JPEG: only grey and colour files can be encoded again");
     CheckEncodable(format);
-    return std::make_unique<JpegRowWriter>(path, format, kSavedJpegQuality, &encoding, metadata,
+    return std::make_unique<JpegRowWriter>(path, format, kAnyJpegQuality, &encoding, metadata,
                                            temporary);
 }
 
