@@ -6,6 +6,10 @@
 #   libvips         vips copy: decode and encode, streaming, without a stamp
 #   ImageMagick     composite -watermark 30 -tile, the same job
 #   sigillon-batch  load the JPEG, stamp a 200 x 80 stamp tiled (mode 8), save JPEG q85
+#                   (--quality 85, the desktop program's save)
+#   jpegtran        -copy all: the floor for a tool that keeps a JPEG's blocks
+#   sigillon-batch  --quality keep (the default): the stamp in a corner (mode 3),
+#                   every other block copied; tiled, re-encoded with the input's tables
 # on a 6000 x 4000 photo-like JPEG (quality 92), a 30,000 x 20,000 one made
 # from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2. The files are
 # made here, in a folder under /tmp removed at the end.
@@ -74,6 +78,8 @@ best_of() {
 }
 
 OURS=("$TOOL" --stamp stamp.bmp --mode 8 --out out --force)
+CORNER=("$TOOL" --stamp stamp.bmp --mode 3 --out kept --force)
+mkdir -p kept
 
 echo
 echo "Best of $RUNS runs each; peak memory is the largest of them."
@@ -82,21 +88,33 @@ best_of "djpeg | cjpeg" sh -c 'djpeg -pnm photo.jpg | cjpeg -quality 85 -baselin
 best_of "djpeg alone" djpeg -pnm -outfile /dev/null photo.jpg
 best_of "libvips copy (no stamp)" vips copy photo.jpg out/vips.jpg[Q=85]
 best_of "ImageMagick composite" composite -watermark 30 -tile stamp.bmp photo.jpg -quality 85 out/magick.jpg
-best_of "sigillon-batch --jobs 1, JPEG out" "${OURS[@]}" --jobs 1 --to .jpg photo.jpg
-best_of "sigillon-batch --jobs 1, one thread" "${OURS[@]}" --jobs 1 --to .jpg --encoder-thread off photo.jpg
+best_of "sigillon-batch --jobs 1, JPEG out" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo.jpg
+best_of "sigillon-batch --jobs 1, one thread" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 --encoder-thread off photo.jpg
 best_of "sigillon-batch --jobs 1, BMP out" "${OURS[@]}" --jobs 1 --to .bmp photo.jpg
 
 echo
 printf '%-44s\n' "30000 x 20000, q92 -> q85, tiled stamp"
 best_of "big: djpeg | cjpeg" sh -c 'djpeg -pnm big.jpg | cjpeg -quality 85 -baseline > out/bigpipe.jpg'
-best_of "big: sigillon-batch --jobs 1" "${OURS[@]}" --jobs 1 --to .jpg big.jpg
+best_of "big: sigillon-batch --jobs 1" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 big.jpg
+
+echo
+printf '%-44s\n' "6000 x 4000 q92, --quality keep"
+best_of "jpegtran -copy all" jpegtran -copy all -outfile out/jpegtran.jpg photo.jpg
+best_of "keep: corner stamp, blocks copied" "${CORNER[@]}" --jobs 1 photo.jpg
+best_of "keep: tiled, re-encoded with its tables" "${OURS[@]}" --jobs 1 photo.jpg
+
+echo
+printf '%-44s\n' "30000 x 20000 q92, --quality keep"
+best_of "big: djpeg | cjpeg -quality 92" sh -c 'djpeg -pnm big.jpg | cjpeg -quality 92 > out/bigpipe92.jpg'
+best_of "big: keep, corner, blocks copied" "${CORNER[@]}" --jobs 1 big.jpg
+best_of "big: keep, corner, --memory-budget 256" "${CORNER[@]}" --jobs 1 --memory-budget 256 big.jpg
 
 echo
 printf '%-44s\n' "100 photos of 3000 x 2000, tiled stamp"
-best_of "100: --jobs 1 (auto)" "${OURS[@]}" --jobs 1 --to .jpg photos/*.jpg
-best_of "100: --jobs 1 --encoder-thread on" "${OURS[@]}" --jobs 1 --encoder-thread on --to .jpg photos/*.jpg
-best_of "100: --jobs 2 (auto)" "${OURS[@]}" --jobs 2 --to .jpg photos/*.jpg
-best_of "100: --jobs 2 --encoder-thread on" "${OURS[@]}" --jobs 2 --encoder-thread on --to .jpg photos/*.jpg
+best_of "100: --jobs 1 (auto)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photos/*.jpg
+best_of "100: --jobs 1 --encoder-thread on" "${OURS[@]}" --jobs 1 --encoder-thread on --to .jpg --quality 85 photos/*.jpg
+best_of "100: --jobs 2 (auto)" "${OURS[@]}" --jobs 2 --to .jpg --quality 85 photos/*.jpg
+best_of "100: --jobs 2 --encoder-thread on" "${OURS[@]}" --jobs 2 --encoder-thread on --to .jpg --quality 85 photos/*.jpg
 
 ratio() { echo "scale=3; $1 / $2" | bc; }
 echo
@@ -108,3 +126,28 @@ echo "  big file peak memory:            ${RSS["big: sigillon-batch --jobs 1"]} 
 echo "  big file / its pipe:             $(ratio "${TIMES["big: sigillon-batch --jobs 1"]}" "${TIMES["big: djpeg | cjpeg"]}")x (at most 1.0)"
 echo "  100 photos, --jobs 2 throughput: $(ratio "${TIMES["100: --jobs 1 (auto)"]}" "${TIMES["100: --jobs 2 (auto)"]}")x that of --jobs 1 (at least 1.8)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
+
+# Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the
+# same blocks: jpegtran's crops of the rows above it and the columns left of
+# it are the same bytes, and so are djpeg -nosmooth's pixels of them.
+same_away() {
+    local region
+    for region in 6000x3920+0+0 5792x4000+0+0; do
+        cmp -s <(jpegtran -copy none -crop "$region" "$1") <(jpegtran -copy none -crop "$region" "$2") || return 1
+        cmp -s <(jpegtran -copy none -crop "$region" "$1" | djpeg -nosmooth -pnm) \
+               <(jpegtran -copy none -crop "$region" "$2" | djpeg -nosmooth -pnm) || return 1
+    done
+}
+away() { same_away "$1" "$2" && echo "identical" || echo "DIFFERENT"; }
+size() { stat -c %s "$1"; }
+budget_mb=$(( $(getconf _PHYS_PAGES) * $(getconf PAGESIZE) / 4 / 1048576 ))
+echo "  keep, corner / jpegtran -copy all:  $(ratio "${TIMES["keep: corner stamp, blocks copied"]}" "${TIMES["jpegtran -copy all"]}")x (at most 1.0)"
+echo "  keep, corner peak / jpegtran's:     $(ratio "${RSS["keep: corner stamp, blocks copied"]}" "${RSS["jpegtran -copy all"]}")x (at most 1.1)"
+echo "  keep, corner output / input size:   $(ratio "$(size kept/photo.jpg)" "$(size photo.jpg)")x (within 1 %)"
+echo "  keep, away from the stamp:          $(away photo.jpg kept/photo.jpg) blocks and pixels (identical)"
+echo "  keep, tiled / djpeg alone:          $(ratio "${TIMES["keep: tiled, re-encoded with its tables"]}" "${TIMES["djpeg alone"]}")x (at most 1.2)"
+echo "  --quality 85, tiled / djpeg alone:  $(ratio "${TIMES["sigillon-batch --jobs 1, JPEG out"]}" "${TIMES["djpeg alone"]}")x, ${RSS["sigillon-batch --jobs 1, JPEG out"]} KiB (about 1.1, 8 MB)"
+echo "  big, keep, copied, peak memory:     ${RSS["big: keep, corner, blocks copied"]} KiB (within the default budget, ${budget_mb} MB)"
+echo "  big, keep, copied / its q92 pipe:   $(ratio "${TIMES["big: keep, corner, blocks copied"]}" "${TIMES["big: djpeg | cjpeg -quality 92"]}")x (at most 1.0)"
+echo "  big, keep, 256 MB budget, peak:     ${RSS["big: keep, corner, --memory-budget 256"]} KiB (within 262144)"
+echo "  big, keep, 256 MB budget / pipe:    $(ratio "${TIMES["big: keep, corner, --memory-budget 256"]}" "${TIMES["big: djpeg | cjpeg -quality 92"]}")x (at most 1.0)"

@@ -70,11 +70,14 @@ std::unique_ptr<PictureRowWriter> CreateJpegRows(const std::string& path,
                                                  std::vector<std::string>& warnings) {
     static const PictureMetadata none;
     const PictureMetadata& metadata = settings.metadata ? *settings.metadata : none;
-    // Written in colour: three components.
+    // Written in colour, three components, unless encoded as a grey file was.
     if (!metadata.Empty()) {
-        std::vector<std::string> left = JpegMetadataWarnings(metadata, 3);
+        std::vector<std::string> left = JpegMetadataWarnings(
+            metadata, settings.jpegEncoding ? settings.jpegEncoding->components : 3);
         warnings.insert(warnings.end(), left.begin(), left.end());
     }
+    if (settings.jpegEncoding)
+        return CreateJpegRowWriter(path, format, *settings.jpegEncoding, metadata);
     return CreateJpegRowWriter(path, format, settings.quality, metadata);
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pictures/jpeg/jpeg_encoding.h"
 #include "pictures/metadata/metadata.h"
 #include "pictures/picture_files.h"
 #include "pictures/rows/held_rows.h"
@@ -24,6 +25,9 @@ namespace sigillon {
 // What a row writer writes besides the rows.
 struct WriteSettings {
     int quality = kSavedJpegQuality;            // JPEG quality, 1..100
+    // JPEG: encode as this file was instead of at the quality; none: the
+    // quality.
+    const JpegEncoding* jpegEncoding = nullptr;
     const PictureMetadata* metadata = nullptr;  // none: no metadata
     // The picture's opacities, width * height, for formats that keep them;
     // empty: opaque.

@@ -7,28 +7,13 @@
 #include <new>
 #include <optional>
 
+#include "app/batch/kept_jpeg.h"
 #include "app/batch/row_pipeline.h"
 #include "pictures/formats.h"
 #include "stamping/stamp_scaling.h"
 
 namespace sigillon::batch {
 namespace {
-
-// The stamp planned for this picture's size and checked once, before any
-// row is read; none when the run only converts.
-Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings,
-                                               const PictureRowReader& rows) {
-    if (settings.stamps.empty()) return std::optional<PlacedStamp>();
-    StampImage stamp = StampFor(settings, rows.Width());
-    // Sizes without storage count as nothing, as the program's check has it.
-    const bool held = stamp.pixels && !stamp.pixels->IsEmpty();
-    if (auto refusal = PlacementRefusal(held ? stamp.Width() : 0, held ? stamp.Height() : 0,
-                                        rows.Width(), rows.Height(), rows.Depth() == Depth24,
-                                        settings.mode, settings.margin))
-        return Failure{Failure::Side::Input, *refusal};
-    return std::optional<PlacedStamp>(std::in_place, std::move(stamp), rows.Width(),
-                                      rows.Height(), settings.mode, settings.margin);
-}
 
 // The output's writer, made when the first rows come: an input refused at
 // its first rows (a damaged JPEG file) is refused for that, and leaves not
@@ -51,9 +36,11 @@ private:
     std::unique_ptr<PictureRowWriter> writer_;
 };
 
+// reencoded: why a JPEG input that keeps its encoding is re-encoded.
 std::string Route(const BatchJob& job, const OpenedInput& input, bool encoderThread,
-                  const PictureFormat* output) {
+                  const PictureFormat* output, const std::string& reencoded) {
     std::string route = job.input + ": ";
+    if (!reencoded.empty()) route += "re-encoded with the input's tables (" + reencoded + "), ";
     if (input.byRows)
         route += std::string("row by row, ") +
                  (encoderThread ? "writing on a second thread" : "on one thread") +
@@ -68,8 +55,16 @@ std::string Route(const BatchJob& job, const OpenedInput& input, bool encoderThr
 // blamed on the side the job had reached.
 Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool encoderThread,
                      Failure::Side& side, JobResult& result) {
-    Expected<OpenedInput> opened =
-        OpenInput(job.input, job.testPicture, settings.metadata, settings.acceptDamaged);
+    std::optional<KeptJpeg> kept;
+    if (KeepsJpegEncoding(job, settings)) {
+        Expected<std::optional<KeptJpeg>> keeping = KeepJpegBlocks(job, settings, side, result);
+        if (!keeping) return keeping.error();
+        if (*keeping && (*keeping)->saved) return Done{};
+        kept = std::move(*keeping);
+        side = Failure::Side::Input;
+    }
+
+    Expected<OpenedInput> opened = OpenInput(job.input, job.testPicture, settings.metadata, settings.acceptDamaged);
     if (!opened) return opened.error();
     OpenedInput& input = *opened;
     PictureRowReader& rows = *input.rows;
@@ -79,16 +74,22 @@ Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool enco
     }
 
     side = Failure::Side::Stamp;
-    Expected<std::optional<PlacedStamp>> placed = PlanStamp(settings, rows);
+    Expected<std::optional<PlacedStamp>> placed =
+        PlanStamp(settings, rows.Width(), rows.Height(), rows.Depth() == Depth24);
     if (!placed) return placed.error();
 
     side = Failure::Side::Output;
     const PictureFormat* format = FormatOfName(job.output);
-    result.route = Route(job, input, encoderThread, format);
+    result.route = Route(job, input, encoderThread, format, kept ? kept->why : "");
     if (!format)
         return FileFailure(side, job.output,
                            "the name ends in no picture file type (" + KnownExtensions() + ")");
     WriteSettings write;
+    if (settings.quality != kKeepQuality) write.quality = settings.quality;
+    if (kept) {
+        write.jpegEncoding = &kept->encoding;
+        input.warnings.push_back("re-encoded with the input's tables: " + kept->why);
+    }
     write.metadata = &input.metadata;
     write.alpha = rows.Alpha();
     WriterOnFirstRows writer(
@@ -121,6 +122,19 @@ const char* StatusName(JobStatus status) {
 // The stamp for one picture: as it is, or fitted to the share of the
 // picture's width that --scale asks for, from the stamp whose width comes
 // closest (a text rendered at every size).
+Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
+                                               std::int32_t height, bool trueColour) {
+    if (settings.stamps.empty()) return std::optional<PlacedStamp>();
+    StampImage stamp = StampFor(settings, width);
+    // Sizes without storage count as nothing, as the program's check has it.
+    const bool held = stamp.pixels && !stamp.pixels->IsEmpty();
+    if (auto refusal = PlacementRefusal(held ? stamp.Width() : 0, held ? stamp.Height() : 0,
+                                        width, height, trueColour, settings.mode, settings.margin))
+        return Failure{Failure::Side::Input, *refusal};
+    return std::optional<PlacedStamp>(std::in_place, std::move(stamp), width, height,
+                                      settings.mode, settings.margin);
+}
+
 StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
     const StampImage& first = settings.stamps.front();
     if (settings.scale <= 0 || pictureWidth <= 0 || !first.pixels || first.pixels->IsEmpty())

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct JobResult {
     std::string route;
 };
 
+// --quality keep: a JPEG input saved as JPEG keeps its encoding and its
+// blocks (kept_jpeg.h); other inputs are saved at kSavedJpegQuality.
+inline constexpr int kKeepQuality = 0;
+
 // Everything a job needs besides its files; shared by the workers and only
 // read by them.
 struct JobSettings {
@@ -46,11 +51,20 @@ struct JobSettings {
     int scale = 0;
     MetadataSettings metadata;
     bool acceptDamaged = false;  // stamp what a damaged JPEG file still holds
+    int quality = kKeepQuality;  // or 1..100 for every JPEG output
+    // Bytes one picture's coefficients may take to keep its blocks; 0: the
+    // machine's share for one picture.
+    std::uint64_t memoryBudget = 0;
 };
 
 // The stamp for a picture of that width: as it is, or fitted to the share
 // --scale asks for.
 StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth);
+
+// The stamp planned for a picture of this size and checked once, before any
+// pixel is read; none when the run only converts.
+Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
+                                               std::int32_t height, bool trueColour);
 
 // Reads, stamps and writes one input, its rows written on a second thread
 // when encoderThread says so. Nothing escapes; a failure leaves no output.

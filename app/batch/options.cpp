@@ -136,6 +136,25 @@ const OptionRow kOptions[] = {
          o.acceptDamaged = true;
          return {};
      }},
+    {"--quality", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (v == "keep")
+             o.quality = 0;
+         else if (ParseNumber(v, 1, 100, n))
+             o.quality = int(n);
+         else
+             return "--quality takes keep or a number from 1 to 100";
+         return {};
+     }},
+    {"--memory-budget", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 1 << 24, n))
+             return "--memory-budget takes a number of megabytes from 1 to 16777216";
+         o.memoryBudget = int(n);
+         return {};
+     }},
     {"--verbose", false,
      [](BatchOptions& o, const std::string&) -> std::string {
          o.verbose = true;
@@ -278,7 +297,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
            "                      [--mode 0-8] [--times N] [--margin N] [--scale P]\n"
-           "                      [--to EXT] [--out DIR] [--force | --skip-existing]\n"
+           "                      [--to EXT] [--quality keep|Q] [--memory-budget MB]\n"
+           "                      [--out DIR] [--force | --skip-existing]\n"
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
            "                      [--no-auto-orient] [--files-from LIST [-0]] [--shard K/N]\n"
            "                      [--report FILE] [--verbose] [--encoder-thread auto|on|off]\n"
@@ -295,12 +315,26 @@ std::string UsageText() {
            "  --margin N     corner stamps sit N pixels in from both edges; tiles are N apart\n"
            "  --scale P      resize the stamp to P % (1-100) of each picture's width\n"
            "  --to EXT       save as .jpg, .jpeg, .bmp, .png, ...; default the input's own\n"
+           "  --quality keep|Q  how JPEG outputs are encoded. keep (the default): a JPEG\n"
+           "                 input keeps its own encoding (quantisation tables, sampling,\n"
+           "                 progressive or baseline, restart interval, arithmetic or\n"
+           "                 Huffman coding) and every 8 x 8 block the stamp leaves is\n"
+           "                 copied as it was, so the picture away from the stamp loses\n"
+           "                 nothing; other inputs are saved at 85, as the desktop program\n"
+           "                 saves. Q (1-100): every picture re-encoded at quality Q,\n"
+           "                 baseline 4:2:0; --quality 85 gives the desktop program's files\n"
+           "  --memory-budget MB  most memory a JPEG's coefficients may take for its\n"
+           "                 blocks to be copied (about 3 bytes a pixel at 4:2:0); a larger\n"
+           "                 baseline one is re-encoded row by row with its own tables;\n"
+           "                 default a quarter of the machine's memory shared among the\n"
+           "                 pictures worked on at once\n"
            "  --out DIR      save into DIR; default beside each input\n"
            "  --force        replace existing outputs (inputs are never replaced)\n"
            "  --skip-existing  leave existing outputs alone and count them skipped,\n"
            "                 so that a run cut short can be run again to finish\n"
            "  --jobs N       pictures worked on at once; default one per core\n"
-           "  --verbose      say for each input whether it went row by row or whole, and why\n"
+           "  --verbose      say for each input how it went (blocks copied, row by row or\n"
+           "                 whole) and why\n"
            "  --encoder-thread auto|on|off  write a picture read row by row on a second\n"
            "                 thread; auto: when no picture waits to start and a core is free,\n"
            "                 so that --jobs N keeps to N cores until the last pictures\n"
@@ -314,7 +348,8 @@ std::string UsageText() {
            "  --report FILE  write one JSON object per input to FILE as it finishes:\n"
            "                 input, output, status (saved, skipped, failed), reason,\n"
            "                 width, height, ms, warnings (metadata dropped, damage\n"
-           "                 accepted, stray bytes skipped)\n"
+           "                 accepted, stray bytes skipped; a JPEG that keeps its\n"
+           "                 encoding but was re-encoded, and why)\n"
            "  --test-picture the built-in test picture as the one input, saved as test.bmp\n"
            "  --copyright TEXT  write TEXT as the EXIF and XMP copyright; default a text\n"
            "                 stamp's text\n"
@@ -326,7 +361,8 @@ std::string UsageText() {
            "Inputs are JPEG, BMP or PNG files, known by their content whatever their names;\n"
            "an output's type is that of its name. JPEG and PNG outputs keep the input's\n"
            "metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"
-           "upright as their EXIF orientation says, before they are stamped.\n"
+           "upright as their EXIF orientation says, before they are stamped (a JPEG\n"
+           "turned so is re-encoded with its own tables, its blocks not copied).\n"
            "The last line on standard output is \"N saved, M failed\" (\", K skipped\" when\n"
            "any were); messages go to standard error. Exit status: 0 when nothing failed,\n"
            "1 when any input failed, 2 for a usage error or a run that could not start.\n";

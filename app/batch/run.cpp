@@ -17,6 +17,7 @@
 
 #include "app/batch/console.h"
 #include "app/batch/job.h"
+#include "app/batch/kept_jpeg.h"
 #include "app/batch/plan.h"
 #include "app/batch/report.h"
 
@@ -97,6 +98,14 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     settings.times = options.times;
     settings.margin = options.margin;
     settings.scale = options.scale;
+    settings.quality = options.quality;
+    // Every picture worked on at once may hold its coefficients.
+    settings.memoryBudget =
+        options.memoryBudget > 0
+            ? std::uint64_t(options.memoryBudget) << 20
+            : DefaultMemoryBudget(std::min<std::size_t>(
+                  options.jobs > 0 ? std::size_t(options.jobs) : AvailableCores(),
+                  std::max<std::size_t>(1, jobs.size())));
     settings.metadata.keep = !options.stripMetadata;
     settings.metadata.autoOrient = options.autoOrient;
     settings.acceptDamaged = options.acceptDamaged;

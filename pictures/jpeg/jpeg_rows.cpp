@@ -18,6 +18,7 @@
 
 #include "pictures/raster/bitmap_image.h"
 #include "pictures/jpeg/jpeg_codec.h"
+#include "pictures/jpeg/jpeg_file_output.h"
 #include "pictures/jpeg/jpeg_metadata.h"
 // After jpeglib.h: the message codes and macros.
 #include <jerror.h>
@@ -205,69 +206,20 @@ private:
     std::size_t used_ = 0;
 };
 
-// The encoder on a destination that empties its buffer into the file being
-// saved. A write error leaves through the error manager's jump, its errno
-// kept for the message.
-struct FileCompressor {
-    FileCompressor() {
-        std::memset(&cinfo, 0, sizeof cinfo);
-        InstallErrors(errors);
-        cinfo.err = &errors.pub;
-        destination.init_destination = Init;
-        destination.empty_output_buffer = Empty;
-        destination.term_destination = Term;
-    }
-    ~FileCompressor() { jpeg_destroy_compress(&cinfo); }
-    FileCompressor(const FileCompressor&) = delete;
-    FileCompressor& operator=(const FileCompressor&) = delete;
-
-    static FileCompressor* Of(j_compress_ptr c) { return static_cast<FileCompressor*>(c->client_data); }
-
-    void Put(std::size_t bytes) {
-        if (int error = file->TryAppend(buffer.get(), bytes)) {
-            writeError = error;
-            std::longjmp(errors.jump, 1);
-        }
-    }
-    static void Init(j_compress_ptr c) {
-        FileCompressor* self = Of(c);
-        self->destination.next_output_byte = self->buffer.get();
-        self->destination.free_in_buffer = kBufferBytes;
-    }
-    // Called with the whole buffer full, free_in_buffer notwithstanding.
-    static boolean Empty(j_compress_ptr c) {
-        FileCompressor* self = Of(c);
-        self->Put(kBufferBytes);
-        Init(c);
-        return TRUE;
-    }
-    static void Term(j_compress_ptr c) {
-        FileCompressor* self = Of(c);
-        self->Put(kBufferBytes - self->destination.free_in_buffer);
-    }
-
-    jpeg_compress_struct cinfo;
-    JpegErrors errors;
-    jpeg_destination_mgr destination{};
-    std::unique_ptr<std::uint8_t[]> buffer{new std::uint8_t[kBufferBytes]};
-    SafeFileWriter* file = nullptr;
-    int writeError = 0;
-};
-
 struct EncodeStart {
     JDIMENSION width;
     JDIMENSION height;
     int quality;
+    const JpegEncoding* encoding;     // or null: the quality's tables
     const PictureMetadata* metadata;  // or null
 };
 
 bool StartEncoding(FileCompressor* e, const EncodeStart* start) {
     if (setjmp(e->errors.jump)) return false;
     j_compress_ptr c = &e->cinfo;
-    jpeg_create_compress(c);
-    c->client_data = e;
-    c->dest = &e->destination;
+    e->Create();
     ConfigureEncoder(c, start->width, start->height, start->quality, false, false);
+    if (start->encoding) ApplyEncoding(c, *start->encoding);
     jpeg_start_compress(c, TRUE);
     if (start->metadata) WriteJpegMetadata(c, *start->metadata);
     return true;
@@ -289,13 +241,14 @@ bool FinishEncoding(FileCompressor* e) {
 class JpegRowWriter final : public PictureRowWriter {
 public:
     JpegRowWriter(const std::string& path, const TBitmapImage& format, int quality,
-                  const PictureMetadata& metadata, SafeFileWriter::Temporary temporary)
+                  const JpegEncoding* encoding, const PictureMetadata& metadata,
+                  SafeFileWriter::Temporary temporary)
         : file_(path, "JPEG: ", temporary), format_(CopyFormat(format)) {
         e_.file = &file_;
         // Other formats are encoded from the 24-bit rows converting the
         // whole picture would give.
         if (format_.format != RowFormat::Bgr24) converted_.resize(std::size_t(format_.width) * 3);
-        EncodeStart start{JDIMENSION(format_.width), JDIMENSION(format_.height), quality,
+        EncodeStart start{JDIMENSION(format_.width), JDIMENSION(format_.height), quality, encoding,
                           metadata.Empty() ? nullptr : &metadata};
         if (!StartEncoding(&e_, &start)) Failed();
     }
@@ -378,18 +331,38 @@ RowReaderOpening OpenJpegRowReader(const std::string& path, const JpegDecodeSett
     return OpenJpegRowReader(fd, path, settings, limits, withMetadata, damage);
 }
 
+namespace {
+
+void CheckEncodable(const TBitmapImage& format) {
+    if (format.width <= 0 || format.height <= 0)
+        throw BitmapError("JPEG: no picture to encode");
+    if (format.width > kMaxJpegSide || format.height > kMaxJpegSide)
+        throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
+                          " pixels cannot be encoded");
+}
+
+}  // namespace
+
 std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,
                                                       const TBitmapImage& format, int quality,
                                                       const PictureMetadata& metadata,
                                                       SafeFileWriter::Temporary temporary) {
     if (quality < 1 || quality > 100)
         throw BitmapError("JPEG: quality " + std::to_string(quality) + " is outside 1 to 100");
-    if (format.width <= 0 || format.height <= 0)
-        throw BitmapError("JPEG: no picture to encode");
-    if (format.width > kMaxJpegSide || format.height > kMaxJpegSide)
-        throw BitmapError("JPEG: a side longer than " + std::to_string(kMaxJpegSide) +
-                          " pixels cannot be encoded");
-    return std::make_unique<JpegRowWriter>(path, format, quality, metadata, temporary);
+    CheckEncodable(format);
+    return std::make_unique<JpegRowWriter>(path, format, quality, nullptr, metadata, temporary);
+}
+
+std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(const std::string& path,
+                                                      const TBitmapImage& format,
+                                                      const JpegEncoding& encoding,
+                                                      const PictureMetadata& metadata,
+                                                      SafeFileWriter::Temporary temporary) {
+    if (encoding.components != 1 && encoding.components != 3)
+        throw BitmapError("JPEG: only grey and colour files can be encoded again");
+    CheckEncodable(format);
+    return std::make_unique<JpegRowWriter>(path, format, kAnyJpegQuality, &encoding, metadata,
+                                           temporary);
 }
 
 }  // namespace sigillon

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pictures/files/safe_save.h"
+#include "pictures/jpeg/jpeg_encoding.h"
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/rows/picture_rows.h"
 
@@ -52,6 +53,17 @@ RowReaderOpening OpenJpegRowReader(int fd, const std::string& name,
 // any row.
 std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(
     const std::string& path, const TBitmapImage& format, int quality,
+    const PictureMetadata& metadata = {},
+    SafeFileWriter::Temporary temporary = SafeFileWriter::Temporary::Unnamed);
+
+// The same encoded as a file was (its components, sampling, quantisation
+// tables, progressive or baseline, arithmetic or Huffman coding, restart
+// interval) rather than at a quality: the tables of a Huffman-coded
+// baseline file are libjpeg's standard ones, since the rows stream
+// through. A progressive file is encoded whole in libjpeg's buffer of
+// coefficients.
+std::unique_ptr<PictureRowWriter> CreateJpegRowWriter(
+    const std::string& path, const TBitmapImage& format, const JpegEncoding& encoding,
     const PictureMetadata& metadata = {},
     SafeFileWriter::Temporary temporary = SafeFileWriter::Temporary::Unnamed);
 

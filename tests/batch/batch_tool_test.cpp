@@ -443,6 +443,12 @@ TEST_F(BatchTool, UsageErrorsExitTwoWithTheUsageAndTouchNothing) {
         {"--to", ".jpg", "--skip-existing=yes", P("in.bmp")},
         {"--to", ".jpg", "--report", "", P("in.bmp")},
         {"--to", ".jpg", P("in.bmp"), "--report"},
+        {"--quality", "0", "--to", ".jpg", P("in.bmp")},
+        {"--quality", "101", "--to", ".jpg", P("in.bmp")},
+        {"--quality", "best", "--to", ".jpg", P("in.bmp")},
+        {"--to", ".jpg", P("in.bmp"), "--quality"},
+        {"--memory-budget", "0", "--to", ".jpg", P("in.bmp")},
+        {"--memory-budget", "1.5", "--to", ".jpg", P("in.bmp")},
     };
     for (const auto& args : cases) {
         std::string shown;
@@ -598,7 +604,7 @@ TEST_F(BatchTool, ShowsProgressOnlyOnATerminal) {
 TEST(BatchArguments, OptionsAreReadInEitherForm) {
     batch::ParseResult r = batch::ParseArguments(
         {"--stamp", "s.bmp", "--mode=8", "--times", "3", "--to", "jpg", "--out=o", "--force",
-         "--jobs", "5", "a.bmp", "--", "--b.bmp"});
+         "--jobs", "5", "--quality", "92", "--memory-budget=300", "a.bmp", "--", "--b.bmp"});
     ASSERT_EQ(r.status, batch::ParseStatus::Run) << r.message;
     EXPECT_EQ(r.options.stampPath, "s.bmp");
     EXPECT_EQ(r.options.mode, 8);
@@ -607,6 +613,8 @@ TEST(BatchArguments, OptionsAreReadInEitherForm) {
     EXPECT_EQ(r.options.outDir, "o");
     EXPECT_TRUE(r.options.force);
     EXPECT_EQ(r.options.jobs, 5);
+    EXPECT_EQ(r.options.quality, 92);
+    EXPECT_EQ(r.options.memoryBudget, 300);
     EXPECT_EQ(r.options.inputs, (std::vector<std::string>{"a.bmp", "--b.bmp"}));
     EXPECT_EQ(r.options.filesFrom, "");
     EXPECT_FALSE(r.options.skipExisting);
@@ -634,6 +642,11 @@ TEST(BatchArguments, OptionsAreReadInEitherForm) {
     EXPECT_EQ(defaults.options.times, 1);
     EXPECT_EQ(defaults.options.jobs, 0);
     EXPECT_FALSE(defaults.options.force);
+    EXPECT_EQ(defaults.options.quality, 0);  // keep
+    EXPECT_EQ(defaults.options.memoryBudget, 0);
+    EXPECT_EQ(batch::ParseArguments({"--quality=keep", "--quality", "1", "--quality", "keep", "a.jpg"})
+                  .options.quality,
+              0);
 }
 
 TEST(BatchArguments, OutputNames) {

@@ -109,18 +109,28 @@ TEST(DamagedJpegInputs, AreRefusedUnlessAcceptedAndTheDamageIsReported) {
             EXPECT_EQ((*entry)["status"], refused ? "failed" : "saved");
             EXPECT_EQ(fs::exists(folder / ("out/" + input.name)), !refused);
             const std::vector<std::string> warnings = (*entry)["warnings"];
-            std::string said;  // the line on standard error
+            std::vector<std::string> said;  // the lines on standard error
             for (const std::string& line : run.ErrLines())
-                if (StartsWith(line, path + ": ")) said = line;
+                if (StartsWith(line, path + ": ")) said.push_back(line);
             if (refused) {
                 const std::string reason = (*entry)["reason"];
                 EXPECT_EQ(reason.find(input.told), (path + " - Error: wrong format (").size()) << reason;
                 EXPECT_TRUE(warnings.empty());
-                EXPECT_EQ(said, path + ": " + reason);
+                EXPECT_EQ(said, std::vector<std::string>{path + ": " + reason});
             } else {
-                ASSERT_EQ(warnings.size(), 1u);
-                EXPECT_TRUE(StartsWith(warnings[0], input.told)) << warnings[0];
-                EXPECT_EQ(said, path + ": warning: " + warnings[0]);
+                // The damage or stray bytes once; a JPEG kept in its encoding
+                // also says why its blocks were encoded again.
+                std::vector<std::string> lines;
+                int told = 0;
+                for (const std::string& warning : warnings) {
+                    told += StartsWith(warning, input.told);
+                    EXPECT_TRUE(StartsWith(warning, input.told) ||
+                                StartsWith(warning, "re-encoded with the input's tables: "))
+                        << warning;
+                    lines.push_back(path + ": warning: " + warning);
+                }
+                EXPECT_EQ(told, 1);
+                EXPECT_EQ(said, lines);
             }
         }
         EXPECT_EQ(run.status, failed ? 1 : 0) << run.err;
