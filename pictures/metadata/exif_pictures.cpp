@@ -321,8 +321,11 @@ void Walk::MakerNote(const Range& note, std::string_view make) {
         if (std::none_of(std::begin(layout.makes), std::end(layout.makes),
                          [&](std::string_view m) { return StartsWithNoCase(make, m); }))
             continue;
+        // A layout without a signature has nothing to compare (and a null
+        // data pointer, which memcmp may not be given).
         if (size < layout.signature.size() ||
-            std::memcmp(start, layout.signature.data(), layout.signature.size()) != 0)
+            (!layout.signature.empty() &&
+             std::memcmp(start, layout.signature.data(), layout.signature.size()) != 0))
             continue;
         // The first layout whose make and signature match is the note's.
         Order noteOrder = order;
