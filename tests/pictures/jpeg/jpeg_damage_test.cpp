@@ -154,7 +154,9 @@ TEST(JpegDamage, DamageRefusesAtItsRowAndHarmlessWarningsAreOnlyTold) {
         if (loaded.refusal) {
             // A fault libjpeg cannot decode past either: refused both ways,
             // in libjpeg's words unless the damage came first.
-            if (c.told.empty()) EXPECT_EQ(reason, *loaded.refusal);
+            if (c.told.empty()) {
+                EXPECT_EQ(reason, *loaded.refusal);
+            }
             continue;
         }
         // Row N: the N - 1 rows handed out are the intact file's, and the
