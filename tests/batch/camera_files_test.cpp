@@ -4,12 +4,16 @@
 // it read them in the input, but for the copyright, the orientation, the
 // pixel size and the pictures, and must find no picture of the photo in
 // any output; no byte of an input's pictures may be left in its output.
+// In the library, without the tool: every EXIF block is edited in place.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "pictures/jpeg/jpeg_metadata.h"
+#include "pictures/metadata/exif_pictures.h"
+#include "pictures/metadata/metadata_edit.h"
 #include "pictures/picture_files.h"
 #include "tests/support/metadata_test_support.h"
 #include "tests/support/process.h"
@@ -87,17 +91,15 @@ long TiffHeaderAt(const Bytes& file) {
 }
 
 Bytes Base64(const std::string& text) {
-    static const std::string kDigits =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     Bytes out;
     std::uint32_t bits = 0;
     int count = 0;
-    for (char c : text) {
-        const std::size_t v = kDigits.find(c);
-        if (v == std::string::npos) continue;
-        bits = bits << 6 | std::uint32_t(v);
-        if ((count += 6) >= 8) out.push_back(std::uint8_t(bits >> (count -= 8)));
-    }
+    for (char c : text)
+        if (const std::size_t v = digits.find(c); v != std::string::npos) {
+            bits = bits << 6 | std::uint32_t(v);
+            if ((count += 6) >= 8) out.push_back(std::uint8_t(bits >> (count -= 8)));
+        }
     return out;
 }
 
@@ -123,16 +125,11 @@ std::string Judge(const std::string& key, const Json* in, const Json* out, const
         return out && *out == kCopyright ? "" : "not the copyright";
     if (key == "EXIF:IFD0:Orientation" || key == "XMP:XMP-tiff:Orientation")
         return out && *out == 1 ? "" : "not upright";
-    for (const char* dimension : {"EXIF:ExifIFD:ExifImage", "XMP:XMP-exif:ExifImage"}) {
-        const std::string width = dimension + std::string("Width"),
-                          height = dimension + std::string("Height");
-        if (quarter && (key == width || key == height)) {
-            const Json* other = input.contains(key == width ? height : width)
-                                    ? &input[key == width ? height : width]
-                                    : nullptr;
-            return out && other && *out == *other ? "" : "not swapped";
+    for (const std::string d : {"EXIF:ExifIFD:ExifImage", "XMP:XMP-exif:ExifImage"})
+        if (quarter && (key == d + "Width" || key == d + "Height")) {
+            const std::string other = d + (key == d + "Width" ? "Height" : "Width");
+            return out && input.contains(other) && *out == input[other] ? "" : "not swapped";
         }
-    }
     if (group1 == "IFD1") return out ? "IFD1 is still there" : "";
     if (IsPicture(name) ||
         ((group0 == "MakerNotes" || group0 == "EXIF") &&
@@ -151,9 +148,8 @@ TEST(CameraFiles, ConvertedAndStampedTheyKeepEveryTagAndLoseEveryPicture) {
     const std::vector<fs::path> files = CameraFiles();
     if (files.empty()) GTEST_SKIP() << "no camera files at " << SIGILLON_PHOTOS_DIR;
     testing::TempFolder folder;
-    fs::create_directories(folder / "converted");
-    fs::create_directories(folder / "stamped");
-    fs::create_directories(folder / "carried");
+    for (const char* sub : {"converted", "stamped", "carried"})
+        fs::create_directories(folder / sub);
     ASSERT_EQ(SavePictureFileQuiet(*testing::Gradient(40, 30), folder / "stamp.bmp"),
               FileOutcome::Done);
 
@@ -245,6 +241,29 @@ TEST(CameraFiles, ConvertedAndStampedTheyKeepEveryTagAndLoseEveryPicture) {
         "-ThumbnailImage", "-OtherImage", "-JpgFromRaw", "-PreviewTIFF"};
     pictures.insert(pictures.end(), outputs.begin(), outputs.end());
     EXPECT_EQ(testing::RunProcess(pictures).out, "");
+}
+
+TEST(CameraFiles, EveryExifBlockIsEditedInPlaceAndComparedTagByTag) {
+    const std::vector<fs::path> files = CameraFiles();
+    if (files.empty()) GTEST_SKIP() << "no camera files at " << SIGILLON_PHOTOS_DIR;
+    std::size_t withExif = 0;
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const Bytes bytes = testing::ReadAll(file);
+        PictureMetadata m = ReadJpegMetadata(bytes.data(), bytes.size());
+        const bool hadExif = !m.exif.empty();
+        MetadataReport report;
+        EditMetadata(m, {kCopyright, true, ExifOrientation(m) != 1}, &report);
+        EXPECT_EQ(report.exif,
+                  hadExif ? MetadataReport::Exif::InPlace : MetadataReport::Exif::Made);
+        if (!hadExif) continue;
+        ++withExif;
+        EXPECT_GT(report.exifTagsCompared, 0u);
+        const std::optional<ExifLayout> layout = ReadExifLayout(m.exif);
+        ASSERT_TRUE(layout);
+        EXPECT_TRUE(layout->pictures.empty()) << layout->pictures.front().what;
+    }
+    EXPECT_GE(withExif, 30u);
 }
 
 }  // namespace

@@ -113,28 +113,21 @@ public:
     // Starts with a TIFF header (its IFD0 offset set by SetIfd0), or with
     // `head` instead.
     explicit TiffBuilder(bool big, std::optional<Bytes> head = std::nullopt) : big_(big) {
-        if (head) {
-            bytes = *head;
-        } else {
-            bytes = {std::uint8_t(big ? 'M' : 'I'), std::uint8_t(big ? 'M' : 'I')};
-            Add(U16(42));
-            Add(U32(0));
-        }
+        const std::uint8_t order(big ? 'M' : 'I');
+        bytes = head ? *head : Bytes{order, order, 0, 0, 0, 0, 0, 0};
+        if (!head) std::copy_n(U16(42).begin(), 2, bytes.begin() + 2);
     }
     Bytes U16(std::uint32_t v) const { return Number(v, 2); }
     Bytes U32(std::uint32_t v) const { return Number(v, 4); }
     static Bytes Text(const std::string& text) {
-        Bytes b(text.begin(), text.end());
-        b.push_back(0);
-        return b;
+        return Bytes(text.c_str(), text.c_str() + text.size() + 1);
     }
     // Where the next thing added will start: IFDs and values start on a word.
     std::size_t Next() const { return bytes.size() + (bytes.size() & 1); }
     std::size_t Add(const Bytes& b) {
         bytes.resize(Next());
-        const std::size_t at = bytes.size();
         bytes.insert(bytes.end(), b.begin(), b.end());
-        return at;
+        return bytes.size() - b.size();
     }
     static std::size_t IfdSize(const std::vector<TiffEntry>& entries) {
         std::size_t size = 2 + 12 * entries.size() + 4;
@@ -149,36 +142,24 @@ public:
         const std::size_t at = Next();
         Bytes table = U16(std::uint32_t(entries.size())), values;
         for (const TiffEntry& e : entries) {
-            Append(table, U16(e.tag));
-            Append(table, U16(e.type));
-            Append(table, U32(e.count));
-            if (e.at) {
-                Append(table, U32(*e.at));
-            } else if (e.value.size() <= 4) {
-                Bytes inline_ = e.value;
-                inline_.resize(4);
-                Append(table, inline_);
-            } else {
-                Append(table,
-                       U32(std::uint32_t(
-                           std::ptrdiff_t(at + IfdSize({}) + 12 * entries.size() + values.size()) -
-                           base)));
-                Append(values, e.value);
-                if (values.size() & 1) values.push_back(0);
+            for (const Bytes& field : {U16(e.tag), U16(e.type), U32(e.count)})
+                table.insert(table.end(), field.begin(), field.end());
+            Bytes value = e.value;
+            if (e.at || e.value.size() > 4) {
+                const std::ptrdiff_t offset =
+                    std::ptrdiff_t(at + 6 + 12 * entries.size() + values.size()) - base;
+                value = U32(e.at ? *e.at : std::uint32_t(offset));
+                if (!e.at) values.insert(values.end(), e.value.begin(), e.value.end());
+                values.resize(values.size() + (values.size() & 1));
             }
+            value.resize(4);
+            table.insert(table.end(), value.begin(), value.end());
         }
-        Append(table, U32(next));
+        const Bytes link = U32(next);
+        table.insert(table.end(), link.begin(), link.end());
         Add(table);
         bytes.insert(bytes.end(), values.begin(), values.end());
         return at;
-    }
-    // Where entry `index` of the IFD at `ifd` keeps its count and its value
-    // (or the value's offset).
-    static std::size_t CountAt(std::size_t ifd, std::size_t index) {
-        return ifd + 2 + 12 * index + 4;
-    }
-    static std::size_t ValueAt(std::size_t ifd, std::size_t index) {
-        return ifd + 2 + 12 * index + 8;
     }
     void SetIfd0(std::size_t at) {
         const Bytes offset = U32(std::uint32_t(at));
@@ -193,9 +174,6 @@ private:
         for (int i = 0; i < size; ++i)
             b.push_back(std::uint8_t(v >> (8 * (big_ ? size - 1 - i : i))));
         return b;
-    }
-    static void Append(Bytes& to, const Bytes& from) {
-        to.insert(to.end(), from.begin(), from.end());
     }
     bool big_;
 };

@@ -23,6 +23,14 @@ constexpr std::uint16_t kShort = 3, kLong = 4, kUndefined = 7, kIfdType = 13;
 struct Range {
     std::size_t begin, end;
 };
+// Where entry `index` of the IFD at `ifd` keeps its count, and its value
+// (or the value's offset).
+Range CountOf(std::size_t ifd, std::size_t index) {
+    return {ifd + 6 + 12 * index, ifd + 10 + 12 * index};
+}
+Range ValueOf(std::size_t ifd, std::size_t index, std::size_t size = 4) {
+    return {ifd + 10 + 12 * index, ifd + 10 + 12 * index + size};
+}
 
 // A maker note, laid out where the block puts it. It records where its
 // picture lies and the fields that say so.
@@ -33,18 +41,11 @@ struct Note {
 };
 using NoteMaker = std::function<Note(std::size_t at, bool big, const Bytes& jpeg)>;
 
-Range ValueOf(std::size_t ifd, std::size_t index, std::size_t size = 4) {
-    return {TiffBuilder::ValueAt(ifd, index), TiffBuilder::ValueAt(ifd, index) + size};
-}
-Range CountOf(std::size_t ifd, std::size_t index) {
-    return {TiffBuilder::CountAt(ifd, index), TiffBuilder::CountAt(ifd, index) + 4};
-}
-
 // A note of `head` and one IFD whose offsets count from the block: either
 // the picture as the value of tag `data`, or its start and length in tags
 // `start` and `length` and the picture right after the IFD.
 Note PlainNote(std::size_t at, bool big, const Bytes& head, const Bytes& jpeg, std::uint16_t data,
-               std::uint16_t start = 0, std::uint16_t length = 0) {
+               std::uint16_t start, std::uint16_t length) {
     TiffBuilder note(big, head);
     const std::size_t ifdAt = note.Next();
     const std::uint32_t size = std::uint32_t(jpeg.size());
@@ -55,10 +56,8 @@ Note PlainNote(std::size_t at, bool big, const Bytes& head, const Bytes& jpeg, s
     const std::size_t jpegAt = ifdAt + TiffBuilder::IfdSize({{}, {}});
     const TiffEntry startEntry{start, kLong, 1, note.U32(std::uint32_t(at + jpegAt))};
     const TiffEntry lengthEntry{length, kLong, 1, note.U32(size)};
-    if (start < length)
-        note.AddIfd({startEntry, lengthEntry});
-    else
-        note.AddIfd({lengthEntry, startEntry});
+    note.AddIfd(start < length ? std::vector{startEntry, lengthEntry}
+                               : std::vector{lengthEntry, startEntry});
     note.Add(jpeg);
     return Note{
         note.bytes, {ValueOf(ifdAt, start < length ? 1 : 0)}, {{at + jpegAt, at + jpegAt + size}}};
@@ -73,29 +72,79 @@ struct MakerCase {
 };
 
 std::vector<MakerCase> Makers() {
-    std::vector<MakerCase> cases;
     // Nikon: "Nikon\0" 2.10, then a TIFF header of its own (the other byte
     // order than the block's) from which its offsets count; tag 0x0011
     // points to an IFD with the preview's start and length.
-    cases.push_back(
-        {"NIKON CORPORATION",
-         [](std::size_t at, bool big, const Bytes& jpeg) {
-             TiffBuilder inner(!big);
-             const std::size_t jpegAt = inner.Add(jpeg);
-             const std::size_t previewAt =
-                 inner.AddIfd({{0x0103, kShort, 1, inner.U16(6)},
-                               {0x0201, kLong, 1, inner.U32(std::uint32_t(jpegAt))},
-                               {0x0202, kLong, 1, inner.U32(std::uint32_t(jpeg.size()))}});
-             inner.SetIfd0(inner.AddIfd({{0x0001, kUndefined, 4, {'0', '2', '1', '0'}},
-                                         {0x0011, kLong, 1, inner.U32(std::uint32_t(previewAt))}}));
-             Note out{Signature("Nikon\0\x02\x10\0\0", 10), {}, {}};
-             out.bytes.insert(out.bytes.end(), inner.bytes.begin(), inner.bytes.end());
-             const Range length = ValueOf(10 + previewAt, 2);
-             out.mayChange.push_back(length);
-             out.picture.push_back({at + 10 + jpegAt, at + 10 + jpegAt + jpeg.size()});
-             return out;
-         },
-         {"Nikon PreviewIFD"}});
+    auto nikon = [](std::size_t at, bool big, const Bytes& jpeg) {
+        TiffBuilder inner(!big);
+        const std::size_t jpegAt = inner.Add(jpeg);
+        const std::size_t previewAt =
+            inner.AddIfd({{0x0103, kShort, 1, inner.U16(6)},
+                          {0x0201, kLong, 1, inner.U32(std::uint32_t(jpegAt))},
+                          {0x0202, kLong, 1, inner.U32(std::uint32_t(jpeg.size()))}});
+        inner.SetIfd0(inner.AddIfd({{0x0001, kUndefined, 4, {'0', '2', '1', '0'}},
+                                    {0x0011, kLong, 1, inner.U32(std::uint32_t(previewAt))}}));
+        Note out{Signature("Nikon\0\x02\x10\0\0", 10),
+                 {ValueOf(10 + previewAt, 2)},
+                 {{at + 10 + jpegAt, at + 10 + jpegAt + jpeg.size()}}};
+        out.bytes.insert(out.bytes.end(), inner.bytes.begin(), inner.bytes.end());
+        return out;
+    };
+    // Canon: a plain IFD; PreviewImageInfo's LONG values are half its size
+    // (in its first 16 bits), quality, length, width, height, start.
+    auto canon = [](std::size_t at, bool big, const Bytes& jpeg) {
+        TiffBuilder note(big, Bytes{});
+        const std::uint32_t start = std::uint32_t(at + 18 + 28);
+        Bytes info;
+        for (std::uint32_t v :
+             {big ? 14u << 16 : 14u, 2u, std::uint32_t(jpeg.size()), 24u, 16u, start, 0u}) {
+            const Bytes x = note.U32(v);
+            info.insert(info.end(), x.begin(), x.end());
+        }
+        note.AddIfd({{0x00B6, kLong, 7, info}}, 0, -std::ptrdiff_t(at));
+        note.Add(jpeg);
+        return Note{note.bytes, {{18 + 8, 18 + 12}}, {{start, start + jpeg.size()}}};
+    };
+    // Olympus: "OLYMPUS\0II", offsets from the note; a thumbnail as tag
+    // 0x0100's value, and CameraSettings (0x2020) pointing to an IFD with
+    // whether the preview is there, its start and its length.
+    auto olympus = [](std::size_t at, bool, const Bytes& jpeg) {
+        TiffBuilder note(false, Signature("OLYMPUS\0II\x03\0", 12));
+        const TiffEntry thumbnail{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg};
+        const std::size_t settingsAt =
+            12 + TiffBuilder::IfdSize({thumbnail, {0x2020, kIfdType, 1, {}}});
+        const std::size_t previewAt = settingsAt + TiffBuilder::IfdSize({{}, {}, {}});
+        note.AddIfd({thumbnail, {0x2020, kIfdType, 1, note.U32(std::uint32_t(settingsAt))}});
+        note.AddIfd({{0x0100, kLong, 1, note.U32(1)},
+                     {0x0101, kLong, 1, note.U32(std::uint32_t(previewAt))},
+                     {0x0102, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
+        note.Add(jpeg);
+        const std::size_t thumbnailAt = 12 + 2 + 24 + 4;
+        return Note{note.bytes,
+                    {CountOf(12, 0), ValueOf(settingsAt, 0), ValueOf(settingsAt, 2)},
+                    {{at + thumbnailAt, at + thumbnailAt + jpeg.size()},
+                     {at + previewAt, at + previewAt + jpeg.size()}}};
+    };
+    // Samsung: a plain IFD whose offsets count from the note; tag 0x0035
+    // points to an IFD with the preview's start and length.
+    auto samsung = [](std::size_t at, bool big, const Bytes& jpeg) {
+        TiffBuilder note(big, Bytes{});
+        const std::size_t previewIfdAt = TiffBuilder::IfdSize({{}});
+        const std::size_t jpegAt = previewIfdAt + TiffBuilder::IfdSize({{}, {}});
+        note.AddIfd({{0x0035, kLong, 1, note.U32(std::uint32_t(previewIfdAt))}});
+        note.AddIfd({{0x0201, kLong, 1, note.U32(std::uint32_t(jpegAt))},
+                     {0x0202, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
+        note.Add(jpeg);
+        return Note{
+            note.bytes, {ValueOf(previewIfdAt, 1)}, {{at + jpegAt, at + jpegAt + jpeg.size()}}};
+    };
+    std::vector<MakerCase> cases = {
+        {"NIKON CORPORATION", nikon, {"Nikon PreviewIFD"}},
+        {"Canon", canon, {"Canon PreviewImageInfo"}},
+        {"OLYMPUS IMAGING CORP.",
+         olympus,
+         {"Olympus ThumbnailImage", "Olympus CameraSettings PreviewImage"}},
+        {"SAMSUNG", samsung, {"Samsung PreviewIFD"}}};
     // Notes of one IFD, their offsets from the block. Pentax: "AOC\0" and
     // big-endian, 0x0003 the length, 0x0004 the start; Casio: "QVC\0\0\0",
     // big-endian whatever the block; Minolta: no signature, 0x0088 the
@@ -108,10 +157,8 @@ std::vector<MakerCase> Makers() {
         const char* removed;
     };
     const Plain plain[] = {
-        {"PENTAX Corporation", Signature("AOC\0MM", 6), true, 0, 0x0004, 0x0003,
-         "Pentax PreviewImage"},
-        {"CASIO COMPUTER CO.,LTD.", Signature("QVC\0\0\0", 6), true, 0, 0x0004, 0x0003,
-         "Casio PreviewImage"},
+        {"PENTAX Corporation", Signature("AOC\0MM", 6), true, 0, 4, 3, "Pentax PreviewImage"},
+        {"CASIO COMPUTER CO.,LTD.", Signature("QVC\0\0\0", 6), true, 0, 4, 3, "Casio PreviewImage"},
         {"KONICA MINOLTA", {}, false, 0, 0x0088, 0x0089, "Minolta PreviewImage"},
         {"SONY", Signature("SONY DSC \0\0\0", 12), false, 0x2001, 0, 0, "Sony PreviewImage"},
         {"SANYO Electric Co.,Ltd.", Signature("SANYO\0\x01\0", 8), false, 0x0100, 0, 0,
@@ -124,63 +171,6 @@ std::vector<MakerCase> Makers() {
                                               p.length);
                          },
                          {p.removed}});
-    // Canon: a plain IFD; PreviewImageInfo's LONG values are half its size
-    // (in its first 16 bits), quality, length, width, height, start.
-    cases.push_back(
-        {"Canon",
-         [](std::size_t at, bool big, const Bytes& jpeg) {
-             TiffBuilder note(big, Bytes{});
-             const std::uint32_t start = std::uint32_t(at + 18 + 28);
-             Bytes info;
-             for (std::uint32_t v :
-                  {big ? 14u << 16 : 14u, 2u, std::uint32_t(jpeg.size()), 24u, 16u, start, 0u}) {
-                 const Bytes x = note.U32(v);
-                 info.insert(info.end(), x.begin(), x.end());
-             }
-             note.AddIfd({{0x00B6, kLong, 7, info}}, 0, -std::ptrdiff_t(at));
-             note.Add(jpeg);
-             return Note{note.bytes, {{18 + 8, 18 + 12}}, {{start, start + jpeg.size()}}};
-         },
-         {"Canon PreviewImageInfo"}});
-    // Olympus: "OLYMPUS\0II", offsets from the note; a thumbnail as tag
-    // 0x0100's value, and CameraSettings (0x2020) pointing to an IFD with
-    // whether the preview is there, its start and its length.
-    cases.push_back(
-        {"OLYMPUS IMAGING CORP.",
-         [](std::size_t at, bool, const Bytes& jpeg) {
-             TiffBuilder note(false, Signature("OLYMPUS\0II\x03\0", 12));
-             const TiffEntry thumbnail{0x0100, kUndefined, std::uint32_t(jpeg.size()), jpeg};
-             const std::size_t settingsAt =
-                 12 + TiffBuilder::IfdSize({thumbnail, {0x2020, kIfdType, 1, {}}});
-             const std::size_t previewAt = settingsAt + TiffBuilder::IfdSize({{}, {}, {}});
-             note.AddIfd({thumbnail, {0x2020, kIfdType, 1, note.U32(std::uint32_t(settingsAt))}});
-             note.AddIfd({{0x0100, kLong, 1, note.U32(1)},
-                          {0x0101, kLong, 1, note.U32(std::uint32_t(previewAt))},
-                          {0x0102, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
-             note.Add(jpeg);
-             const std::size_t thumbnailAt = 12 + 2 + 24 + 4;
-             return Note{note.bytes,
-                         {CountOf(12, 0), ValueOf(settingsAt, 0), ValueOf(settingsAt, 2)},
-                         {{at + thumbnailAt, at + thumbnailAt + jpeg.size()},
-                          {at + previewAt, at + previewAt + jpeg.size()}}};
-         },
-         {"Olympus ThumbnailImage", "Olympus CameraSettings PreviewImage"}});
-    // Samsung: a plain IFD whose offsets count from the note; tag 0x0035
-    // points to an IFD with the preview's start and length.
-    cases.push_back({"SAMSUNG",
-                     [](std::size_t at, bool big, const Bytes& jpeg) {
-                         TiffBuilder note(big, Bytes{});
-                         const std::size_t previewIfdAt = TiffBuilder::IfdSize({{}});
-                         const std::size_t jpegAt = previewIfdAt + TiffBuilder::IfdSize({{}, {}});
-                         note.AddIfd({{0x0035, kLong, 1, note.U32(std::uint32_t(previewIfdAt))}});
-                         note.AddIfd({{0x0201, kLong, 1, note.U32(std::uint32_t(jpegAt))},
-                                      {0x0202, kLong, 1, note.U32(std::uint32_t(jpeg.size()))}});
-                         note.Add(jpeg);
-                         return Note{note.bytes,
-                                     {ValueOf(previewIfdAt, 1)},
-                                     {{at + jpegAt, at + jpegAt + jpeg.size()}}};
-                     },
-                     {"Samsung PreviewIFD"}});
     return cases;
 }
 
@@ -196,25 +186,20 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
             const std::size_t noteAt = b.Next();
             const Note note = maker.note(noteAt, big, jpeg);
             b.Add(note.bytes);
+            const std::uint32_t noteSize = std::uint32_t(note.bytes.size());
             const std::size_t exifAt = b.AddIfd({{0xA002, kShort, 1, b.U16(24)},
                                                  {0xA003, kLong, 1, b.U32(16)},
-                                                 {0x927C,
-                                                  kUndefined,
-                                                  std::uint32_t(note.bytes.size()),
-                                                  {},
-                                                  std::uint32_t(noteAt)}});
+                                                 {0x927C, kUndefined, noteSize, {}, noteAt}});
             const Bytes make = TiffBuilder::Text(maker.make);
             const std::vector<TiffEntry> ifd0 = {{0x010F, 2, std::uint32_t(make.size()), make},
                                                  {0x0112, kShort, 1, b.U16(6)},
                                                  {0x8769, kLong, 1, b.U32(std::uint32_t(exifAt))}};
             const std::size_t ifd0At = b.Next(), ifd1At = ifd0At + TiffBuilder::IfdSize(ifd0);
+            const std::size_t thumbAt = ifd1At + TiffBuilder::IfdSize({{}, {}, {}});
             b.AddIfd(ifd0, std::uint32_t(ifd1At));
-            const std::vector<TiffEntry> ifd1 = {
-                {0x0103, kShort, 1, b.U16(6)},
-                {0x0201, kLong, 1, b.U32(0)},
-                {0x0202, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}};
-            const std::size_t thumbAt = ifd1At + TiffBuilder::IfdSize(ifd1);
-            b.AddIfd({ifd1[0], {0x0201, kLong, 1, b.U32(std::uint32_t(thumbAt))}, ifd1[2]});
+            b.AddIfd({{0x0103, kShort, 1, b.U16(6)},
+                      {0x0201, kLong, 1, b.U32(std::uint32_t(thumbAt))},
+                      {0x0202, kLong, 1, b.U32(std::uint32_t(jpeg.size()))}});
             b.Add(jpeg);
             b.SetIfd0(ifd0At);
             const Bytes original = b.bytes;
@@ -242,14 +227,11 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
             for (const Range& r : note.mayChange)
                 mayChange.push_back({noteAt + r.begin, noteAt + r.end});
             mayChange.insert(mayChange.end(), note.picture.begin(), note.picture.end());
-            for (std::size_t i = 0; i < std::min(original.size(), m.exif.size()); ++i) {
-                const bool allowed =
-                    std::any_of(mayChange.begin(), mayChange.end(),
-                                [&](const Range& r) { return r.begin <= i && i < r.end; });
-                if (!allowed) {
-                    ASSERT_EQ(m.exif[i], original[i]) << "byte " << i;
-                }
-            }
+            for (std::size_t i = 0; i < std::min(original.size(), m.exif.size()); ++i)
+                ASSERT_TRUE(m.exif[i] == original[i] ||
+                            std::any_of(mayChange.begin(), mayChange.end(),
+                                        [&](const Range& r) { return r.begin <= i && i < r.end; }))
+                    << "byte " << i << " changed";
             for (const Range& r : note.picture)
                 for (std::size_t i = r.begin; i < r.end; ++i)
                     ASSERT_EQ(m.exif.at(i), 0) << "picture byte " << i;
@@ -268,12 +250,6 @@ TEST(EditExifInPlace, MakerNotePreviewsAreBlankedAndEverythingElseStays) {
                       "");
         }
 }
-
-}  // namespace
-}  // namespace sigillon
-
-namespace sigillon {
-namespace {
 
 // A block of IFD0 and an EXIF IFD: Make, orientation 6, what `more` adds to
 // IFD0, and `exif` as the EXIF IFD's entries.
@@ -294,14 +270,6 @@ Bytes SmallBlock(bool big, const std::vector<TiffEntry>& more,
 // the old one; without room for it the block stays as it was and says so;
 // a block that reads otherwise once patched is written anew by Exiv2.
 TEST(EditExifInPlace, CopyrightAndOrientationWhereverTheBlockAllows) {
-    struct Case {
-        const char* name;
-        Bytes block;
-        std::string copyright;
-        MetadataReport::Exif how;
-        std::vector<std::string> warnings;
-        std::vector<std::string> read;  // Copyright, Artist, Orientation, UserComment's length
-    };
     // The artist sorts after the copyright's place before it, so the new
     // IFD0 has the copyright among its entries, not at their end.
     const Bytes artistAndOld = SmallBlock(false, {{0x013B, 2, 4, TiffBuilder::Text("Ann")},
@@ -314,7 +282,7 @@ TEST(EditExifInPlace, CopyrightAndOrientationWhereverTheBlockAllows) {
         return SmallBlock(false, {}, {{0x9286, kUndefined, std::uint32_t(size), comment}});
     };
     const Bytes tight = withComment(65400);
-    const Bytes full = withComment(65400 + 65527 - 2 - tight.size());
+    const std::size_t fullComment = 65400 + 65527 - 2 - tight.size();
     // A tag whose values lie over the orientation entry's: patching the
     // orientation would change it, so Exiv2 writes the block anew.
     Bytes overlapping = SmallBlock(true, {{0x0129, kShort, 6, Bytes(12, 1)}});
@@ -322,39 +290,38 @@ TEST(EditExifInPlace, CopyrightAndOrientationWhereverTheBlockAllows) {
                              overlapping[6] << 8 | overlapping[7];
     const Bytes orientationEntry = TiffBuilder(true).U32(std::uint32_t(ifd0 + 2 + 12));
     std::copy(orientationEntry.begin(), orientationEntry.end(),
-              overlapping.begin() + std::ptrdiff_t(TiffBuilder::ValueAt(ifd0, 2)));
-    const std::vector<Case> cases = {
-        {"replaced",
-         artistAndOld,
-         "\xC2\xA9 Bob & Co <2026>",
-         MetadataReport::Exif::InPlace,
-         {},
-         {"\xC2\xA9 Bob & Co <2026>", "Ann", "1", "-"}},
+              overlapping.begin() + std::ptrdiff_t(ValueOf(ifd0, 2).begin));
+    using How = MetadataReport::Exif;
+    const std::string bob = "\xC2\xA9 Bob & Co <2026>";
+    struct Case {
+        const char* name;
+        Bytes block;
+        std::string copyright;
+        How how;
+        std::vector<std::string> warnings;
+        std::vector<std::string> read;  // Copyright, Artist, Orientation, UserComment's length
+    } const cases[] = {
+        {"replaced", artistAndOld, bob, How::InPlace, {}, {bob, "Ann", "1", "-"}},
         {"short enough to sit in its entry",
          artistAndOld,
          "Bo",
-         MetadataReport::Exif::InPlace,
+         How::InPlace,
          {},
          {"Bo", "Ann", "1", "-"}},
         {"room only once laid out anew",
          tight,
          "Ann",
-         MetadataReport::Exif::Rewritten,
+         How::Rewritten,
          {},
          {"Ann", "-", "1", "65400"}},
         {"no room at all",
-         full,
+         withComment(fullComment),
          "Ann Example",
-         MetadataReport::Exif::InPlace,
+         How::InPlace,
          {"EXIF block: left unchanged the copyright (no room for it in the 65527 bytes an EXIF "
           "block may take)"},
-         {"-", "-", "1", std::to_string(65400 + 65527 - 2 - tight.size())}},
-        {"overlapping values",
-         overlapping,
-         "Ann",
-         MetadataReport::Exif::Rewritten,
-         {},
-         {"Ann", "-", "1", "-"}},
+         {"-", "-", "1", std::to_string(fullComment)}},
+        {"overlapping values", overlapping, "Ann", How::Rewritten, {}, {"Ann", "-", "1", "-"}},
     };
     testing::TempFolder folder;
     for (const Case& c : cases) {
