@@ -34,7 +34,8 @@ inline constexpr double kCopyBlocksShare = 0.08;
 
 // The memory one picture's coefficients may take when --memory-budget does
 // not say: a quarter of the machine's memory, shared among the pictures
-// worked on at once.
+// worked on at once, and at most kMaxDefaultMemoryBudget.
+inline constexpr std::uint64_t kMaxDefaultMemoryBudget = std::uint64_t(1) << 30;
 std::uint64_t DefaultMemoryBudget(std::size_t picturesAtOnce);
 
 // Whether the job keeps a JPEG input's encoding: --quality keep, a JPEG

@@ -327,7 +327,7 @@ std::string UsageText() {
            "                 blocks to be copied (about 3 bytes a pixel at 4:2:0); a larger\n"
            "                 baseline one is re-encoded row by row with its own tables;\n"
            "                 default a quarter of the machine's memory shared among the\n"
-           "                 pictures worked on at once\n"
+           "                 pictures worked on at once, at most 1024\n"
            "  --out DIR      save into DIR; default beside each input\n"
            "  --force        replace existing outputs (inputs are never replaced)\n"
            "  --skip-existing  leave existing outputs alone and count them skipped,\n"
