@@ -61,8 +61,9 @@ std::uint64_t DefaultMemoryBudget(std::size_t picturesAtOnce) {
 bool KeepsJpegEncoding(const BatchJob& job, const JobSettings& settings) {
     if (settings.quality != kKeepQuality || job.testPicture) return false;
     const PictureFormat* output = FormatOfName(job.output);
-    std::string problem;
-    return output && output->name == "JPEG" && SniffFile(job.input, problem) == output;
+    // Whether the input is a JPEG file is for the transcoder to find: it
+    // reads the header anyway, and declines what is not one.
+    return output && output->name == "JPEG";
 }
 
 Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobSettings& settings,

@@ -15,28 +15,9 @@ j_common_ptr Common(j_decompress_ptr c) { return reinterpret_cast<j_common_ptr>(
 
 // An encoder writing into memory that it grows with realloc: a jump out of
 // libjpeg leaves nothing that the destructor does not free.
-struct MemoryCompressor {
-    MemoryCompressor() {
-        std::memset(&cinfo, 0, sizeof cinfo);
-        InstallErrors(errors);
-        cinfo.err = &errors.pub;
-        destination.init_destination = Init;
-        destination.empty_output_buffer = Empty;
-        destination.term_destination = Term;
-    }
-    ~MemoryCompressor() {
-        jpeg_destroy_compress(&cinfo);
-        std::free(data);
-    }
-    MemoryCompressor(const MemoryCompressor&) = delete;
-    MemoryCompressor& operator=(const MemoryCompressor&) = delete;
-
-    // Inside a phase function.
-    void Create() {
-        jpeg_create_compress(&cinfo);
-        cinfo.client_data = this;
-        cinfo.dest = &destination;
-    }
+struct MemoryCompressor : Compressor {
+    MemoryCompressor() : Compressor(Init, Empty, Term) {}
+    ~MemoryCompressor() { std::free(data); }
     JpegBytes Take() {
         JpegBytes bytes;
         bytes.data.reset(data);
@@ -45,9 +26,7 @@ struct MemoryCompressor {
         return bytes;
     }
 
-    static MemoryCompressor* Of(j_compress_ptr c) {
-        return static_cast<MemoryCompressor*>(c->client_data);
-    }
+    static MemoryCompressor* Of(j_compress_ptr c) { return Compressor::Of<MemoryCompressor>(c); }
     static void Init(j_compress_ptr c) {
         MemoryCompressor* self = Of(c);
         if (!self->data) {
@@ -75,9 +54,6 @@ struct MemoryCompressor {
         self->size = self->capacity - self->destination.free_in_buffer;
     }
 
-    jpeg_compress_struct cinfo;
-    JpegErrors errors;
-    jpeg_destination_mgr destination{};
     std::uint8_t* data = nullptr;
     std::size_t capacity = 0;
     std::size_t size = 0;

@@ -199,6 +199,24 @@ Decompressor::Decompressor() {
 
 Decompressor::~Decompressor() { jpeg_destroy_decompress(&cinfo); }
 
+Compressor::Compressor(void (*init)(j_compress_ptr), boolean (*empty)(j_compress_ptr),
+                       void (*term)(j_compress_ptr)) {
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InstallErrors(errors);
+    cinfo.err = &errors.pub;
+    destination.init_destination = init;
+    destination.empty_output_buffer = empty;
+    destination.term_destination = term;
+}
+
+Compressor::~Compressor() { jpeg_destroy_compress(&cinfo); }
+
+void Compressor::Create() {
+    jpeg_create_compress(&cinfo);
+    cinfo.client_data = this;
+    cinfo.dest = &destination;
+}
+
 DecodeOptions DecodeOptionsFor(const JpegDecodeSettings& settings, int components) {
     const bool gray = settings.grayscaleOutput || components == 1;
     const bool quantize = gray || settings.pixelFormat == JpegPixelFormat::Bits8;

@@ -74,6 +74,28 @@ struct Decompressor {
     jpeg_progress_mgr progress{};
 };
 
+// The encoder with its error manager, on a destination whose callbacks the
+// deriving owner gives; destroyed in every case. Of() finds the owner from
+// the callbacks' cinfo.
+struct Compressor {
+    Compressor(void (*init)(j_compress_ptr), boolean (*empty)(j_compress_ptr),
+               void (*term)(j_compress_ptr));
+    ~Compressor();
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+
+    // Inside a phase function: creates the encoder on the destination.
+    void Create();
+    template <class Owner>
+    static Owner* Of(j_compress_ptr c) {
+        return static_cast<Owner*>(static_cast<Compressor*>(c->client_data));
+    }
+
+    jpeg_compress_struct cinfo;
+    JpegErrors errors;
+    jpeg_destination_mgr destination{};
+};
+
 // How libjpeg is asked to decode, worked out from the settings and the file.
 struct DecodeOptions {
     J_COLOR_SPACE outColorSpace;

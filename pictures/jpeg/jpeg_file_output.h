@@ -15,29 +15,12 @@ namespace sigillon::jpeg_codec {
 
 // A write error leaves through the error manager's jump, its errno kept
 // for the message.
-struct FileCompressor {
+struct FileCompressor : Compressor {
     static constexpr std::size_t kBufferBytes = std::size_t(64) << 10;
 
-    FileCompressor() {
-        std::memset(&cinfo, 0, sizeof cinfo);
-        InstallErrors(errors);
-        cinfo.err = &errors.pub;
-        destination.init_destination = Init;
-        destination.empty_output_buffer = Empty;
-        destination.term_destination = Term;
-    }
-    ~FileCompressor() { jpeg_destroy_compress(&cinfo); }
-    FileCompressor(const FileCompressor&) = delete;
-    FileCompressor& operator=(const FileCompressor&) = delete;
+    FileCompressor() : Compressor(Init, Empty, Term) {}
 
-    static FileCompressor* Of(j_compress_ptr c) { return static_cast<FileCompressor*>(c->client_data); }
-
-    // Inside a phase function: creates the encoder on the file.
-    void Create() {
-        jpeg_create_compress(&cinfo);
-        cinfo.client_data = this;
-        cinfo.dest = &destination;
-    }
+    static FileCompressor* Of(j_compress_ptr c) { return Compressor::Of<FileCompressor>(c); }
 
     void Put(std::size_t bytes) {
         if (int error = file->TryAppend(buffer.get(), bytes)) {
@@ -68,9 +51,6 @@ struct FileCompressor {
         Fail(errors);
     }
 
-    jpeg_compress_struct cinfo;
-    JpegErrors errors;
-    jpeg_destination_mgr destination{};
     std::unique_ptr<std::uint8_t[]> buffer{new std::uint8_t[kBufferBytes]};
     SafeFileWriter* file = nullptr;
     int writeError = 0;

@@ -37,29 +37,19 @@ bool ReadRows(Decompressor* d, std::uint8_t* row0, std::ptrdiff_t step, std::siz
 // The encoder, its error manager and a destination of our own that grows
 // a block in memory. (libjpeg's own memory destination forgets its buffer
 // when an error strikes mid-encode.)
-struct Compressor {
-    Compressor() {
-        std::memset(&cinfo, 0, sizeof cinfo);
-        InstallErrors(errors);
-        cinfo.err = &errors.pub;
-        destination.init_destination = InitDestination;
-        destination.empty_output_buffer = EmptyOutputBuffer;
-        destination.term_destination = TermDestination;
-    }
-    ~Compressor() { jpeg_destroy_compress(&cinfo); }
-    Compressor(const Compressor&) = delete;
-    Compressor& operator=(const Compressor&) = delete;
+struct BlockCompressor : jpeg_codec::Compressor {
+    BlockCompressor() : Compressor(InitDestination, EmptyOutputBuffer, TermDestination) {}
 
-    static Compressor* Of(j_compress_ptr c) { return static_cast<Compressor*>(c->client_data); }
+    static BlockCompressor* Of(j_compress_ptr c) { return Compressor::Of<BlockCompressor>(c); }
 
     static void InitDestination(j_compress_ptr c) {
-        Compressor* self = Of(c);
+        BlockCompressor* self = Of(c);
         self->destination.next_output_byte = self->output.data();
         self->destination.free_in_buffer = self->output.size();
     }
     // Called with the whole buffer full, free_in_buffer notwithstanding.
     static boolean EmptyOutputBuffer(j_compress_ptr c) {
-        Compressor* self = Of(c);
+        BlockCompressor* self = Of(c);
         std::size_t used = self->output.size();
         if (!self->output.Resize(used + used / 2)) {
             JpegErrors* errors = reinterpret_cast<JpegErrors*>(c->err);
@@ -71,13 +61,10 @@ struct Compressor {
         return TRUE;
     }
     static void TermDestination(j_compress_ptr c) {
-        Compressor* self = Of(c);
+        BlockCompressor* self = Of(c);
         self->output.Resize(self->output.size() - self->destination.free_in_buffer);
     }
 
-    jpeg_compress_struct cinfo;
-    JpegErrors errors;
-    jpeg_destination_mgr destination{};
     ByteBlock output;
 };
 
@@ -92,12 +79,10 @@ struct EncodeJob {
     const PictureMetadata* metadata;  // or null
 };
 
-bool Encode(Compressor* e, const EncodeJob* job) {
+bool Encode(BlockCompressor* e, const EncodeJob* job) {
     if (setjmp(e->errors.jump)) return false;
     j_compress_ptr c = &e->cinfo;
-    jpeg_create_compress(c);
-    c->client_data = e;
-    c->dest = &e->destination;
+    e->Create();
     ConfigureEncoder(c, job->width, job->height, job->quality, job->grayscale, job->progressive);
     jpeg_start_compress(c, TRUE);
     if (job->metadata) WriteJpegMetadata(c, *job->metadata);
@@ -276,7 +261,7 @@ void TJPEGImage::Compress() {
         job.metadata = &outputMetadata_;
     }
 
-    Compressor e;
+    BlockCompressor e;
     // Room for 12 bits per pixel, more than any photograph takes: only the
     // pages written cost memory, and the block is cut to size at the end.
     if (!e.output.Resize(std::size_t(job.width) * job.height * 3 / 2 + 65536))
