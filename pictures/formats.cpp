@@ -78,7 +78,9 @@ std::unique_ptr<PictureRowWriter> CreateJpegRows(const std::string& path,
     }
     if (settings.jpegEncoding)
         return CreateJpegRowWriter(path, format, *settings.jpegEncoding, metadata);
-    return CreateJpegRowWriter(path, format, settings.quality, metadata);
+    return CreateJpegRowWriter(
+        path, format, settings.quality == kDefaultQuality ? kSavedJpegQuality : settings.quality,
+        metadata);
 }
 
 // ---- BMP: "BM", the signature the reader takes.

@@ -22,9 +22,13 @@
 
 namespace sigillon {
 
+inline constexpr int kDefaultQuality = 0;
+
 // What a row writer writes besides the rows.
 struct WriteSettings {
-    int quality = kSavedJpegQuality;            // JPEG quality, 1..100
+    // 1..100 for lossy encoders, or kDefaultQuality: the format's own
+    // default (JPEG: the desktop program's 85).
+    int quality = kDefaultQuality;
     // JPEG: encode as this file was instead of at the quality; none: the
     // quality.
     const JpegEncoding* jpegEncoding = nullptr;

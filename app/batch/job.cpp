@@ -85,6 +85,8 @@ Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool enco
         return FileFailure(side, job.output,
                            "the name ends in no picture file type (" + KnownExtensions() + ")");
     WriteSettings write;
+    // Keeping a JPEG's own encoding is jpegEncoding's; otherwise no number
+    // given means the output format's default.
     if (settings.quality != kKeepQuality) write.quality = settings.quality;
     if (kept) {
         write.jpegEncoding = &kept->encoding;
