@@ -47,7 +47,8 @@ for path in ./usr/bin/sigillon ./usr/bin/sigillon-batch \
     ./usr/share/applications/sigillon.desktop \
     ./usr/share/icons/hicolor/48x48/apps/sigillon.png \
     ./usr/share/sigillon/stamps/seal.bmp ./usr/share/sigillon/stamps/mark.bmp \
-    ./usr/share/man/man1/sigillon.1.gz ./usr/share/man/man1/sigillon-batch.1.gz; do
+    ./usr/share/man/man1/sigillon.1.gz ./usr/share/man/man1/sigillon-batch.1.gz \
+    ./usr/share/doc/sigillon/copyright ./usr/share/doc/sigillon/changelog.Debian.gz; do
     grep -qE " $(sed 's/[.+]/\\&/g' <<<"$path")\$" <<<"$contents" || fail "package lacks $path"
 done
 for program in sigillon sigillon-batch; do
@@ -57,6 +58,14 @@ done
 grep -qE "^-rwxr-xr-x .* \./usr/libexec/sigillon/sigillon-batch-text\$" <<<"$contents" ||
     fail "package lacks the batch tool's text helper, or it is not executable"
 
+# Debian's own checks, where lintian is installed: no error and no warning.
+if command -v lintian >/dev/null; then
+    if ! lintian_out="$(lintian --allow-root --fail-on error,warning "$deb" 2>&1)"; then
+        fail "lintian: $lintian_out"
+    fi
+else
+    echo "lintian is not installed: its checks skipped"
+fi
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 batch="$root/usr/bin/sigillon-batch"
