@@ -21,7 +21,7 @@ struct BatchJob {
     std::string output;   // path of the file to write
     std::string refusal;  // non-empty: do not touch this input; why, without the input's name
     bool skip = false;    // --skip-existing and the output is there: the run leaves it alone
-    std::vector<std::string> warnings;  // --name's variables the picture has no value for
+    std::vector<std::string> warnings = {};  // --name's variables the picture has no value for
 };
 
 // The extension as the file routines see it: from the last '.' of the file
