@@ -133,6 +133,22 @@ TEST_F(PerPicture, NameAndCopyrightTakeTheirValuesFromEachPicturesExif) {
     EXPECT_EQ(run.err.find("tagged.jpg: warning"), std::string::npos) << run.err;
 }
 
+// Each picture gets the text its variables give; two pictures of one text
+// share what was drawn for it.
+TEST_F(PerPicture, TextStampsAreDrawnFromEachPicturesOwnText) {
+    for (const char* name : {"in/a.bmp", "in/b.bmp", "in/sub/a.bmp"}) Save(300, 100, name);
+    fs::create_directories(dir_ / "o");
+    fs::create_directories(dir_ / "p");
+    sigillon::testing::ProcessRun run =
+        Run({"--text", "{stem}", "--mode", "3", "--out", "o", "--recursive", "in"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    sigillon::testing::ProcessRun plain = Run({"--text", "a", "--mode", "3", "--out", "p", "in/a.bmp"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(Bytes("o/a.bmp"), Bytes("p/a.bmp"));
+    EXPECT_EQ(Bytes("o/a.bmp"), Bytes("o/sub/a.bmp"));
+    EXPECT_NE(Bytes("o/a.bmp"), Bytes("o/b.bmp"));
+}
+
 TEST_F(PerPicture, BadTemplatesAndPresetsAreUsageErrorsThatTouchNothing) {
     Save(40, 30, "a.jpg");
     Write("mode.json", R"({"mode": 9, "text": "x"})");
