@@ -23,7 +23,10 @@ int main(int argc, char** argv) {
     }
     // No display here: JPEG pictures decode to true colour, as on a deep one.
     sigillon::SetDisplayBitsPerPixel(32);
-    if (!parsed.options.textGiven) return RunBatch(parsed.options);
+    const BatchOptions& options = parsed.options;
+    const bool text = options.textGiven || (options.portrait && options.portrait->textGiven) ||
+                      (options.landscape && options.landscape->textGiven);
+    if (!text) return RunBatch(options);
 
     // Text stamps are drawn with Qt GUI, by a helper program.
     std::string problem;
@@ -32,5 +35,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sigillon-batch: --text needs its text helper: %s\n", problem.c_str());
         return 2;
     }
-    return RunBatch(parsed.options, HelperTextRenderer(helper));
+    return RunBatch(options, HelperTextRenderer(helper));
 }

@@ -2,9 +2,12 @@
 
 #include <charconv>
 #include <cstdint>
+#include <set>
 #include <system_error>
 #include <utility>
 
+#include "app/batch/preset.h"
+#include "app/batch/variables.h"
 #include "pictures/formats.h"
 #include "stamping/text/text_colours.h"
 
@@ -212,6 +215,43 @@ const OptionRow kOptions[] = {
          o.reportPath = v;
          return {};
      }},
+    {"--name", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty() || v.find('/') != std::string::npos)
+             return "--name takes a file name (--out gives the folder)";
+         o.name = v;
+         return {};
+     }},
+    {"--recursive", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.recursive = true;
+         return {};
+     }},
+    {"--follow-links", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.followLinks = true;
+         return {};
+     }},
+    {"--preset", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--preset needs a file";
+         if (!o.presetPath.empty()) return "give --preset once";
+         o.presetPath = v;
+         return {};
+     }},
+};
+
+// Options that hold for the whole run, never one picture: a preset's shape
+// sections cannot give them.
+const std::set<std::string> kRunWide = {
+    "to",   "out",    "name",   "force",          "skip-existing", "jobs",
+    "files-from", "0", "shard", "report", "verbose", "encoder-thread",
+    "test-picture", "memory-budget", "recursive", "follow-links", "no-auto-orient"};
+
+// One option as given, before it is applied.
+struct GivenOption {
+    const OptionRow* option;
+    std::string value;
 };
 
 const OptionRow* FindOption(const std::string& name) {
@@ -227,21 +267,71 @@ ParseResult UsageError(std::string message) {
     return result;
 }
 
+// What the options applied leave wrong together, or nothing.
+std::string CheckTogether(const BatchOptions& options, const std::set<std::string>& given) {
+    auto any = [&](std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            if (given.contains(name)) return true;
+        return false;
+    };
+    if (options.testPicture && (!options.inputs.empty() || !options.filesFrom.empty()))
+        return "--test-picture is the one input; give no INPUT or --files-from with it";
+    if (options.testPicture && any({"--shard"})) return "--shard splits INPUTs, not --test-picture";
+    if (!options.testPicture && options.inputs.empty() && options.filesFrom.empty())
+        return "no INPUT given";
+    if (options.nulSeparated && options.filesFrom.empty()) return "-0 needs --files-from";
+    if (options.force && options.skipExisting) return "give --force or --skip-existing, not both";
+    if (options.textGiven && !options.stampPath.empty()) return "give --stamp or --text, not both";
+    if (options.stampPath.empty() && !options.textGiven &&
+        any({"--mode", "--margin", "--scale", "--times"}))
+        return "--mode, --times, --margin and --scale need --stamp or --text";
+    if (!options.textGiven && any({"--color", "--size"})) return "--color and --size need --text";
+    if (options.followLinks && !options.recursive) return "--follow-links needs --recursive";
+    for (auto [name, text] : {std::pair{"--text", &options.text},
+                              std::pair{"--copyright", &options.copyright},
+                              std::pair{"--name", &options.name}}) {
+        std::string problem;
+        TextTemplate::Parse(*text, problem);
+        if (!problem.empty()) return std::string(name) + ": " + problem;
+    }
+    return {};
+}
+
+// The options of one preset section: the preset's own, then the section's,
+// then the command line's, where each option named on the command line
+// keeps only its value there.
+ParseResult Combine(const std::vector<GivenOption>& commandLine,
+                    const std::vector<std::string>& inputs,
+                    const std::vector<std::vector<GivenOption>>& presetLayers) {
+    ParseResult result;
+    std::set<std::string> given, onCommandLine;
+    for (const GivenOption& g : commandLine) onCommandLine.insert(g.option->name);
+    for (const std::vector<GivenOption>* layer : {&presetLayers[0], &presetLayers[1], &commandLine}) {
+        for (const GivenOption& g : *layer) {
+            if (layer != &commandLine && onCommandLine.contains(g.option->name)) continue;
+            if (std::string problem = g.option->apply(result.options, g.value); !problem.empty())
+                return UsageError(problem);
+            given.insert(g.option->name);
+        }
+    }
+    result.options.inputs = inputs;
+    if (std::string problem = CheckTogether(result.options, given); !problem.empty())
+        return UsageError(problem);
+    return result;
+}
+
 }  // namespace
 
 ParseResult ParseArguments(const std::vector<std::string>& args) {
-    ParseResult result;
-    BatchOptions& options = result.options;
-    bool modeGiven = false;
-    bool timesGiven = false;
-    bool textLookGiven = false;
-    bool shardGiven = false;
+    std::vector<GivenOption> commandLine;
+    std::vector<std::string> inputs;
+    BatchOptions probe;  // each value is judged as it comes, the first fault reported
     bool optionsEnded = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            options.inputs.push_back(arg);
+            inputs.push_back(arg);
             continue;
         }
         if (arg == "--") {
@@ -249,8 +339,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {
-            result.status = ParseStatus::Help;
-            return result;
+            ParseResult help;
+            help.status = ParseStatus::Help;
+            return help;
         }
         std::string name = arg;
         std::string value;
@@ -268,29 +359,54 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         } else if (!option->takesValue && inlineValue) {
             return UsageError(name + " takes no value");
         }
-        if (std::string problem = option->apply(options, value); !problem.empty())
+        if (std::string problem = option->apply(probe, value); !problem.empty())
             return UsageError(problem);
-        modeGiven = modeGiven || name == "--mode" || name == "--margin" || name == "--scale";
-        timesGiven = timesGiven || name == "--times";
-        textLookGiven = textLookGiven || name == "--color" || name == "--size";
-        shardGiven = shardGiven || name == "--shard";
+        commandLine.push_back({option, std::move(value)});
     }
 
-    if (options.testPicture && (!options.inputs.empty() || !options.filesFrom.empty()))
-        return UsageError("--test-picture is the one input; give no INPUT or --files-from with it");
-    if (options.testPicture && shardGiven)
-        return UsageError("--shard splits INPUTs, not --test-picture");
-    if (!options.testPicture && options.inputs.empty() && options.filesFrom.empty())
-        return UsageError("no INPUT given");
-    if (options.nulSeparated && options.filesFrom.empty())
-        return UsageError("-0 needs --files-from");
-    if (options.force && options.skipExisting)
-        return UsageError("give --force or --skip-existing, not both");
-    if (options.textGiven && !options.stampPath.empty())
-        return UsageError("give --stamp or --text, not both");
-    if (options.stampPath.empty() && !options.textGiven && (modeGiven || timesGiven))
-        return UsageError("--mode, --times, --margin and --scale need --stamp or --text");
-    if (!options.textGiven && textLookGiven) return UsageError("--color and --size need --text");
+    // Layers: the preset's options, then one shape section's.
+    const std::vector<std::string> kSections = {"", "portrait", "landscape"};
+    std::vector<std::vector<GivenOption>> layers(kSections.size());
+    if (!probe.presetPath.empty()) {
+        const std::string file = "--preset " + probe.presetPath + ": ";
+        Preset preset = ReadPreset(probe.presetPath);
+        if (!preset.problem.empty()) return UsageError(file + preset.problem);
+        for (const PresetValue& v : preset.values) {
+            const std::string key = "\"" + v.key + "\"";
+            const std::string where = v.section.empty() ? key : "\"" + v.section + "\": " + key;
+            const OptionRow* option = v.key.empty() || v.key == "preset" || v.key[0] == '-'
+                                          ? nullptr
+                                          : FindOption((v.key.size() == 1 ? "-" : "--") + v.key);
+            if (!option) return UsageError(file + "unknown key " + where);
+            if (!v.section.empty() && kRunWide.contains(v.key))
+                return UsageError(file + where + " holds for the whole run; give it outside \"" +
+                                  v.section + "\"");
+            using Kind = PresetValue::Kind;
+            const bool fits = option->takesValue ? v.kind == Kind::Text
+                                                 : v.kind == Kind::True || v.kind == Kind::False;
+            if (!fits)
+                return UsageError(file + where + " takes " +
+                                  (option->takesValue ? "a string or number" : "true or false"));
+            if (v.kind == Kind::False) continue;
+            BatchOptions alone;
+            if (std::string problem = option->apply(alone, v.text); !problem.empty())
+                return UsageError(file + where + ": " + problem);
+            layers[v.section.empty() ? 0 : v.section == "portrait" ? 1 : 2].push_back({option, v.text});
+        }
+    }
+
+    ParseResult result = Combine(commandLine, inputs, {layers[0], {}});
+    if (result.status != ParseStatus::Run || (layers[1].empty() && layers[2].empty())) return result;
+    for (std::size_t shape : {1, 2}) {
+        ParseResult section = Combine(commandLine, inputs, {layers[0], layers[shape]});
+        if (section.status != ParseStatus::Run) {
+            section.message = "--preset " + probe.presetPath + ": with \"" + kSections[shape] +
+                              "\": " + section.message;
+            return section;
+        }
+        (shape == 1 ? result.options.portrait : result.options.landscape) =
+            std::make_shared<const BatchOptions>(std::move(section.options));
+    }
     return result;
 }
 
@@ -302,7 +418,8 @@ std::string UsageText() {
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
            "                      [--no-auto-orient] [--files-from LIST [-0]] [--shard K/N]\n"
            "                      [--report FILE] [--verbose] [--encoder-thread auto|on|off]\n"
-           "                      [--accept-damaged] INPUT...\n"
+           "                      [--accept-damaged] [--preset FILE] [--name TEMPLATE]\n"
+           "                      [--recursive [--follow-links]] INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
            "  --stamp FILE   stamp picture (JPEG, BMP or PNG); a PNG's alpha is used, and then\n"
            "                 white is an ordinary colour; without a stamp inputs are only converted\n"
@@ -358,6 +475,19 @@ std::string UsageText() {
            "  --accept-damaged  stamp what a JPEG input whose data is damaged or ends early\n"
            "                 still holds (the rest grey or garbled) and warn, rather than\n"
            "                 refuse it\n"
+           "  --preset FILE  options from a JSON object keyed by their long names without\n"
+           "                 the dashes ({\"mode\": 4, \"force\": true}); its \"portrait\" and\n"
+           "                 \"landscape\" objects hold options for pictures of that shape\n"
+           "                 once upright (square is landscape); the command line wins\n"
+           "  --name TEMPLATE  the outputs' file name, e.g. {stem}-web{ext}\n"
+           "  --recursive    walk the folders among the inputs for picture files (known by\n"
+           "                 their content; others skipped); --out mirrors each tree\n"
+           "  --follow-links  follow symbolic links met in the walk (each folder once)\n"
+           "Variables in --text, --copyright and --name: {name} the input's file name,\n"
+           "{stem} the output's name without extension, {ext} the output's extension\n"
+           "with its dot, {date:FORMAT} (strftime) and {year} of EXIF DateTimeOriginal,\n"
+           "{artist}, {make}, {model}, {exif:KEY} any Exiv2 EXIF key; {{ and }} are\n"
+           "braces. A value a picture lacks is empty, with a warning.\n"
            "Inputs are JPEG, BMP or PNG files, known by their content whatever their names;\n"
            "an output's type is that of its name. JPEG and PNG outputs keep the input's\n"
            "metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"

@@ -2,6 +2,7 @@
 // usage text.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,14 @@ struct BatchOptions {
     std::string reportPath;        // --report: a JSON Lines file, one object per input
     bool verbose = false;          // say for each input how it was read and written, and why
     EncoderThread encoderThread = EncoderThread::Auto;
+    std::string name;              // --name: the outputs' file name with variables; empty: their own
+    bool recursive = false;        // walk the folders among the inputs
+    bool followLinks = false;      // a walk follows symbolic links
+    std::string presetPath;        // --preset: a JSON file of options
+    // The options for pictures of that shape, from the preset's sections
+    // (command line over section over the rest); null: these.
+    std::shared_ptr<const BatchOptions> portrait;
+    std::shared_ptr<const BatchOptions> landscape;
 };
 
 enum class ParseStatus {
@@ -62,7 +71,7 @@ struct ParseResult {
     std::string message;
 };
 
-// args excludes the program name.
+// args excludes the program name. A --preset file is read here.
 ParseResult ParseArguments(const std::vector<std::string>& args);
 
 // The short text printed with a usage error and for --help.

@@ -7,6 +7,7 @@
 #include <set>
 #include <system_error>
 
+#include "app/batch/picture_facts.h"
 #include "pictures/formats.h"
 
 namespace sigillon::batch {
@@ -40,6 +41,13 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// A value in --name names no folder.
+std::string OneFileName(std::string value) {
+    for (char& c : value)
+        if (c == '/') c = '_';
+    return value;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return fs::equivalent(a, b, error) && !error;
@@ -53,8 +61,7 @@ std::string ExtensionOf(const std::string& path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-std::string OutputPathFor(const std::string& input, bool testPicture,
-                          const BatchOptions& options) {
+PictureFacts NameFacts(const std::string& input, bool testPicture, const BatchOptions& options) {
     std::string name = testPicture ? std::string(kTestPictureName) : FileNameOf(input);
     std::string own = testPicture ? std::string(".bmp") : ExtensionOf(name);
     std::string base = name.substr(0, name.size() - ExtensionOf(name).size());
@@ -67,25 +74,49 @@ std::string OutputPathFor(const std::string& input, bool testPicture,
             own = std::string(content->extensions.front());
         }
     }
-    std::string extension = options.toExtension.empty() ? own : options.toExtension;
+    return {name, base, options.toExtension.empty() ? own : options.toExtension, {}};
+}
+
+std::string OutputPathFor(const std::string& input, bool testPicture,
+                          const BatchOptions& options, const std::string& subFolder,
+                          std::vector<std::string>* warnings) {
+    PictureFacts facts = NameFacts(input, testPicture, options);
+    std::string file = facts.stem + facts.ext;
+    if (!options.name.empty()) {
+        std::string problem;
+        const TextTemplate name = TextTemplate::Parse(options.name, problem);
+        if (std::vector<std::string> keys = name.ExifKeys(); !keys.empty())
+            facts.exif = LookAtPicture(input, testPicture, keys, options.autoOrient).exif;
+        std::vector<std::string> missing;
+        file = name.Expand(facts, missing, OneFileName);
+        if (warnings)
+            for (std::string& m : missing) warnings->push_back("--name: " + m);
+    }
 
     std::string folder;
     if (!options.outDir.empty()) {
         folder = options.outDir;
         if (folder.back() != '/') folder += '/';
+        folder += subFolder;
     } else if (!testPicture) {
         folder = FolderOf(input);
     }
-    return folder + base + extension;
+    return folder + file;
 }
 
-std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
+std::vector<BatchJob> PlanJobs(const BatchOptions& options,
+                               const std::vector<std::string>& subFolders) {
     std::vector<BatchJob> jobs;
     if (options.testPicture) {
-        jobs.push_back({kTestPictureName, true, OutputPathFor("", true, options), {}});
+        BatchJob& job = jobs.emplace_back(BatchJob{kTestPictureName, true, {}, {}});
+        job.output = OutputPathFor("", true, options, {}, &job.warnings);
     } else {
-        for (const std::string& input : options.inputs)
-            jobs.push_back({input, false, OutputPathFor(input, false, options), {}});
+        for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+            BatchJob& job = jobs.emplace_back(BatchJob{options.inputs[i], false, {}, {}});
+            job.output = OutputPathFor(job.input, false, options,
+                                       i < subFolders.size() ? subFolders[i] : std::string(),
+                                       &job.warnings);
+        }
     }
 
     // Inputs and the stamp are known by the file they are, whatever the
@@ -116,7 +147,10 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options) {
         bool followed = ::stat(job.output.c_str(), &info) == 0;
         bool present = followed || ::lstat(job.output.c_str(), &info) == 0;
         FileId outputFile{info.st_dev, info.st_ino};
-        if (followed && inputFiles.count(outputFile)) {
+        const std::string file = FileNameOf(job.output);
+        if (file.empty() || file == "." || file == "..") {
+            job.refusal = "not saved, --name gives it no file name";
+        } else if (followed && inputFiles.count(outputFile)) {
             job.refusal =
                 "not saved, its output " + job.output + " is an input (choose --out or --to)";
         } else if (followed && stampExists && stampFile == outputFile) {

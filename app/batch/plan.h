@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/batch/options.h"
+#include "app/batch/variables.h"
 
 namespace sigillon::batch {
 
@@ -20,18 +21,27 @@ struct BatchJob {
     std::string output;   // path of the file to write
     std::string refusal;  // non-empty: do not touch this input; why, without the input's name
     bool skip = false;    // --skip-existing and the output is there: the run leaves it alone
+    std::vector<std::string> warnings = {};  // --name's variables the picture has no value for
 };
 
 // The extension as the file routines see it: from the last '.' of the file
 // name to the end, or empty. Letter case is kept.
 std::string ExtensionOf(const std::string& path);
 
-// Where one input goes: --out or the input's folder, its base name, the
-// --to extension or its own. A name whose extension is no picture type's
-// (or that has none) is kept whole and gains the extension of the type
-// its file's first bytes show, when they show one.
+// The variables an input's names give: its file name, and the output's
+// base name and extension, the --to extension or its own. A name whose
+// extension is no picture type's (or that has none) is kept whole as the
+// base name and gains the extension of the type its file's first bytes
+// show, when they show one.
+PictureFacts NameFacts(const std::string& input, bool testPicture, const BatchOptions& options);
+
+// Where one input goes: --out (and below it subFolder, where the input was
+// found in a folder walked) or the input's folder; there the base name and
+// extension, or --name expanded for it, with any '/' in a value made '_'.
+// warnings gains the variables of --name the picture has no value for.
 std::string OutputPathFor(const std::string& input, bool testPicture,
-                          const BatchOptions& options);
+                          const BatchOptions& options, const std::string& subFolder = {},
+                          std::vector<std::string>* warnings = nullptr);
 
 // Every input's job with its output, and the refusals that can be decided
 // before any picture is read: an output that is one of the inputs, the
@@ -39,7 +49,9 @@ std::string OutputPathFor(const std::string& input, bool testPicture,
 // --skip-existing), two inputs with the same output. All of options.inputs
 // is planned whatever the shard, so that every worker of a split list
 // refuses and skips exactly as one worker given the whole list would.
-std::vector<BatchJob> PlanJobs(const BatchOptions& options);
+// subFolders, when given, holds each input's folder below --out.
+std::vector<BatchJob> PlanJobs(const BatchOptions& options,
+                               const std::vector<std::string>& subFolders = {});
 
 // Why writing the report at options.reportPath would harm the run, or
 // empty: it is an input, the stamp, the list of inputs, or the output of

@@ -16,8 +16,9 @@
 #include <utility>
 
 #include "app/batch/console.h"
+#include "app/batch/folders.h"
 #include "app/batch/job.h"
-#include "app/batch/kept_jpeg.h"
+#include "app/batch/picture_settings.h"
 #include "app/batch/plan.h"
 #include "app/batch/report.h"
 
@@ -63,7 +64,11 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
                               std::make_move_iterator(list.paths.end()));
     }
 
-    std::vector<BatchJob> jobs = PlanJobs(options);
+    WalkedInputs walked = WalkFolders(options.inputs, options.recursive, options.followLinks);
+    if (!walked.problem.empty()) return CannotStart(walked.problem);
+    options.inputs = std::move(walked.inputs);
+
+    std::vector<BatchJob> jobs = PlanJobs(options, walked.subFolders);
     std::unique_ptr<ReportFile> report;
     if (!options.reportPath.empty()) {
         if (std::string clash = ReportClash(options, jobs); !clash.empty())
@@ -91,58 +96,24 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
         return tally.Summary();
     };
 
-    // The stamp is read and made Depth24 once, before any worker starts;
-    // from then on nothing writes to it.
-    JobSettings settings;
-    settings.mode = options.mode;
-    settings.times = options.times;
-    settings.margin = options.margin;
-    settings.scale = options.scale;
-    settings.quality = options.quality;
-    // Every picture worked on at once may hold its coefficients.
-    settings.memoryBudget =
-        options.memoryBudget > 0
-            ? std::uint64_t(options.memoryBudget) << 20
-            : DefaultMemoryBudget(std::min<std::size_t>(
-                  options.jobs > 0 ? std::size_t(options.jobs) : AvailableCores(),
-                  std::max<std::size_t>(1, jobs.size())));
-    settings.metadata.keep = !options.stripMetadata;
-    settings.metadata.autoOrient = options.autoOrient;
-    settings.acceptDamaged = options.acceptDamaged;
-    if (options.copyrightGiven)
-        settings.metadata.copyright = options.copyright;
-    else if (options.textGiven && !options.text.empty())
-        settings.metadata.copyright = options.text;
-    if (!options.stampPath.empty()) {
-        Expected<StampImage> stamp = LoadStamp(options.stampPath);
-        if (!stamp) {
-            console.Say(stamp.error().message);
-            return failAll(stamp.error().message);
-        }
-        settings.stamps.push_back(std::move(*stamp));
-    }
-    if (options.textGiven) {
-        try {
-            // Scaled, the text is drawn at every size, and each picture gets
-            // the one whose width comes closest to what it needs, fitted.
-            const int first = options.scale > 0 ? 1 : options.size;
-            const int last = options.scale > 0 ? 9 : options.size;
-            for (int size = first; renderText && size <= last; ++size) {
-                BatchOptions sized = options;
-                sized.size = size;
-                std::unique_ptr<TBitmap> rendered = renderText(sized);
-                if (!rendered) break;
-                rendered->SetDepth(Depth24);
-                settings.stamps.push_back({std::move(rendered), {}});
-            }
-        } catch (const std::exception&) {
-            settings.stamps.clear();
-        }
-        if (settings.stamps.empty()) {
-            const std::string reason = "the text stamp could not be rendered";
-            console.Say("sigillon-batch: " + reason);
+    if (options.verbose && (walked.skipped || walked.linksSkipped))
+        console.Say("folders walked: " + std::to_string(walked.skipped) +
+                    " files skipped, not pictures; " + std::to_string(walked.linksSkipped) +
+                    " symbolic links not followed");
+    PictureSettings settings(options, jobs.size(), renderText);
+    if (!settings.Varies()) {
+        if (Expected<Done> made = settings.MakeTheOne(); !made) {
+            const std::string& reason = made.error().message;
+            console.Say(reason == kTextNotRendered ? "sigillon-batch: " + reason : reason);
             return failAll(reason);
         }
+    }
+    // Folders below --out as the walked ones are, for the pictures to be
+    // written; one that cannot be made fails its pictures when they are.
+    for (const BatchJob& job : jobs) {
+        if (job.skip || !job.refusal.empty() || options.outDir.empty()) continue;
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(job.output).parent_path(), error);
     }
 
     // Cores go to pictures first; a picture's writing gets one of its own
@@ -166,7 +137,16 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
                 const std::size_t waiting = toStamp[std::min(jobs.size(), next.load())];
                 const bool encoderThread =
                     UseEncoderThread(options.encoderThread, waiting, ++running, cores);
-                result = RunJob(job, settings, encoderThread);
+                std::vector<std::string> warnings = job.warnings;
+                Expected<const JobSettings*> chosen = settings.For(job, warnings);
+                if (chosen) {
+                    result = RunJob(job, **chosen, encoderThread);
+                } else {
+                    result.reason = chosen.error().message;
+                    result.route = job.input + ": not read, " + result.reason;
+                }
+                if (result.status == JobStatus::Saved)
+                    result.warnings.insert(result.warnings.begin(), warnings.begin(), warnings.end());
                 --running;
                 if (options.verbose) console.Say(result.route);
                 result.ms = std::chrono::duration<double, std::milli>(
