@@ -57,7 +57,12 @@ const OptionRow kOptions[] = {
              if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
          if (extension.size() < 2 || extension.find('/') != std::string::npos ||
              !FormatOfName("x" + extension))
-             return "--to takes one of " + KnownExtensions();
+             return "--to takes one of " + KnownExtensions(true);
+         if (!FormatOfName("x" + extension)->createRowWriter)
+             return std::string(FormatOfName("x" + extension)->name) +
+                    " files are read, not written (their encoder brings GPL and patent "
+                    "terms): --to takes one of " +
+                    KnownExtensions(true);
          o.toExtension = extension;
          return {};
      }},
