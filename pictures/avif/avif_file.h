@@ -21,9 +21,9 @@ namespace sigillon {
 // The quality an AVIF file is written at when none is asked for.
 inline constexpr int kDefaultAvifQuality = 70;
 
-// libaom's speed: 0 slowest .. 10 fastest. 8 rather than avifenc's 6:
-// on a 24-megapixel photo at quality 70 it took a third of the time, for a
-// file 8 % larger.
+// libaom's speed: 0 slowest .. 10 fastest. 8 rather than avifenc's 6: on
+// a 24-megapixel photo-like JPEG at quantizer 19, avifenc took 10.7 s at 8
+// and 26.9 s at 6, and its file at 8 was not larger (3.55 MB against 3.70).
 inline constexpr int kAvifSpeed = 8;
 
 // The AV1 quantizer (0 lossless .. 63 coarsest) a quality of 1..100 is
