@@ -138,12 +138,15 @@ void ReadColour(const Reader& reader, const heif_image_handle* handle, HeifPictu
         return;
     }
     if (type != heif_color_profile_type_nclx) return;
+    // libheif hands out the numbers even with an error (for values it does
+    // not know); they are freed either way.
     heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
-        return;
+    const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    if (!nclx) return;
     const int primaries = nclx->color_primaries;
     const int transfer = nclx->transfer_characteristics;
     heif_nclx_color_profile_free(nclx);
+    if (error.code != heif_error_Ok) return;
     const bool srgbPrimaries = primaries == 1 || primaries == 2;
     const bool srgbCurve = transfer == 1 || transfer == 2 || transfer == 6 || transfer == 13;
     if (!srgbPrimaries || !srgbCurve)
@@ -191,8 +194,9 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
     reader.Check(heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr));
 
     heif_image_handle* handlePointer = nullptr;
-    reader.Check(heif_context_get_primary_image_handle(ctx, &handlePointer));
+    const heif_error primary = heif_context_get_primary_image_handle(ctx, &handlePointer);
     std::unique_ptr<heif_image_handle, ReleaseHandle> handle(handlePointer);
+    reader.Check(primary);
 
     // The size shown, after rotation and crop: what is allocated.
     const std::int64_t width = heif_image_handle_get_width(handle.get());
@@ -221,9 +225,10 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
     if (!options) reader.Refuse("out of memory");
     options->strict_decoding = how.acceptDamaged ? 0 : 1;
     heif_image* imagePointer = nullptr;
-    reader.Check(heif_decode_image(handle.get(), &imagePointer, heif_colorspace_RGB, chroma,
-                                   options.get()));
+    const heif_error decoded =
+        heif_decode_image(handle.get(), &imagePointer, heif_colorspace_RGB, chroma, options.get());
     std::unique_ptr<heif_image, ReleaseImage> image(imagePointer);
+    reader.Check(decoded);
     if (heif_image_get_primary_width(image.get()) != width ||
         heif_image_get_primary_height(image.get()) != height)
         reader.Refuse("the decoded picture is not the " + dimensions + " pixels the file says");
