@@ -10,6 +10,8 @@
 #   jpegtran        -copy all: the floor for a tool that keeps a JPEG's blocks
 #   sigillon-batch  --quality keep (the default): the stamp in a corner (mode 3),
 #                   every other block copied; tiled, re-encoded with the input's tables
+#   heif-convert    HEIC to JPEG, against sigillon-batch reading HEIC with a corner stamp
+#   avifenc         JPEG to AVIF at the same speed and quantizer, against --to .avif
 # on a 6000 x 4000 photo-like JPEG (quality 92), a 30,000 x 20,000 one made
 # from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2. The files are
 # made here, in a folder under /tmp removed at the end.
@@ -23,7 +25,7 @@ source "$(dirname "$0")/../scripts/lib.sh"
 
 RUNS="${1:-3}"
 [ "$RUNS" -ge 2 ] || RUNS=2
-need_packages libjpeg-turbo-progs imagemagick libvips-tools time bc
+need_packages libjpeg-turbo-progs imagemagick libvips-tools time bc libheif-examples libavif-bin
 
 TOOL="${SIGILLON_BATCH:-$ROOT/build/app/batch/sigillon-batch}"
 if [ ! -x "$TOOL" ]; then
@@ -116,6 +118,22 @@ best_of "100: --jobs 1 --encoder-thread on" "${OURS[@]}" --jobs 1 --encoder-thre
 best_of "100: --jobs 2 (auto)" "${OURS[@]}" --jobs 2 --to .jpg --quality 85 photos/*.jpg
 best_of "100: --jobs 2 --encoder-thread on" "${OURS[@]}" --jobs 2 --encoder-thread on --to .jpg --quality 85 photos/*.jpg
 
+# HEIC in and AVIF out: a 12 MP HEIC made from the photo by heif-enc,
+# written as JPEG at 90 (heif-convert's own default quality) with a corner
+# stamp, against heif-convert; and the 24 MP photo written as AVIF at
+# --quality 70 against avifenc at the same speed (8), one thread, 4:2:0 and
+# the quantizer that quality maps to (19).
+convert photo.jpg -resize '4000x3000!' -quality 92 photo12.jpg
+heif-enc -q 80 photo12.jpg -o photo12.heic >/dev/null
+echo
+printf '%-44s\n' "4000 x 3000 HEIC -> JPEG q90"
+best_of "heif-convert" heif-convert --quiet photo12.heic out/heif-convert.jpg
+best_of "sigillon-batch HEIC, corner stamp" "${CORNER[@]}" --jobs 1 --to .jpg --quality 90 photo12.heic
+echo
+printf '%-44s\n' "6000 x 4000 JPEG -> AVIF q70 (quantizer 19), speed 8"
+best_of "avifenc -s 8 --min 19 --max 19" avifenc -s 8 -y 420 --min 19 --max 19 photo.jpg out/avifenc.avif
+best_of "sigillon-batch AVIF, corner stamp" "${CORNER[@]}" --jobs 1 --to .avif photo.jpg
+
 ratio() { echo "scale=3; $1 / $2" | bc; }
 echo
 echo "Targets:"
@@ -125,6 +143,8 @@ echo "  peak memory BMP out:             ${RSS["sigillon-batch --jobs 1, BMP out
 echo "  big file peak memory:            ${RSS["big: sigillon-batch --jobs 1"]} KiB (at most 32768)"
 echo "  big file / its pipe:             $(ratio "${TIMES["big: sigillon-batch --jobs 1"]}" "${TIMES["big: djpeg | cjpeg"]}")x (at most 1.0)"
 echo "  100 photos, --jobs 2 throughput: $(ratio "${TIMES["100: --jobs 1 (auto)"]}" "${TIMES["100: --jobs 2 (auto)"]}")x that of --jobs 1 (at least 1.8)"
+echo "  HEIC -> JPEG / heif-convert:     $(ratio "${TIMES["sigillon-batch HEIC, corner stamp"]}" "${TIMES["heif-convert"]}")x (at most 1.0)"
+echo "  JPEG -> AVIF / avifenc:          $(ratio "${TIMES["sigillon-batch AVIF, corner stamp"]}" "${TIMES["avifenc -s 8 --min 19 --max 19"]}")x (at most 1.05)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
 
 # Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <utility>
 
+#include "pictures/avif/avif_file.h"
 #include "pictures/bmp/bmp_rows.h"
+#include "pictures/heif/heif_file.h"
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/jpeg/jpeg_metadata.h"
 #include "pictures/jpeg/jpeg_rows.h"
@@ -132,11 +134,48 @@ std::unique_ptr<PictureRowWriter> CreatePngRows(const std::string& path,
                     const TBitmap& picture) { WritePngFile(path, picture, alpha, metadata); });
 }
 
+// ---- HEIF and AVIF: an ISO-BMFF "ftyp" box whose brands say which. Both
+// read whole by libheif, upright already; AVIF written by libavif, HEIF
+// (HEVC) not at all: its encoder comes with GPL and patent terms.
+
+bool IsHeif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == HeifBrand::Heif; }
+bool IsAvif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == HeifBrand::Avif; }
+
+HeldPicture ReadHeif(const std::string& path, const ReadSettings& settings) {
+    HeifPicture heif = ReadHeifFile(path, {settings.withMetadata, settings.acceptDamaged});
+    HeldPicture picture;
+    picture.pixels = std::move(heif.pixels);
+    picture.alpha = std::move(heif.alpha);
+    picture.metadata = std::move(heif.metadata);
+    picture.warnings = std::move(heif.warnings);
+    picture.upright = true;
+    return picture;
+}
+
+std::unique_ptr<PictureRowWriter> CreateAvifRows(const std::string& path,
+                                                 const TBitmapImage& format,
+                                                 const WriteSettings& settings,
+                                                 std::vector<std::string>& warnings) {
+    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
+    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
+    if (!metadata.extendedXmp.empty() || !metadata.photoshop.empty())
+        warnings.push_back("AVIF files carry no extended XMP and no Photoshop/IPTC block: dropped");
+    const int quality =
+        settings.quality == kDefaultQuality ? kDefaultAvifQuality : settings.quality;
+    return std::make_unique<CollectingRowWriter>(
+        format, [path, alpha = std::move(alpha), metadata = std::move(metadata),
+                 quality](const TBitmap& picture) {
+            WriteAvifFile(path, picture, alpha, metadata, quality);
+        });
+}
+
 const PictureFormat kFormats[] = {
     {"JPEG", {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"}, IsJpeg, false, OpenJpegRows, ReadJpeg,
      CreateJpegRows},
     {"BMP", {".bmp", ".dib"}, IsBmp, false, OpenBmpRows, ReadBmp, CreateBmpRows},
     {"PNG", {".png"}, IsPng, true, nullptr, ReadPng, CreatePngRows},
+    {"AVIF", {".avif"}, IsAvif, true, nullptr, ReadHeif, CreateAvifRows},
+    {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, nullptr, ReadHeif, nullptr},
 };
 
 std::string LowerExtension(std::string_view path) {
@@ -189,10 +228,11 @@ const PictureFormat* SniffFile(const std::string& path, std::string& problem) {
     return problem.empty() ? FormatOfContent({head, got}) : nullptr;
 }
 
-std::string KnownExtensions() {
+std::string KnownExtensions(bool writtenOnly) {
     std::string list;
     for (const PictureFormat& format : kFormats)
-        for (std::string_view extension : format.extensions) {
+        if (!writtenOnly || format.createRowWriter)
+            for (std::string_view extension : format.extensions) {
             if (!list.empty()) list += ", ";
             list += extension;
         }

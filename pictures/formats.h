@@ -27,7 +27,7 @@ inline constexpr int kDefaultQuality = 0;
 // What a row writer writes besides the rows.
 struct WriteSettings {
     // 1..100 for lossy encoders, or kDefaultQuality: the format's own
-    // default (JPEG: the desktop program's 85).
+    // default (JPEG: the desktop program's 85; AVIF: 70).
     int quality = kDefaultQuality;
     // JPEG: encode as this file was instead of at the quality; none: the
     // quality.
@@ -44,7 +44,8 @@ struct ReadSettings {
     // A JPEG file whose picture data is damaged or ends early: refused at
     // the first damaged row, or with this decoded as far as it goes (the
     // rest grey or garbled, as the desktop program shows it) and the damage
-    // told among the reading's warnings.
+    // told among the reading's warnings. A HEIF or AVIF file: refused, or
+    // with this whatever libheif's tolerant decoding makes of it.
     bool acceptDamaged = false;
 };
 
@@ -67,7 +68,7 @@ struct PictureFormat {
     // A writer of rows of the given format into a new file at path, given
     // its name only by Finish. warnings gains the metadata the format
     // cannot carry. Throws BitmapError before any row for a picture or
-    // target it cannot take.
+    // target it cannot take. Null for a format that is only read.
     std::unique_ptr<PictureRowWriter> (*createRowWriter)(const std::string& path,
                                                          const TBitmapImage& format,
                                                          const WriteSettings& settings,
@@ -75,7 +76,8 @@ struct PictureFormat {
 };
 
 // The bytes a sniff looks at.
-inline constexpr std::size_t kSniffBytes = 16;
+// 64 reach a HEIF file's compatible brands.
+inline constexpr std::size_t kSniffBytes = 64;
 
 // Every format, in the order they are tried.
 std::span<const PictureFormat> PictureFormats();
@@ -91,7 +93,8 @@ const PictureFormat* FormatOfContent(std::span<const std::uint8_t> head);
 // reading.
 const PictureFormat* SniffFile(const std::string& path, std::string& problem);
 
-// The extensions of every format, for messages: ".jpg, .jpeg, ...".
-std::string KnownExtensions();
+// The extensions of every format, or of those written, for messages:
+// ".jpg, .jpeg, ...".
+std::string KnownExtensions(bool writtenOnly = false);
 
 }  // namespace sigillon

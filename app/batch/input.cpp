@@ -92,8 +92,10 @@ Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
             return FileFailure(Failure::Side::Input, path, "the file holds no picture");
     }
 
-    bool turned = false;
-    if (settings.autoOrient && !held.pixels->IsEmpty()) {
+    // A picture its file turned already must not be turned again, but its
+    // EXIF orientation must still become 1, or a viewer would turn it twice.
+    bool turned = held.upright;
+    if (settings.autoOrient && !held.upright && !held.pixels->IsEmpty()) {
         if (const int orientation = ExifOrientation(held.metadata); orientation != 1) {
             const std::int32_t w = held.pixels->Width(), h = held.pixels->Height();
             ApplyOrientation(*held.pixels, orientation);

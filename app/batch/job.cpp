@@ -55,6 +55,11 @@ std::string Route(const BatchJob& job, const OpenedInput& input, bool encoderThr
 // blamed on the side the job had reached.
 Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool encoderThread,
                      Failure::Side& side, JobResult& result) {
+    // Before the input is read: a HEIF input's own type, kept without --to.
+    if (const PictureFormat* output = FormatOfName(job.output); output && !output->createRowWriter)
+        return FileFailure(Failure::Side::Output, job.output,
+                           std::string(output->name) + " files are read, not written: choose " +
+                               "another type with --to (" + KnownExtensions(true) + ")");
     std::optional<KeptJpeg> kept;
     if (KeepsJpegEncoding(job, settings)) {
         Expected<std::optional<KeptJpeg>> keeping = KeepJpegBlocks(job, settings, side, result);

@@ -60,7 +60,12 @@ const OptionRow kOptions[] = {
              if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
          if (extension.size() < 2 || extension.find('/') != std::string::npos ||
              !FormatOfName("x" + extension))
-             return "--to takes one of " + KnownExtensions();
+             return "--to takes one of " + KnownExtensions(true);
+         if (!FormatOfName("x" + extension)->createRowWriter)
+             return std::string(FormatOfName("x" + extension)->name) +
+                    " files are read, not written (their encoder brings GPL and patent "
+                    "terms): --to takes one of " +
+                    KnownExtensions(true);
          o.toExtension = extension;
          return {};
      }},
@@ -431,7 +436,9 @@ std::string UsageText() {
            "  --times N      stamp each input N times; default 1\n"
            "  --margin N     corner stamps sit N pixels in from both edges; tiles are N apart\n"
            "  --scale P      resize the stamp to P % (1-100) of each picture's width\n"
-           "  --to EXT       save as .jpg, .jpeg, .bmp, .png, ...; default the input's own\n"
+           "  --to EXT       save as .jpg, .jpeg, .bmp, .png, .avif, ...; default the\n"
+           "                 input's own. HEIC/HEIF is read, never written: its encoder\n"
+           "                 brings GPL and patent terms\n"
            "  --quality keep|Q  how JPEG outputs are encoded. keep (the default): a JPEG\n"
            "                 input keeps its own encoding (quantisation tables, sampling,\n"
            "                 progressive or baseline, restart interval, arithmetic or\n"
@@ -439,7 +446,9 @@ std::string UsageText() {
            "                 copied as it was, so the picture away from the stamp loses\n"
            "                 nothing; other inputs are saved at 85, as the desktop program\n"
            "                 saves. Q (1-100): every picture re-encoded at quality Q,\n"
-           "                 baseline 4:2:0; --quality 85 gives the desktop program's files\n"
+           "                 baseline 4:2:0; --quality 85 gives the desktop program's files.\n"
+           "                 AVIF outputs: Q (default 70) as AV1 quantizer\n"
+           "                 ((100 - Q) * 63 + 50) / 100, alpha lossless\n"
            "  --memory-budget MB  most memory a JPEG's coefficients may take for its\n"
            "                 blocks to be copied (about 3 bytes a pixel at 4:2:0); a larger\n"
            "                 baseline one is re-encoded row by row with its own tables;\n"
@@ -473,8 +482,9 @@ std::string UsageText() {
            "  --strip-metadata  write none of the input's metadata (EXIF, XMP, IPTC, ICC)\n"
            "  --no-auto-orient  keep the stored pixels and the EXIF orientation as they are\n"
            "  --accept-damaged  stamp what a JPEG input whose data is damaged or ends early\n"
-           "                 still holds (the rest grey or garbled) and warn, rather than\n"
-           "                 refuse it\n"
+           "                 still holds (the rest grey or garbled), or what libheif's\n"
+           "                 tolerant decoding makes of a HEIF/AVIF input, and warn,\n"
+           "                 rather than refuse it\n"
            "  --preset FILE  options from a JSON object keyed by their long names without\n"
            "                 the dashes ({\"mode\": 4, \"force\": true}); its \"portrait\" and\n"
            "                 \"landscape\" objects hold options for pictures of that shape\n"
@@ -488,8 +498,9 @@ std::string UsageText() {
            "with its dot, {date:FORMAT} (strftime) and {year} of EXIF DateTimeOriginal,\n"
            "{artist}, {make}, {model}, {exif:KEY} any Exiv2 EXIF key; {{ and }} are\n"
            "braces. A value a picture lacks is empty, with a warning.\n"
-           "Inputs are JPEG, BMP or PNG files, known by their content whatever their names;\n"
-           "an output's type is that of its name. JPEG and PNG outputs keep the input's\n"
+           "Inputs are JPEG, BMP, PNG, HEIC/HEIF or AVIF files, known by their content\n"
+           "whatever their names; an output's type is that of its name. AVIF outputs are\n"
+           "written at --quality Q (default 70). JPEG, PNG and AVIF outputs keep the input's\n"
            "metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"
            "upright as their EXIF orientation says, before they are stamped (a JPEG\n"
            "turned so is re-encoded with its own tables, its blocks not copied).\n"

@@ -25,6 +25,9 @@ struct HeldPicture {
     std::vector<std::uint8_t> alpha;
     PictureMetadata metadata;
     std::vector<std::string> warnings;  // metadata dropped while reading, and why
+    // The file's own turns are applied already (HEIF's irot and imir): an
+    // EXIF orientation must then be reset, never applied again.
+    bool upright = false;
 };
 
 // Hands out the rows of a held picture top row first, in the picture's own

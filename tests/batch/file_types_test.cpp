@@ -106,7 +106,7 @@ TEST_F(FileTypes, ToTakesAnyExtensionOfTheTable) {
     for (const char* to : {".gif", "", ".", "jpg/x", ".tiff"}) {
         batch::ParseResult parsed = batch::ParseArguments({"--to", to, "a.jpg"});
         EXPECT_EQ(parsed.status, batch::ParseStatus::UsageError) << to;
-        EXPECT_EQ(parsed.message, "--to takes one of " + KnownExtensions()) << to;
+        EXPECT_EQ(parsed.message, "--to takes one of " + KnownExtensions(true)) << to;
     }
 }
 
@@ -123,11 +123,49 @@ TEST_F(FileTypes, WhatIsNoPictureIsRefusedWithItsReason) {
         return P(name) + ": " + P(name) + " - Error: wrong format (" + reason + ")";
     };
     EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{
-                                  refused("in/notes.txt", "not a JPEG, BMP or PNG file"),
+                                  refused("in/notes.txt", "not a JPEG, BMP, PNG, AVIF or HEIF file"),
                                   refused("in/empty.bmp", "the file holds no picture"),
-                                  refused("in/empty", "not a JPEG, BMP or PNG file"),
+                                  refused("in/empty", "not a JPEG, BMP, PNG, AVIF or HEIF file"),
                               }));
     EXPECT_TRUE(fs::is_empty(folder_ / "out"));
+}
+
+// A HEIF picture comes upright from its file (irot), so an EXIF
+// orientation it carries is reset, with or without turning by EXIF; AVIF is
+// written, HEIC is refused before the input is read.
+TEST_F(FileTypes, HeifInputsComeUprightAndAvifIsWritten) {
+    const std::string jpeg = P("turned.jpg");
+    fs::copy_file(P("ref.jpg"), jpeg);
+    ASSERT_EQ(testing::RunProcess({SIGILLON_EXIFTOOL, "-q", "-overwrite_original", "-n",
+                                   "-Orientation=6", jpeg}).status, 0);
+    // avifenc turns the picture by irot as its EXIF says and keeps the tag.
+    ASSERT_EQ(testing::RunProcess({"avifenc", "-s", "10", jpeg, P("in/turned.avif")}).status, 0);
+    fs::create_directory(folder_ / "out");
+    for (const char* autoOrient : {"--mode", "--no-auto-orient"}) {
+        SCOPED_TRACE(autoOrient);
+        std::vector<std::string> args = {"--out", P("out"), "--force", "--to", ".jpg",
+                                         P("in/turned.avif")};
+        if (std::string(autoOrient) != "--mode") args.push_back(autoOrient);
+        testing::ProcessRun run = Run(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const testing::ProcessRun tags = testing::RunProcess(
+            {SIGILLON_EXIFTOOL, "-T", "-n", "-Orientation", "-ImageWidth", "-ImageHeight",
+             P("out/turned.jpg")});
+        EXPECT_EQ(tags.out, "1\t47\t61\n");
+    }
+
+    const std::string phone = std::string(SIGILLON_PHOTOS_DIR) + "/iphone-11-pro-max.heic";
+    testing::ProcessRun run = Run({"--out", P("out"), "--to", "avif", phone});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(TypeOf(testing::ReadAll(P("out/iphone-11-pro-max.avif"))), "AVIF");
+    EXPECT_EQ(testing::RunProcess({"avifdec", "--info", P("out/iphone-11-pro-max.avif")}).status, 0);
+
+    run = Run({"--out", P("out"), "--to", ".heic", P("ref.jpg")});
+    EXPECT_EQ(run.status, 2);
+    run = Run({"--out", P("out"), phone});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("HEIF files are read, not written"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(P("out/iphone-11-pro-max.heic")));
 }
 
 }  // namespace

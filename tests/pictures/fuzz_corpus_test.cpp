@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "pictures/bmp/bmp.h"
+#include "pictures/heif/heif_file.h"
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/png/png_file.h"
 #include "tests/support/files_test_support.h"
@@ -73,6 +74,11 @@ TEST(FuzzCorpus, EverySeedIsAValidFile) {
     }
     for (const auto& file : FilesIn(kFuzz / "corpus/png")) {
         EXPECT_TRUE(LoadsPng(testing::ReadAll(file))) << file;
+        ++seeds;
+    }
+    for (const auto& file : FilesIn(kFuzz / "corpus/heif")) {
+        const testing::Bytes bytes = testing::ReadAll(file);
+        EXPECT_NO_THROW(ReadHeifData({bytes.data(), bytes.size()}, {})) << file;
         ++seeds;
     }
     EXPECT_GE(seeds, 50u);
