@@ -98,6 +98,7 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     settings.times = options.times;
     settings.margin = options.margin;
     settings.scale = options.scale;
+    settings.geometry = options.geometry;
     settings.quality = options.quality;
     // Every picture worked on at once may hold its coefficients.
     settings.memoryBudget =

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "stamping/stamp_transform.h"
+
 namespace sigillon {
 namespace {
 
@@ -198,6 +200,112 @@ TEST(PlacedStamp, MarginMovesCornersInAndSpacesTiles) {
         for (int x = 0; x < 40; ++x)
             ASSERT_EQ(picture->PixelAt(x, y) != clWhite, x % 10 == 0 && y % 10 == 0)
                 << x << "," << y;
+}
+
+TEST(PlacedStamp, OpacityFadesAlphaThenTheSameRulesApply) {
+    std::mt19937 random(5);
+    const int sw = 13, sh = 7, pw = 45, ph = 33;
+    auto stamp = RandomRaster(sw, sh, random, 25);
+    auto picture = RandomRaster(pw, ph, random);
+    std::vector<std::uint8_t> alpha(std::size_t(sw * sh));
+    for (std::uint8_t& a : alpha) a = std::uint8_t(random());
+    for (int percent : {1, 2, 37, 50, 99, 100})
+        for (bool withAlpha : {true, false})
+            for (StampMode mode : {StampMode(1), StampMode(6), kTiledWatermark}) {
+                SCOPED_TRACE(testing::Message() << percent << " % mode " << int(mode) << " alpha "
+                                                << withAlpha);
+                // Faded here by the stated rule: white is 0 without alpha.
+                std::vector<std::uint8_t> faded(alpha.size());
+                for (int y = 0; y < sh; ++y)
+                    for (int x = 0; x < sw; ++x) {
+                        const std::uint8_t* s = stamp->RowAddress(y) + 3 * x;
+                        const bool white = s[0] == 255 && s[1] == 255 && s[2] == 255;
+                        const int a = withAlpha ? alpha[std::size_t(y * sw + x)] : white ? 0 : 255;
+                        faded[std::size_t(y * sw + x)] = std::uint8_t((a * percent + 50) / 100);
+                    }
+                auto expected = Copy(*picture);
+                ReferenceStamp(*stamp, faded, *expected, mode, 2);
+                auto result = Copy(*picture);
+                const StampImage given{stamp, withAlpha ? alpha : std::vector<std::uint8_t>{}};
+                StampAllRows(PlacedStamp(WithOpacity(given, percent), pw, ph, mode, 2), *result);
+                EXPECT_EQ(Rows(*result), Rows(*expected));
+            }
+}
+
+TEST(PlacedStamp, AnchorsAndOffsetsOnOddSizes) {
+    // A 6 x 5 black stamp on a white 41 x 37 picture: the free room is 35 x 32,
+    // split with the odd pixel right and below.
+    struct Case {
+        Anchor anchor;
+        int offsetX, offsetY;
+        int x, y;  // where the stamp lands; x < 0: refused
+    };
+    const Case cases[] = {
+        {Anchor::TopLeft, 3, 2, 3, 2},       {Anchor::Top, 0, 0, 17, 0},
+        {Anchor::TopRight, 1, 1, 34, 1},     {Anchor::Left, 0, 0, 0, 16},
+        {Anchor::Center, 0, 0, 17, 16},      {Anchor::Center, -3, 4, 14, 20},
+        {Anchor::Right, 2, 0, 33, 16},       {Anchor::BottomLeft, 0, 0, 0, 32},
+        {Anchor::Bottom, 5, 1, 22, 31},      {Anchor::BottomRight, 0, 0, 35, 32},
+        {Anchor::Left, 35, 0, 35, 16},       {Anchor::Center, 18, -16, 35, 0},
+        {Anchor::Left, 36, 0, -1, 0},        {Anchor::Center, 19, 0, -1, 0},
+        {Anchor::BottomRight, -1, 0, -1, 0}, {Anchor::Top, 0, -1, -1, 0},
+        {Anchor::Bottom, 0, 33, -1, 0},      {Anchor::TopLeft, 0, 33, -1, 0},
+    };
+    auto stamp = std::make_shared<TBitmap>();
+    stamp->SetDepth(Depth24);
+    stamp->SetWidth(6);
+    stamp->SetHeight(5);
+    for (int y = 0; y < 5; ++y) std::memset(stamp->RowAddress(y), 0, 18);
+    for (const Case& c : cases)
+        for (StampMode mode : {StampMode(0), StampMode(7)}) {
+            SCOPED_TRACE(testing::Message() << "anchor " << int(c.anchor) << " offset "
+                                            << c.offsetX << "," << c.offsetY << " mode " << int(mode));
+            const Placement placement{mode, c.anchor, c.offsetX, c.offsetY, 0, 0};
+            auto refusal = PlacementRefusal(6, 5, 41, 37, true, placement);
+            if (c.x < 0) {
+                EXPECT_EQ(refusal, "Stamp too large for this picture!");
+                continue;
+            }
+            ASSERT_EQ(refusal, std::nullopt);
+            auto picture = std::make_shared<TBitmap>();
+            picture->SetDepth(Depth24);
+            picture->SetWidth(41);
+            picture->SetHeight(37);
+            PlacedStamp placed({stamp, {}}, 41, 37, placement);
+            EXPECT_EQ(placed.FirstRow(), c.y);
+            EXPECT_EQ(placed.EndRow(), c.y + 5);
+            StampAllRows(placed, *picture);
+            for (int y = 0; y < 37; ++y)
+                for (int x = 0; x < 41; ++x)
+                    ASSERT_EQ(picture->PixelAt(x, y) != clWhite,
+                              x >= c.x && x < c.x + 6 && y >= c.y && y < c.y + 5)
+                        << x << "," << y;
+        }
+}
+
+TEST(PlacedStamp, TileGapsAcrossAndDownApart) {
+    struct Case {
+        int gapX, gapY;
+    };
+    for (Case c : {Case{0, 0}, Case{3, 5}, Case{9, 0}, Case{0, 31}, Case{40, 2}}) {
+        auto stamp = std::make_shared<TBitmap>();
+        stamp->SetDepth(Depth24);
+        stamp->SetWidth(4);
+        stamp->SetHeight(4);
+        std::memset(stamp->RowAddress(0), 0, 3);  // the top-left pixel shows each tile
+        auto picture = std::make_shared<TBitmap>();
+        picture->SetDepth(Depth24);
+        picture->SetWidth(43);
+        picture->SetHeight(37);
+        StampAllRows(PlacedStamp({stamp, {}}, 43, 37, {kTiledWatermark, Anchor::Center, 7, 7,
+                                                        c.gapX, c.gapY}),
+                     *picture);
+        for (int y = 0; y < 37; ++y)
+            for (int x = 0; x < 43; ++x)
+                ASSERT_EQ(picture->PixelAt(x, y) != clWhite,
+                          x % (4 + c.gapX) == 0 && y % (4 + c.gapY) == 0)
+                    << "gaps " << c.gapX << "," << c.gapY << " at " << x << "," << y;
+    }
 }
 
 TEST(PlacementRefusal, CountsTheMarginForCornersOnly) {
