@@ -144,7 +144,10 @@ TEST(BatchGeometry, ToolOutputIsThePlannedStamp) {
         const testing::ProcessRun run = testing::RunProcess(argv, dir);
         ASSERT_EQ(run.status, 0) << options[3] << run.err;
 
-        const batch::ParseResult parsed = batch::ParseArguments(options);
+        std::vector<std::string> given = options;
+        given.insert(given.end(), {"--stamp", "stamp.bmp", "in.bmp"});
+        const batch::ParseResult parsed = batch::ParseArguments(given);
+        ASSERT_EQ(parsed.status, batch::ParseStatus::Run) << parsed.message;
         batch::JobSettings settings;
         settings.stamps.push_back(*batch::LoadStamp((dir / "stamp.bmp").string()));
         settings.mode = parsed.options.mode;
