@@ -19,7 +19,8 @@
 //   watermark modes 4-8:  d = (s >> 5) - 2, c = sign(d) * ((|d|*a + 127) / 255),
 //                         p' = clamp(p + c, 0, 255)
 // With a = 255 both are the rules without alpha, except that white is then
-// an ordinary colour.
+// an ordinary colour. A faded or turned stamp (stamp_transform.h) comes
+// here with its alpha already changed, under the same rules.
 #pragma once
 
 #include <cstdint>
