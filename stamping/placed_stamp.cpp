@@ -61,9 +61,8 @@ StampCorner PlacedCorner(std::int32_t stampWidth, std::int32_t stampHeight,
 }
 
 std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
-                                            std::int32_t pictureWidth,
-                                            std::int32_t pictureHeight, bool trueColour,
-                                            const Placement& placement) {
+                                            std::int32_t pictureWidth, std::int32_t pictureHeight,
+                                            bool trueColour, const Placement& placement) {
     if (stampWidth < 4 || stampHeight < 4) return "Select a stamp!";
     if (pictureWidth < 32 || pictureHeight < 32) return "Select a picture to stamp!";
     // Tiles start at the top-left corner whatever their gaps; a single
@@ -81,15 +80,14 @@ std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_
 }
 
 std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
-                                            std::int32_t pictureWidth,
-                                            std::int32_t pictureHeight, bool trueColour,
-                                            StampMode mode, std::int32_t margin) {
+                                            std::int32_t pictureWidth, std::int32_t pictureHeight,
+                                            bool trueColour, StampMode mode, std::int32_t margin) {
     return PlacementRefusal(stampWidth, stampHeight, pictureWidth, pictureHeight, trueColour,
                             MarginPlacement(mode, margin));
 }
 
-PlacedStamp::PlacedStamp(StampImage stamp, std::int32_t pictureWidth,
-                         std::int32_t pictureHeight, const Placement& placement)
+PlacedStamp::PlacedStamp(StampImage stamp, std::int32_t pictureWidth, std::int32_t pictureHeight,
+                         const Placement& placement)
     : stamp_(std::move(stamp)),
       pictureWidth_(pictureWidth),
       pictureHeight_(pictureHeight),

@@ -51,7 +51,15 @@ struct StampImage {
 
 // Where a single stamp sits on the picture.
 enum class Anchor : std::uint8_t {
-    TopLeft, Top, TopRight, Left, Center, Right, BottomLeft, Bottom, BottomRight
+    TopLeft,
+    Top,
+    TopRight,
+    Left,
+    Center,
+    Right,
+    BottomLeft,
+    Bottom,
+    BottomRight
 };
 
 struct Placement {
@@ -81,9 +89,8 @@ StampCorner PlacedCorner(std::int32_t stampWidth, std::int32_t stampHeight,
 // stamp must lie wholly inside the picture where its placement puts it (so
 // a corner stamp must fit with its margin); tiles need only fit themselves.
 std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
-                                            std::int32_t pictureWidth,
-                                            std::int32_t pictureHeight, bool trueColour,
-                                            const Placement& placement);
+                                            std::int32_t pictureWidth, std::int32_t pictureHeight,
+                                            bool trueColour, const Placement& placement);
 std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
                                             std::int32_t pictureWidth,
                                             std::int32_t pictureHeight, bool trueColour,

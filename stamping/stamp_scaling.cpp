@@ -60,9 +60,8 @@ std::int32_t ScaledWidth(std::int32_t pictureWidth, int percent) {
     return std::int32_t(std::max<std::int64_t>(1, width));
 }
 
-StampSize ScaledSize(std::int32_t stampWidth, std::int32_t stampHeight,
-                     std::int32_t pictureWidth, std::int32_t pictureHeight, int percent,
-                     ScaleBy by) {
+StampSize ScaledSize(std::int32_t stampWidth, std::int32_t stampHeight, std::int32_t pictureWidth,
+                     std::int32_t pictureHeight, int percent, ScaleBy by) {
     auto keepAspect = [](std::int64_t given, std::int64_t from, std::int64_t to) {
         return std::int32_t(std::max<std::int64_t>(1, (to * given + from / 2) / from));
     };

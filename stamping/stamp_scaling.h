@@ -38,9 +38,8 @@ struct StampSize {
 // The size a stamp gets on a picture: percent % of the side chosen,
 // rounded, at least 1, the other side keeping the stamp's aspect (rounded,
 // at least 1).
-StampSize ScaledSize(std::int32_t stampWidth, std::int32_t stampHeight,
-                     std::int32_t pictureWidth, std::int32_t pictureHeight, int percent,
-                     ScaleBy by);
+StampSize ScaledSize(std::int32_t stampWidth, std::int32_t stampHeight, std::int32_t pictureWidth,
+                     std::int32_t pictureHeight, int percent, ScaleBy by);
 
 // The stamp resized to width x height pixels; a height of 0 keeps the
 // aspect (rounded, at least 1). The result always has alpha; its colours are the filtered

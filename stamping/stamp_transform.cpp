@@ -19,9 +19,12 @@ StampImage QuarterTurn(const StampImage& stamp, int quarters) {
     const std::int32_t tw = quarters == 2 ? w : h, th = quarters == 2 ? h : w;
     auto from = [&](std::int32_t x, std::int32_t y) -> std::pair<std::int32_t, std::int32_t> {
         switch (quarters) {
-            case 1: return {w - 1 - y, x};
-            case 2: return {w - 1 - x, h - 1 - y};
-            default: return {y, h - 1 - x};
+            case 1:
+                return {w - 1 - y, x};
+            case 2:
+                return {w - 1 - x, h - 1 - y};
+            default:
+                return {y, h - 1 - x};
         }
     };
     StampImage turned;
@@ -100,9 +103,9 @@ StampImage RotateStamp(const StampImage& source, double degrees) {
             const long alpha = std::clamp(std::lround(sum[3]), 0L, 255L);
             alphaRow[x] = std::uint8_t(alpha);
             for (int k = 0; k < 3; ++k)
-                row[3 * x + k] = alpha == 0 ? 255
-                                            : std::uint8_t(std::clamp(
-                                                  std::lround(sum[k] / sum[3]), 0L, 255L));
+                row[3 * x + k] =
+                    alpha == 0 ? 255
+                               : std::uint8_t(std::clamp(std::lround(sum[k] / sum[3]), 0L, 255L));
         }
     });
     return turned;

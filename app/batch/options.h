@@ -59,7 +59,7 @@ struct BatchOptions {
     int size = 3;                  // the size factor, 1..9
     int margin = 0;                // pixels between a stamp and its edges, or between tiles
     int scale = 0;                 // 1..100: the stamp's width in % of each picture's; 0 off
-    StampGeometry geometry;        // --opacity, --position, --offset, --scale-by, --rotate, --tile-spacing
+    StampGeometry geometry;        // placed, sized, turned and faded as asked
     bool stripMetadata = false;    // write no metadata of the input's
     bool copyrightGiven = false;   // --copyright: write it into the metadata
     std::string copyright;         // UTF-8; defaults to a text stamp's text

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/batch/input.h"
@@ -19,9 +20,8 @@ namespace sigillon {
 namespace {
 
 TEST(BatchGeometryArguments, ValuesAndTheirRefusals) {
-    const std::vector<std::string> stamped = {"--stamp", "s.png", "a.jpg"};
-    auto parse = [&](std::vector<std::string> args) {
-        args.insert(args.end(), stamped.begin(), stamped.end());
+    auto parse = [](std::vector<std::string> args) {
+        args.insert(args.end(), {"--stamp", "s.png", "a.jpg"});
         return batch::ParseArguments(args);
     };
     const batch::ParseResult full =
@@ -29,30 +29,27 @@ TEST(BatchGeometryArguments, ValuesAndTheirRefusals) {
                "--scale-by", "shorter", "--rotate", "-30.5"});
     ASSERT_EQ(full.status, batch::ParseStatus::Run) << full.message;
     const batch::StampGeometry& g = full.options.geometry;
-    EXPECT_EQ(g.opacity, 40);
-    EXPECT_EQ(g.position, Anchor::Bottom);
+    EXPECT_TRUE(g.opacity == 40 && g.position == Anchor::Bottom && g.scaleBy == ScaleBy::Shorter &&
+                g.rotate == -30.5);
     ASSERT_TRUE(g.offset);
-    EXPECT_EQ(g.offset->x.amount, -3);
-    EXPECT_FALSE(g.offset->x.percent);
-    EXPECT_EQ(g.offset->y.amount, 2);
-    EXPECT_TRUE(g.offset->y.percent);
-    EXPECT_EQ(g.scaleBy, ScaleBy::Shorter);
-    EXPECT_EQ(g.rotate, -30.5);
-    const batch::ParseResult tiled = parse({"--mode", "8", "--tile-spacing", "5%,0"});
-    ASSERT_EQ(tiled.status, batch::ParseStatus::Run) << tiled.message;
-    EXPECT_EQ(tiled.options.geometry.tileSpacing->x.amount, 5);
-
-    const std::vector<std::vector<std::string>> refused = {
-        {"--opacity", "0"},         {"--opacity", "101"},
-        {"--position", "middle"},   {"--position", "center", "--mode", "8"},
-        {"--offset", "3"},          {"--offset", "3,x"},
-        {"--offset", "101%,0"},     {"--offset", "1,2", "--mode", "8"},
-        {"--rotate", "abc"},        {"--rotate", "361"},
-        {"--rotate", "nan"},        {"--scale-by", "height"},
-        {"--scale-by", "area", "--scale", "5"},
-        {"--tile-spacing", "4,4"},  {"--tile-spacing", "-1,4", "--mode", "8"},
-    };
-    for (const auto& args : refused)
+    EXPECT_TRUE(g.offset->x.amount == -3 && !g.offset->x.percent && g.offset->y.amount == 2 &&
+                g.offset->y.percent);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--opacity", "0"},
+                                               {"--opacity", "101"},
+                                               {"--position", "middle"},
+                                               {"--position", "center", "--mode", "8"},
+                                               {"--offset", "3"},
+                                               {"--offset", "3,x"},
+                                               {"--offset", "101%,0"},
+                                               {"--offset", "1,2", "--mode", "8"},
+                                               {"--rotate", "abc"},
+                                               {"--rotate", "361"},
+                                               {"--rotate", "nan"},
+                                               {"--scale-by", "height"},
+                                               {"--scale-by", "area", "--scale", "5"},
+                                               {"--tile-spacing", "4,4"},
+                                               {"--tile-spacing", "-1,4", "--mode", "8"}})
         EXPECT_EQ(parse(args).status, batch::ParseStatus::UsageError) << args[0] << " " << args[1];
     EXPECT_EQ(batch::ParseArguments({"--opacity", "50", "a.jpg"}).status,
               batch::ParseStatus::UsageError)
@@ -60,56 +57,39 @@ TEST(BatchGeometryArguments, ValuesAndTheirRefusals) {
 }
 
 TEST(BatchGeometry, MarginWithAPositionKeepsToTheEdgesItTouches) {
-    struct Case {
-        std::optional<Anchor> position;
-        std::optional<batch::Lengths> offset;
-        Anchor anchor;
-        int offsetX, offsetY;
+    batch::JobSettings settings;  // --mode 2 --margin 12, on 333 x 201
+    settings.mode = 2;
+    settings.margin = 12;
+    auto at = [&](std::optional<Anchor> position) {
+        settings.geometry.position = position;
+        const Placement p = batch::PlacementFor(settings, 333, 201);
+        return std::tuple{p.anchor, p.offsetX, p.offsetY};
     };
-    const batch::Lengths percent{{10, true}, {-5, true}};  // of a 333 x 201 picture
-    const Case cases[] = {
-        {std::nullopt, std::nullopt, Anchor::BottomLeft, 12, 12},  // --mode 2 --margin 12
-        {Anchor::Top, std::nullopt, Anchor::Top, 0, 12},
-        {Anchor::Right, std::nullopt, Anchor::Right, 12, 0},
-        {Anchor::Center, std::nullopt, Anchor::Center, 0, 0},
-        {Anchor::Center, percent, Anchor::Center, 33, -10},
-        {std::nullopt, batch::Lengths{{4, false}, {7, false}}, Anchor::BottomLeft, 4, 7},
-    };
-    for (const Case& c : cases) {
-        batch::JobSettings settings;
-        settings.mode = 2;
-        settings.margin = 12;
-        settings.geometry.position = c.position;
-        settings.geometry.offset = c.offset;
-        const Placement placement = batch::PlacementFor(settings, 333, 201);
-        EXPECT_EQ(placement.anchor, c.anchor);
-        EXPECT_EQ(placement.offsetX, c.offsetX) << int(c.anchor);
-        EXPECT_EQ(placement.offsetY, c.offsetY) << int(c.anchor);
-    }
-    batch::JobSettings tiled;
-    tiled.mode = kTiledWatermark;
-    tiled.margin = 3;
-    EXPECT_EQ(batch::PlacementFor(tiled, 333, 201).gapY, 3);
-    tiled.geometry.tileSpacing = batch::Lengths{{3, true}, {2, false}};
-    const Placement spaced = batch::PlacementFor(tiled, 333, 201);
-    EXPECT_EQ(spaced.gapX * 100 + spaced.gapY, 1002);
+    EXPECT_EQ(at(std::nullopt), std::tuple(Anchor::BottomLeft, 12, 12));
+    EXPECT_EQ(at(Anchor::Top), std::tuple(Anchor::Top, 0, 12));
+    EXPECT_EQ(at(Anchor::Right), std::tuple(Anchor::Right, 12, 0));
+    settings.geometry.offset = batch::Lengths{{10, true}, {-5, true}};
+    EXPECT_EQ(at(Anchor::Center), std::tuple(Anchor::Center, 33, -10));
+    settings.mode = kTiledWatermark;
+    settings.geometry.tileSpacing = batch::Lengths{{3, true}, {2, false}};
+    const Placement spaced = batch::PlacementFor(settings, 333, 201);
+    EXPECT_EQ(std::pair(spaced.gapX, spaced.gapY), std::pair(10, 2));
 }
 
 TEST(BatchGeometry, AStampIsPreparedOncePerPictureSize) {
     batch::JobSettings settings;
-    settings.stamps.push_back({testing::MakeTrueColourPicture(40, 20, [](int x, int, std::uint8_t* p) {
-                                   p[0] = p[1] = p[2] = std::uint8_t(x * 6);
-                               }),
-                               {}});
+    settings.stamps.push_back(
+        {testing::MakeTrueColourPicture(
+             40, 20, [](int x, int, std::uint8_t* p) { p[0] = p[1] = p[2] = std::uint8_t(x * 6); }),
+         {}});
     settings.scale = 10;
     settings.geometry.rotate = 30;
-    auto pixels = [&](int width, int height) { return batch::StampFor(settings, width, height).pixels; };
+    auto pixels = [&](int width, int height) {
+        return batch::StampFor(settings, width, height).pixels;
+    };
     EXPECT_EQ(pixels(600, 400), pixels(600, 400));
     EXPECT_EQ(pixels(600, 400), pixels(600, 300)) << "by width, the height does not count";
     EXPECT_NE(pixels(600, 400), pixels(800, 400));
-    settings.geometry.scaleBy = ScaleBy::Shorter;
-    settings.prepared = batch::NoStampsPrepared();
-    EXPECT_NE(pixels(600, 400), pixels(600, 300));
     settings.scale = 0;
     settings.prepared = batch::NoStampsPrepared();
     EXPECT_EQ(pixels(600, 400), pixels(900, 300)) << "unscaled, one for every size";
@@ -130,44 +110,39 @@ TEST(BatchGeometry, ToolOutputIsThePlannedStamp) {
     ASSERT_EQ(SavePictureFileQuiet(*picture, (dir / "in.bmp").string()), FileOutcome::Done);
     ASSERT_EQ(SavePictureFileQuiet(*stamp, (dir / "stamp.bmp").string()), FileOutcome::Done);
     std::filesystem::create_directory(dir / "out");
-    const std::vector<std::vector<std::string>> cases = {
-        {"--mode", "8", "--rotate", "30", "--opacity", "50", "--tile-spacing", "4%,9"},
-        {"--mode", "1", "--position", "center", "--offset", "-2%,3%", "--opacity", "35",
-         "--scale", "20", "--scale-by", "shorter"},
-        {"--mode", "6", "--position", "bottom", "--margin", "5", "--rotate", "90"},
+    auto tool = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {SIGILLON_BATCH_TOOL, "--stamp", (dir / "stamp.bmp").string(),
+                                   "--force", "--out", (dir / "out").string()});
+        args.push_back((dir / "in.bmp").string());
+        return testing::RunProcess(args, dir);
     };
-    for (const auto& options : cases) {
-        std::vector<std::string> argv = {SIGILLON_BATCH_TOOL, "--stamp", (dir / "stamp.bmp").string(),
-                                         "--force", "--out", (dir / "out").string()};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.push_back((dir / "in.bmp").string());
-        const testing::ProcessRun run = testing::RunProcess(argv, dir);
+    for (const std::vector<std::string>& options : std::vector<std::vector<std::string>>{
+             {"--mode", "8", "--rotate", "30", "--opacity", "50", "--tile-spacing", "4%,9"},
+             {"--mode", "1", "--position", "center", "--offset", "-2%,3%", "--opacity", "35",
+              "--scale", "20", "--scale-by", "shorter"},
+             {"--mode", "6", "--position", "bottom", "--margin", "5", "--rotate", "90"}}) {
+        const testing::ProcessRun run = tool(options);
         ASSERT_EQ(run.status, 0) << options[3] << run.err;
-
         std::vector<std::string> given = options;
         given.insert(given.end(), {"--stamp", "stamp.bmp", "in.bmp"});
-        const batch::ParseResult parsed = batch::ParseArguments(given);
-        ASSERT_EQ(parsed.status, batch::ParseStatus::Run) << parsed.message;
+        const batch::BatchOptions parsed = batch::ParseArguments(given).options;
         batch::JobSettings settings;
         settings.stamps.push_back(*batch::LoadStamp((dir / "stamp.bmp").string()));
-        settings.mode = parsed.options.mode;
-        settings.margin = parsed.options.margin;
-        settings.scale = parsed.options.scale;
-        settings.geometry = parsed.options.geometry;
+        settings.mode = parsed.mode;
+        settings.margin = parsed.margin;
+        settings.scale = parsed.scale;
+        settings.geometry = parsed.geometry;
         auto planned = batch::PlanStamp(settings, 301, 211, true);
         ASSERT_TRUE(planned && *planned);
-        TBitmap expected;
+        TBitmap expected, written;
         ASSERT_EQ(LoadPictureFileQuiet(expected, (dir / "in.bmp").string()), FileOutcome::Done);
         for (int y = 0; y < 211; ++y) (*planned)->StampRow(y, expected.RowAddress(y));
-        TBitmap written;
-        ASSERT_EQ(LoadPictureFileQuiet(written, (dir / "out" / "in.bmp").string()), FileOutcome::Done);
+        ASSERT_EQ(LoadPictureFileQuiet(written, (dir / "out" / "in.bmp").string()),
+                  FileOutcome::Done);
         EXPECT_EQ(testing::RowBytes(written), testing::RowBytes(expected)) << options[3];
         EXPECT_NE(testing::RowBytes(written), testing::RowBytes(*picture)) << "nothing stamped";
     }
-    const testing::ProcessRun outside = testing::RunProcess(
-        {SIGILLON_BATCH_TOOL, "--stamp", (dir / "stamp.bmp").string(), "--position", "right",
-         "--offset", "265,0", "--force", "--out", (dir / "out").string(), (dir / "in.bmp").string()},
-        dir);
+    const testing::ProcessRun outside = tool({"--position", "right", "--offset", "265,0"});
     EXPECT_EQ(outside.status, 1);
     EXPECT_EQ(outside.err, (dir / "in.bmp").string() + ": Stamp too large for this picture!\n");
 }

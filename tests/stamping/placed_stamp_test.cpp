@@ -86,7 +86,21 @@ void ReferenceStamp(const TBitmap& stamp, const std::vector<std::uint8_t>& alpha
         }
 }
 
-TEST(PlacedStamp, AlphaAndMarginFollowThePerPixelRule) {
+// --opacity's fading, here by its stated rule: white is 0 without alpha.
+std::vector<std::uint8_t> Faded(const TBitmap& stamp, const std::vector<std::uint8_t>& alpha,
+                                int percent) {
+    std::vector<std::uint8_t> faded;
+    for (int y = 0; y < stamp.Height(); ++y)
+        for (int x = 0; x < stamp.Width(); ++x) {
+            const std::uint8_t* s = stamp.RowAddress(y) + 3 * x;
+            const bool white = s[0] == 255 && s[1] == 255 && s[2] == 255;
+            const int a = alpha.empty() ? (white ? 0 : 255) : alpha[faded.size()];
+            faded.push_back(std::uint8_t((a * percent + 50) / 100));
+        }
+    return faded;
+}
+
+TEST(PlacedStamp, AlphaOpacityAndMarginFollowThePerPixelRule) {
     std::mt19937 random(22);
     const std::uint8_t chosen[] = {0, 1, 127, 128, 254, 255};
     for (int round = 0; round < 6; ++round) {
@@ -101,19 +115,24 @@ TEST(PlacedStamp, AlphaAndMarginFollowThePerPixelRule) {
         // the rounding.
         for (std::uint8_t& a : alpha)
             a = round % 2 ? std::uint8_t(random()) : chosen[random() % std::size(chosen)];
-        for (bool withAlpha : {true, false}) {
-            for (StampMode mode = 0; mode <= 8; ++mode) {
-                SCOPED_TRACE(testing::Message() << "round " << round << " mode " << int(mode)
-                                                << " margin " << margin << " alpha " << withAlpha);
-                const std::vector<std::uint8_t> used = withAlpha ? alpha : std::vector<std::uint8_t>{};
-                ASSERT_EQ(PlacementRefusal(sw, sh, pw, ph, true, mode, margin), std::nullopt);
-                auto expected = Copy(*picture);
-                ReferenceStamp(*stamp, used, *expected, mode, margin);
-                auto result = Copy(*picture);
-                StampAllRows(PlacedStamp({stamp, used}, pw, ph, mode, margin), *result);
-                EXPECT_EQ(Rows(*result), Rows(*expected));
-            }
-        }
+        for (bool withAlpha : {true, false})
+            for (int percent : {100, 99, 50, 37, 2, 1})
+                for (StampMode mode = 0; mode <= 8; ++mode) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "round " << round << " mode " << int(mode) << " margin "
+                                 << margin << " alpha " << withAlpha << " opacity " << percent);
+                    const std::vector<std::uint8_t> used =
+                        withAlpha ? alpha : std::vector<std::uint8_t>{};
+                    ASSERT_EQ(PlacementRefusal(sw, sh, pw, ph, true, mode, margin), std::nullopt);
+                    auto expected = Copy(*picture);
+                    ReferenceStamp(*stamp, percent == 100 ? used : Faded(*stamp, used, percent),
+                                   *expected, mode, margin);
+                    auto result = Copy(*picture);
+                    StampAllRows(
+                        PlacedStamp(WithOpacity({stamp, used}, percent), pw, ph, mode, margin),
+                        *result);
+                    EXPECT_EQ(Rows(*result), Rows(*expected));
+                }
     }
 }
 
@@ -202,39 +221,26 @@ TEST(PlacedStamp, MarginMovesCornersInAndSpacesTiles) {
                 << x << "," << y;
 }
 
-TEST(PlacedStamp, OpacityFadesAlphaThenTheSameRulesApply) {
-    std::mt19937 random(5);
-    const int sw = 13, sh = 7, pw = 45, ph = 33;
-    auto stamp = RandomRaster(sw, sh, random, 25);
-    auto picture = RandomRaster(pw, ph, random);
-    std::vector<std::uint8_t> alpha(std::size_t(sw * sh));
-    for (std::uint8_t& a : alpha) a = std::uint8_t(random());
-    for (int percent : {1, 2, 37, 50, 99, 100})
-        for (bool withAlpha : {true, false})
-            for (StampMode mode : {StampMode(1), StampMode(6), kTiledWatermark}) {
-                SCOPED_TRACE(testing::Message() << percent << " % mode " << int(mode) << " alpha "
-                                                << withAlpha);
-                // Faded here by the stated rule: white is 0 without alpha.
-                std::vector<std::uint8_t> faded(alpha.size());
-                for (int y = 0; y < sh; ++y)
-                    for (int x = 0; x < sw; ++x) {
-                        const std::uint8_t* s = stamp->RowAddress(y) + 3 * x;
-                        const bool white = s[0] == 255 && s[1] == 255 && s[2] == 255;
-                        const int a = withAlpha ? alpha[std::size_t(y * sw + x)] : white ? 0 : 255;
-                        faded[std::size_t(y * sw + x)] = std::uint8_t((a * percent + 50) / 100);
-                    }
-                auto expected = Copy(*picture);
-                ReferenceStamp(*stamp, faded, *expected, mode, 2);
-                auto result = Copy(*picture);
-                const StampImage given{stamp, withAlpha ? alpha : std::vector<std::uint8_t>{}};
-                StampAllRows(PlacedStamp(WithOpacity(given, percent), pw, ph, mode, 2), *result);
-                EXPECT_EQ(Rows(*result), Rows(*expected));
-            }
+// Where a stamp whose every pixel shows lands on a white picture: the
+// rectangle of changed pixels, or tiles marked by their top-left pixel.
+std::vector<bool> Marked(const Placement& placement, int sw, int sh, int pw, int ph, bool dot) {
+    auto stamp = TBitmap::FromRows(sw, sh, Depth24, [&](std::int32_t y, std::uint8_t* row) {
+        std::memset(row, 255, std::size_t(3 * sw));
+        if (!dot || y == 0) std::memset(row, 0, std::size_t(dot ? 3 : 3 * sw));
+    });
+    auto picture = TBitmap::FromRows(pw, ph, Depth24, [&](std::int32_t, std::uint8_t* row) {
+        std::memset(row, 255, std::size_t(3 * pw));
+    });
+    StampAllRows(PlacedStamp({std::move(stamp), {}}, pw, ph, placement), *picture);
+    std::vector<bool> marked;
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) marked.push_back(picture->PixelAt(x, y) != clWhite);
+    return marked;
 }
 
 TEST(PlacedStamp, AnchorsAndOffsetsOnOddSizes) {
-    // A 6 x 5 black stamp on a white 41 x 37 picture: the free room is 35 x 32,
-    // split with the odd pixel right and below.
+    // A 6 x 5 stamp on 41 x 37: the free room is 35 x 32, its odd pixel
+    // right and below when centred.
     struct Case {
         Anchor anchor;
         int offsetX, offsetY;
@@ -251,60 +257,34 @@ TEST(PlacedStamp, AnchorsAndOffsetsOnOddSizes) {
         {Anchor::BottomRight, -1, 0, -1, 0}, {Anchor::Top, 0, -1, -1, 0},
         {Anchor::Bottom, 0, 33, -1, 0},      {Anchor::TopLeft, 0, 33, -1, 0},
     };
-    auto stamp = std::make_shared<TBitmap>();
-    stamp->SetDepth(Depth24);
-    stamp->SetWidth(6);
-    stamp->SetHeight(5);
-    for (int y = 0; y < 5; ++y) std::memset(stamp->RowAddress(y), 0, 18);
     for (const Case& c : cases)
         for (StampMode mode : {StampMode(0), StampMode(7)}) {
-            SCOPED_TRACE(testing::Message() << "anchor " << int(c.anchor) << " offset "
-                                            << c.offsetX << "," << c.offsetY << " mode " << int(mode));
+            SCOPED_TRACE(testing::Message() << "anchor " << int(c.anchor) << " offset " << c.offsetX
+                                            << "," << c.offsetY << " mode " << int(mode));
             const Placement placement{mode, c.anchor, c.offsetX, c.offsetY, 0, 0};
-            auto refusal = PlacementRefusal(6, 5, 41, 37, true, placement);
             if (c.x < 0) {
-                EXPECT_EQ(refusal, "Stamp too large for this picture!");
+                EXPECT_EQ(PlacementRefusal(6, 5, 41, 37, true, placement),
+                          "Stamp too large for this picture!");
                 continue;
             }
-            ASSERT_EQ(refusal, std::nullopt);
-            auto picture = std::make_shared<TBitmap>();
-            picture->SetDepth(Depth24);
-            picture->SetWidth(41);
-            picture->SetHeight(37);
-            PlacedStamp placed({stamp, {}}, 41, 37, placement);
-            EXPECT_EQ(placed.FirstRow(), c.y);
-            EXPECT_EQ(placed.EndRow(), c.y + 5);
-            StampAllRows(placed, *picture);
-            for (int y = 0; y < 37; ++y)
-                for (int x = 0; x < 41; ++x)
-                    ASSERT_EQ(picture->PixelAt(x, y) != clWhite,
-                              x >= c.x && x < c.x + 6 && y >= c.y && y < c.y + 5)
-                        << x << "," << y;
+            ASSERT_EQ(PlacementRefusal(6, 5, 41, 37, true, placement), std::nullopt);
+            const std::vector<bool> marked = Marked(placement, 6, 5, 41, 37, false);
+            for (int i = 0; i < 41 * 37; ++i) {
+                const int x = i % 41, y = i / 41;
+                ASSERT_EQ(marked[std::size_t(i)],
+                          x >= c.x && x < c.x + 6 && y >= c.y && y < c.y + 5)
+                    << x << "," << y;
+            }
         }
 }
 
-TEST(PlacedStamp, TileGapsAcrossAndDownApart) {
-    struct Case {
-        int gapX, gapY;
-    };
-    for (Case c : {Case{0, 0}, Case{3, 5}, Case{9, 0}, Case{0, 31}, Case{40, 2}}) {
-        auto stamp = std::make_shared<TBitmap>();
-        stamp->SetDepth(Depth24);
-        stamp->SetWidth(4);
-        stamp->SetHeight(4);
-        std::memset(stamp->RowAddress(0), 0, 3);  // the top-left pixel shows each tile
-        auto picture = std::make_shared<TBitmap>();
-        picture->SetDepth(Depth24);
-        picture->SetWidth(43);
-        picture->SetHeight(37);
-        StampAllRows(PlacedStamp({stamp, {}}, 43, 37, {kTiledWatermark, Anchor::Center, 7, 7,
-                                                        c.gapX, c.gapY}),
-                     *picture);
-        for (int y = 0; y < 37; ++y)
-            for (int x = 0; x < 43; ++x)
-                ASSERT_EQ(picture->PixelAt(x, y) != clWhite,
-                          x % (4 + c.gapX) == 0 && y % (4 + c.gapY) == 0)
-                    << "gaps " << c.gapX << "," << c.gapY << " at " << x << "," << y;
+TEST(PlacedStamp, TilesGapsApartAcrossAndDownWhateverTheAnchor) {
+    for (auto [gapX, gapY] : {std::pair{0, 0}, {3, 5}, {9, 0}, {0, 31}, {40, 2}}) {
+        const Placement placement{kTiledWatermark, Anchor::Center, 7, 7, gapX, gapY};
+        const std::vector<bool> marked = Marked(placement, 4, 4, 43, 37, true);
+        for (int i = 0; i < 43 * 37; ++i)
+            ASSERT_EQ(marked[std::size_t(i)], i % 43 % (4 + gapX) == 0 && i / 43 % (4 + gapY) == 0)
+                << "gaps " << gapX << "," << gapY << " at " << i % 43 << "," << i / 43;
     }
 }
 

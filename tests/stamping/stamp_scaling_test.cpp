@@ -62,8 +62,10 @@ TEST(StampScaling, ScaleByChoosesThePictureSideTheShareIsOf) {
     };
     for (const Case& c : cases) {
         const StampSize size = ScaledSize(200, 100, c.pictureWidth, c.pictureHeight, 10, c.by);
-        EXPECT_EQ(size.width, c.width) << c.pictureWidth << "x" << c.pictureHeight << " " << int(c.by);
-        EXPECT_EQ(size.height, c.height) << c.pictureWidth << "x" << c.pictureHeight << " " << int(c.by);
+        EXPECT_EQ(size.width, c.width)
+            << c.pictureWidth << "x" << c.pictureHeight << " " << int(c.by);
+        EXPECT_EQ(size.height, c.height)
+            << c.pictureWidth << "x" << c.pictureHeight << " " << int(c.by);
     }
     StampImage stamp{Painted(20, 10, [](int, int, std::uint8_t* p) { std::memset(p, 0, 3); }), {}};
     const StampImage scaled = ScaleStamp(stamp, 9, 7);
