@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,23 +36,15 @@ TEST(BatchGeometryArguments, ValuesAndTheirRefusals) {
     ASSERT_TRUE(g.offset);
     EXPECT_TRUE(g.offset->x.amount == -3 && !g.offset->x.percent && g.offset->y.amount == 2 &&
                 g.offset->y.percent);
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"--opacity", "0"},
-                                               {"--opacity", "101"},
-                                               {"--position", "middle"},
-                                               {"--position", "center", "--mode", "8"},
-                                               {"--offset", "3"},
-                                               {"--offset", "3,x"},
-                                               {"--offset", "101%,0"},
-                                               {"--offset", "1,2", "--mode", "8"},
-                                               {"--rotate", "abc"},
-                                               {"--rotate", "361"},
-                                               {"--rotate", "nan"},
-                                               {"--scale-by", "height"},
-                                               {"--scale-by", "area", "--scale", "5"},
-                                               {"--tile-spacing", "4,4"},
-                                               {"--tile-spacing", "-1,4", "--mode", "8"}})
-        EXPECT_EQ(parse(args).status, batch::ParseStatus::UsageError) << args[0] << " " << args[1];
+    for (const char* refused :
+         {"--opacity 0", "--opacity 101", "--position middle", "--position center --mode 8",
+          "--offset 3", "--offset 3,x", "--offset 101%,0", "--offset 1,2 --mode 8", "--rotate abc",
+          "--rotate 361", "--rotate nan", "--scale-by height", "--scale-by area --scale 5",
+          "--tile-spacing 4,4", "--tile-spacing -1,4 --mode 8"}) {
+        std::istringstream words(refused);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+        EXPECT_EQ(parse(args).status, batch::ParseStatus::UsageError) << refused;
+    }
     EXPECT_EQ(batch::ParseArguments({"--opacity", "50", "a.jpg"}).status,
               batch::ParseStatus::UsageError)
         << "no stamp to fade";
