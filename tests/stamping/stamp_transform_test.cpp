@@ -23,39 +23,30 @@ TEST(RotateStamp, QuarterTurnsMovePixelsExactly) {
         });
     std::vector<std::uint8_t> alpha(std::size_t(w * h));
     for (std::uint8_t& a : alpha) a = std::uint8_t(random());
-    // The stamp pixel box pixel (x, y) shows, turned anticlockwise as seen.
-    using From = std::pair<int, int> (*)(int x, int y);
-    const std::pair<double, From> cases[] = {
-        {90,
-         [](int x, int y) {
-             return std::pair{w - 1 - y, x};
-         }},
-        {-270,
-         [](int x, int y) {
-             return std::pair{w - 1 - y, x};
-         }},
-        {180,
-         [](int x, int y) {
-             return std::pair{w - 1 - x, h - 1 - y};
-         }},
-        {0,
-         [](int x, int y) {
-             return std::pair{x, y};
-         }},
+    // Box pixel (x, y) shows stamp pixel (x0 + xx * x + xy * y, y0 + yx * x + yy * y),
+    // turned anticlockwise as seen.
+    struct Case {
+        double degrees;
+        int x0, xx, xy, y0, yx, yy;
     };
+    const Case cases[] = {{90, w - 1, 0, -1, 0, 1, 0},
+                          {-270, w - 1, 0, -1, 0, 1, 0},
+                          {180, w - 1, -1, 0, h - 1, 0, -1},
+                          {270, 0, 0, 1, h - 1, -1, 0},
+                          {0, 0, 1, 0, 0, 0, 1}};
     for (bool withAlpha : {true, false})
-        for (auto [degrees, from] : cases) {
+        for (const Case& c : cases) {
             const StampImage turned = RotateStamp(
-                StampImage{pixels, withAlpha ? alpha : std::vector<std::uint8_t>{}}, degrees);
-            ASSERT_EQ(turned.Width() * turned.Height(), w * h) << degrees;
+                StampImage{pixels, withAlpha ? alpha : std::vector<std::uint8_t>{}}, c.degrees);
+            ASSERT_EQ(turned.Width() * turned.Height(), w * h) << c.degrees;
             EXPECT_EQ(turned.alpha.empty(), !withAlpha) << "white stays keyed";
             for (int y = 0; y < turned.Height(); ++y)
                 for (int x = 0; x < turned.Width(); ++x) {
-                    const auto [sx, sy] = from(x, y);
+                    const int sx = c.x0 + c.xx * x + c.xy * y, sy = c.y0 + c.yx * x + c.yy * y;
                     ASSERT_EQ(std::memcmp(turned.pixels->RowAddress(y) + 3 * x,
                                           pixels->RowAddress(sy) + 3 * sx, 3),
                               0)
-                        << degrees << " at " << x << "," << y;
+                        << c.degrees << " at " << x << "," << y;
                     ASSERT_TRUE(!withAlpha || turned.alpha[std::size_t(y * turned.Width() + x)] ==
                                                   alpha[std::size_t(sy * w + sx)]);
                 }
