@@ -6,7 +6,8 @@
 #   libvips         vips copy: decode and encode, streaming, without a stamp
 #   ImageMagick     composite -watermark 30 -tile, the same job
 #   sigillon-batch  load the JPEG, stamp a 200 x 80 stamp tiled (mode 8), save JPEG q85
-#                   (--quality 85, the desktop program's save)
+#                   (--quality 85, the desktop program's save); beside it the same
+#                   tiles turned, faded and spaced (--rotate, --opacity, --tile-spacing)
 #   jpegtran        -copy all: the floor for a tool that keeps a JPEG's blocks
 #   sigillon-batch  --quality keep (the default): the stamp in a corner (mode 3),
 #                   every other block copied; tiled, re-encoded with the input's tables
@@ -95,6 +96,12 @@ best_of "sigillon-batch --jobs 1, one thread" "${OURS[@]}" --jobs 1 --to .jpg --
 best_of "sigillon-batch --jobs 1, BMP out" "${OURS[@]}" --jobs 1 --to .bmp photo.jpg
 
 echo
+printf '%-44s\n' "6000 x 4000, q92 -> q85, tiles shaped"
+best_of "tiled, plain" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo.jpg
+best_of "tiled, rotate 30, opacity 50, spacing 40" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 \
+    --rotate 30 --opacity 50 --tile-spacing 40,40 photo.jpg
+
+echo
 printf '%-44s\n' "30000 x 20000, q92 -> q85, tiled stamp"
 best_of "big: djpeg | cjpeg" sh -c 'djpeg -pnm big.jpg | cjpeg -quality 85 -baseline > out/bigpipe.jpg'
 best_of "big: sigillon-batch --jobs 1" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 big.jpg
@@ -145,6 +152,7 @@ echo "  big file / its pipe:             $(ratio "${TIMES["big: sigillon-batch -
 echo "  100 photos, --jobs 2 throughput: $(ratio "${TIMES["100: --jobs 1 (auto)"]}" "${TIMES["100: --jobs 2 (auto)"]}")x that of --jobs 1 (at least 1.8)"
 echo "  HEIC -> JPEG / heif-convert:     $(ratio "${TIMES["sigillon-batch HEIC, corner stamp"]}" "${TIMES["heif-convert"]}")x (at most 1.0)"
 echo "  JPEG -> AVIF / avifenc:          $(ratio "${TIMES["sigillon-batch AVIF, corner stamp"]}" "${TIMES["avifenc -s 8 --min 19 --max 19"]}")x (at most 1.05)"
+echo "  tiles shaped / plain tiled:      $(ratio "${TIMES["tiled, rotate 30, opacity 50, spacing 40"]}" "${TIMES["tiled, plain"]}")x (at most 1.15)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
 
 # Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the

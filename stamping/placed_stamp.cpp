@@ -37,28 +37,63 @@ void ComputeAlphaDeltas(const std::uint8_t* stampRow, const std::uint8_t* alphaR
 
 }  // namespace
 
+Placement MarginPlacement(StampMode mode, std::int32_t margin) {
+    static constexpr Anchor kCorners[] = {Anchor::TopLeft, Anchor::TopRight, Anchor::BottomLeft,
+                                          Anchor::BottomRight};
+    margin = std::max(0, margin);
+    return {mode, kCorners[mode % 4], margin, margin, margin, margin};
+}
+
+StampCorner PlacedCorner(std::int32_t stampWidth, std::int32_t stampHeight,
+                         std::int32_t pictureWidth, std::int32_t pictureHeight,
+                         const Placement& placement) {
+    // Anchors run left to right, then top to bottom: the column and row of
+    // a 3 x 3 grid. The free room is split with the odd pixel right and
+    // below.
+    auto along = [](int third, std::int64_t stamp, std::int64_t picture, std::int64_t offset) {
+        if (third == 0) return offset;
+        if (third == 1) return (picture - stamp) / 2 + offset;
+        return picture - stamp - offset;
+    };
+    const int anchor = int(placement.anchor);
+    return {along(anchor % 3, stampWidth, pictureWidth, placement.offsetX),
+            along(anchor / 3, stampHeight, pictureHeight, placement.offsetY)};
+}
+
 std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
-                                            std::int32_t pictureWidth,
-                                            std::int32_t pictureHeight, bool trueColour,
-                                            StampMode mode, std::int32_t margin) {
+                                            std::int32_t pictureWidth, std::int32_t pictureHeight,
+                                            bool trueColour, const Placement& placement) {
     if (stampWidth < 4 || stampHeight < 4) return "Select a stamp!";
     if (pictureWidth < 32 || pictureHeight < 32) return "Select a picture to stamp!";
-    // Tiles start at the top-left corner whatever the margin; a corner
-    // stamp keeps the margin from both edges of its corner.
-    std::int64_t room = IsCorner(mode) ? margin : 0;
-    if (stampWidth + room > pictureWidth || stampHeight + room > pictureHeight)
-        return "Stamp too large for this picture!";
+    // Tiles start at the top-left corner whatever their gaps; a single
+    // stamp must lie wholly inside.
+    bool fits = stampWidth <= pictureWidth && stampHeight <= pictureHeight;
+    if (fits && IsCorner(placement.mode)) {
+        const StampCorner at =
+            PlacedCorner(stampWidth, stampHeight, pictureWidth, pictureHeight, placement);
+        fits = at.x >= 0 && at.y >= 0 && at.x + stampWidth <= pictureWidth &&
+               at.y + stampHeight <= pictureHeight;
+    }
+    if (!fits) return "Stamp too large for this picture!";
     if (!trueColour) return "The program handles only true color pictures (24bpp)!";
     return std::nullopt;
 }
 
-PlacedStamp::PlacedStamp(StampImage stamp, std::int32_t pictureWidth,
-                         std::int32_t pictureHeight, StampMode mode, std::int32_t margin)
+std::optional<std::string> PlacementRefusal(std::int32_t stampWidth, std::int32_t stampHeight,
+                                            std::int32_t pictureWidth, std::int32_t pictureHeight,
+                                            bool trueColour, StampMode mode, std::int32_t margin) {
+    return PlacementRefusal(stampWidth, stampHeight, pictureWidth, pictureHeight, trueColour,
+                            MarginPlacement(mode, margin));
+}
+
+PlacedStamp::PlacedStamp(StampImage stamp, std::int32_t pictureWidth, std::int32_t pictureHeight,
+                         const Placement& placement)
     : stamp_(std::move(stamp)),
       pictureWidth_(pictureWidth),
       pictureHeight_(pictureHeight),
-      mode_(mode),
-      margin_(std::max(0, margin)) {
+      mode_(placement.mode),
+      gapX_(std::max(0, placement.gapX)),
+      gapY_(std::max(0, placement.gapY)) {
     const std::int32_t sw = stamp_.Width(), sh = stamp_.Height();
     if (!stamp_.pixels || stamp_.pixels->GetDepth() != Depth24)
         throw BitmapError("a stamp to place must be a true-colour picture");
@@ -67,9 +102,9 @@ PlacedStamp::PlacedStamp(StampImage stamp, std::int32_t pictureWidth,
     if (mode_ > kTiledWatermark) return;  // stamps nothing: no rows
 
     if (IsCorner(mode_)) {
-        std::int32_t corner = mode_ % 4;  // top-left, top-right, bottom-left, bottom-right
-        x_ = (corner == 1 || corner == 3) ? std::max(0, pictureWidth_ - sw - margin_) : margin_;
-        y_ = (corner == 2 || corner == 3) ? std::max(0, pictureHeight_ - sh - margin_) : margin_;
+        const StampCorner at = PlacedCorner(sw, sh, pictureWidth_, pictureHeight_, placement);
+        x_ = std::int32_t(std::clamp<std::int64_t>(at.x, 0, std::max(0, pictureWidth_ - sw)));
+        y_ = std::int32_t(std::clamp<std::int64_t>(at.y, 0, std::max(0, pictureHeight_ - sh)));
         firstRow_ = std::min(y_, pictureHeight_);
         endRow_ = std::min(y_ + sh, pictureHeight_);
     } else {
@@ -97,7 +132,7 @@ PlacedStamp::PlacedStamp(StampImage stamp, std::int32_t pictureWidth,
 std::int32_t PlacedStamp::StampRowOf(std::int32_t y) const {
     if (y < firstRow_ || y >= endRow_) return -1;
     if (IsCorner(mode_)) return y - y_;
-    std::int32_t period = stamp_.Height() + margin_;
+    std::int32_t period = stamp_.Height() + gapY_;
     std::int32_t r = y % period;
     return r < stamp_.Height() ? r : -1;
 }
@@ -110,9 +145,9 @@ void PlacedStamp::StampRow(std::int32_t y, std::uint8_t* row) const {
         BurnSegment(r, 0, std::min(sw, pictureWidth_ - x_), row + 3 * std::int64_t(x_));
         return;
     }
-    // Tiled from the top-left pixel, margin apart; the last tile is cut off
+    // Tiled from the top-left pixel, gapX apart; the last tile is cut off
     // at the right edge.
-    const std::int32_t period = sw + margin_;
+    const std::int32_t period = sw + gapX_;
     for (std::int32_t pc = 0; pc < pictureWidth_; pc += period)
         BurnSegment(r, 0, std::min(sw, pictureWidth_ - pc), row + 3 * std::int64_t(pc));
 }

@@ -60,6 +60,22 @@ std::int32_t ScaledWidth(std::int32_t pictureWidth, int percent) {
     return std::int32_t(std::max<std::int64_t>(1, width));
 }
 
+StampSize ScaledSize(std::int32_t stampWidth, std::int32_t stampHeight, std::int32_t pictureWidth,
+                     std::int32_t pictureHeight, int percent, ScaleBy by) {
+    auto keepAspect = [](std::int64_t given, std::int64_t from, std::int64_t to) {
+        return std::int32_t(std::max<std::int64_t>(1, (to * given + from / 2) / from));
+    };
+    if (by == ScaleBy::Height) {
+        const std::int32_t height = ScaledWidth(pictureHeight, percent);
+        return {keepAspect(height, stampHeight, stampWidth), height};
+    }
+    const std::int32_t side = by == ScaleBy::Width     ? pictureWidth
+                              : by == ScaleBy::Shorter ? std::min(pictureWidth, pictureHeight)
+                                                       : std::max(pictureWidth, pictureHeight);
+    const std::int32_t width = ScaledWidth(side, percent);
+    return {width, keepAspect(width, stampWidth, stampHeight)};
+}
+
 StampImage WithAlpha(const StampImage& stamp) {
     if (!stamp.alpha.empty() || !stamp.pixels) return stamp;
     StampImage keyed{stamp.pixels, {}};
@@ -74,13 +90,15 @@ StampImage WithAlpha(const StampImage& stamp) {
     return keyed;
 }
 
-StampImage ScaleStamp(const StampImage& source, std::int32_t width) {
+StampImage ScaleStamp(const StampImage& source, std::int32_t width, std::int32_t givenHeight) {
     if (!source.pixels || source.pixels->IsEmpty() || source.pixels->GetDepth() != Depth24)
         throw BitmapError("only a true-colour stamp can be scaled");
     if (width < 1) throw BitmapError("a stamp cannot be scaled to " + std::to_string(width) + " pixels");
     const StampImage stamp = WithAlpha(source);
     const std::int32_t sw = stamp.Width(), sh = stamp.Height();
-    const std::int64_t height = std::max<std::int64_t>(1, (std::int64_t(sh) * width + sw / 2) / sw);
+    const std::int64_t height =
+        givenHeight > 0 ? givenHeight
+                        : std::max<std::int64_t>(1, (std::int64_t(sh) * width + sw / 2) / sw);
     // Colours and alpha: 32 bits a pixel.
     if (!CanHoldRows(width, height, 32))
         throw BitmapError("a stamp scaled to " + std::to_string(width) + " pixels is too large");

@@ -3,16 +3,46 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "app/batch/kept_jpeg.h"
 #include "app/batch/row_pipeline.h"
 #include "pictures/formats.h"
 #include "stamping/stamp_scaling.h"
+#include "stamping/stamp_transform.h"
 
 namespace sigillon::batch {
+
+// A few sizes are enough for the cameras of one run; a run of ever new
+// sizes starts again rather than holding them all.
+class PreparedStamps {
+public:
+    using Size = std::pair<std::int32_t, std::int32_t>;
+    std::optional<StampImage> Find(Size size) {
+        std::lock_guard lock(mutex_);
+        auto found = stamps_.find(size);
+        if (found == stamps_.end()) return std::nullopt;
+        return found->second;
+    }
+    void Keep(Size size, const StampImage& stamp) {
+        std::lock_guard lock(mutex_);
+        if (stamps_.size() >= kSizes) stamps_.clear();
+        stamps_.emplace(size, stamp);
+    }
+
+private:
+    static constexpr std::size_t kSizes = 16;
+    std::mutex mutex_;
+    std::map<Size, StampImage> stamps_;
+};
+
+std::shared_ptr<PreparedStamps> NoStampsPrepared() { return std::make_shared<PreparedStamps>(); }
+
 namespace {
 
 // The output's writer, made when the first rows come: an input refused at
@@ -126,31 +156,82 @@ const char* StatusName(JobStatus status) {
     return "failed";
 }
 
-// The stamp for one picture: as it is, or fitted to the share of the
-// picture's width that --scale asks for, from the stamp whose width comes
-// closest (a text rendered at every size).
+// The stamp for one picture, prepared for its size, then placed and
+// checked.
 Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
                                                std::int32_t height, bool trueColour) {
     if (settings.stamps.empty()) return std::optional<PlacedStamp>();
-    StampImage stamp = StampFor(settings, width);
+    StampImage stamp = StampFor(settings, width, height);
     // Sizes without storage count as nothing, as the program's check has it.
     const bool held = stamp.pixels && !stamp.pixels->IsEmpty();
+    const Placement placement = PlacementFor(settings, width, height);
     if (auto refusal = PlacementRefusal(held ? stamp.Width() : 0, held ? stamp.Height() : 0,
-                                        width, height, trueColour, settings.mode, settings.margin))
+                                        width, height, trueColour, placement))
         return Failure{Failure::Side::Input, *refusal};
-    return std::optional<PlacedStamp>(std::in_place, std::move(stamp), width, height,
-                                      settings.mode, settings.margin);
+    return std::optional<PlacedStamp>(std::in_place, std::move(stamp), width, height, placement);
 }
 
-StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
+Placement PlacementFor(const JobSettings& settings, std::int32_t pictureWidth,
+                       std::int32_t pictureHeight) {
+    Placement placement = MarginPlacement(settings.mode, settings.margin);
+    const StampGeometry& geometry = settings.geometry;
+    if (geometry.position) {
+        placement.anchor = *geometry.position;
+        const int anchor = int(*geometry.position);
+        if (anchor % 3 == 1) placement.offsetX = 0;
+        if (anchor / 3 == 1) placement.offsetY = 0;
+    }
+    if (geometry.offset) {
+        placement.offsetX = geometry.offset->x.On(pictureWidth);
+        placement.offsetY = geometry.offset->y.On(pictureHeight);
+    }
+    if (geometry.tileSpacing) {
+        placement.gapX = geometry.tileSpacing->x.On(pictureWidth);
+        placement.gapY = geometry.tileSpacing->y.On(pictureHeight);
+    }
+    return placement;
+}
+
+// Fitted to the share of the picture --scale asks for from the stamp that
+// comes closest (a text rendered at every size), then turned, then faded,
+// so that the opacity is exactly that of the stamp as placed.
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
+                    std::int32_t pictureHeight) {
     const StampImage& first = settings.stamps.front();
-    if (settings.scale <= 0 || pictureWidth <= 0 || !first.pixels || first.pixels->IsEmpty())
+    const StampGeometry& geometry = settings.geometry;
+    const bool scaled = settings.scale > 0 && pictureWidth > 0;
+    if (!first.pixels || first.pixels->IsEmpty() ||
+        (!scaled && geometry.rotate == 0 && geometry.opacity == 100))
         return first;
-    const std::int32_t width = ScaledWidth(pictureWidth, settings.scale);
-    const StampImage* closest = &settings.stamps.front();
-    for (const StampImage& stamp : settings.stamps)
-        if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
-    return ScaleStamp(*closest, width);
+    // Only a scaled stamp depends on the picture's size; the height only
+    // when --scale-by looks at it.
+    const PreparedStamps::Size key = {
+        scaled ? pictureWidth : 0,
+        scaled && geometry.scaleBy != ScaleBy::Width ? pictureHeight : 0};
+    if (std::optional<StampImage> kept = settings.prepared->Find(key)) return *kept;
+
+    StampImage stamp = first;
+    if (scaled) {
+        auto target = [&](const StampImage& from) {
+            return ScaledSize(from.Width(), from.Height(), pictureWidth, pictureHeight,
+                              settings.scale, geometry.scaleBy);
+        };
+        const bool byHeight = geometry.scaleBy == ScaleBy::Height;
+        auto miss = [&](const StampImage& from) {
+            const StampSize want = target(from);
+            return byHeight ? std::abs(from.Height() - want.height)
+                            : std::abs(from.Width() - want.width);
+        };
+        const StampImage* closest = &first;
+        for (const StampImage& candidate : settings.stamps)
+            if (miss(candidate) < miss(*closest)) closest = &candidate;
+        const StampSize size = target(*closest);
+        stamp = ScaleStamp(*closest, size.width, size.height);
+    }
+    if (geometry.rotate != 0) stamp = RotateStamp(stamp, geometry.rotate);
+    stamp = WithOpacity(stamp, geometry.opacity);
+    settings.prepared->Keep(key, stamp);
+    return stamp;
 }
 
 JobResult RunJob(const BatchJob& job, const JobSettings& settings, bool encoderThread) {

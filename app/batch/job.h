@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ struct JobResult {
 // blocks (kept_jpeg.h); other inputs are saved at kSavedJpegQuality.
 inline constexpr int kKeepQuality = 0;
 
+// The stamps made ready for each picture size, kept for the next picture of
+// that size (job.cpp).
+class PreparedStamps;
+std::shared_ptr<PreparedStamps> NoStampsPrepared();
+
 // Everything a job needs besides its files; shared by the workers and only
 // read by them.
 struct JobSettings {
@@ -49,6 +55,9 @@ struct JobSettings {
     int times = 1;
     int margin = 0;
     int scale = 0;
+    StampGeometry geometry;
+    // Filled as pictures come; shared by copies of these settings.
+    std::shared_ptr<PreparedStamps> prepared = NoStampsPrepared();
     MetadataSettings metadata;
     bool acceptDamaged = false;  // stamp what a damaged JPEG file still holds
     int quality = kKeepQuality;  // or 1..100 for every JPEG output
@@ -57,9 +66,18 @@ struct JobSettings {
     std::uint64_t memoryBudget = 0;
 };
 
-// The stamp for a picture of that width: as it is, or fitted to the share
-// --scale asks for.
-StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth);
+// The stamp for a picture of that size: as it is, or fitted to the share
+// --scale asks for, then turned and faded as the settings say. Made once
+// for each size (once in all when nothing depends on the size) and kept.
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
+                    std::int32_t pictureHeight = 0);
+
+// Where the stamp goes on a picture of that size: the mode's corner and
+// margin unless --position, --offset or --tile-spacing say otherwise.
+// --margin with --position keeps the stamp in from the edges its anchor
+// touches and centred along the others.
+Placement PlacementFor(const JobSettings& settings, std::int32_t pictureWidth,
+                       std::int32_t pictureHeight);
 
 // The stamp planned for a picture of this size and checked once, before any
 // pixel is read; none when the run only converts.

@@ -1,6 +1,8 @@
 #include "app/batch/options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <set>
 #include <system_error>
@@ -21,6 +23,31 @@ bool ParseNumber(const std::string& text, long low, long high, long& value) {
     auto [end, error] = std::from_chars(first, last, value);
     return error == std::errc() && end == last && !text.empty() && value >= low && value <= high;
 }
+
+// "X,Y", each a whole number of pixels within +-pixels, or of percent
+// within +-100 with a '%'; negative ones only when signed.
+bool ParseLengths(const std::string& text, long pixels, bool signedOk, Lengths& lengths) {
+    auto one = [&](std::string part, Length& length) {
+        length.percent = !part.empty() && part.back() == '%';
+        if (length.percent) part.pop_back();
+        long n;
+        const long limit = length.percent ? 100 : pixels;
+        if (!ParseNumber(part, signedOk ? -limit : 0, limit, n)) return false;
+        length.amount = std::int32_t(n);
+        return true;
+    };
+    const std::size_t comma = text.find(',');
+    return comma != std::string::npos && one(text.substr(0, comma), lengths.x) &&
+           one(text.substr(comma + 1), lengths.y);
+}
+
+constexpr const char* kAnchorNames[] = {"top-left",    "top",    "top-right",
+                                        "left",        "center", "right",
+                                        "bottom-left", "bottom", "bottom-right"};
+
+// The options that shape the stamp, which need one.
+constexpr const char* kGeometryOptions[] = {"--opacity", "--position", "--offset",
+                                            "--scale-by", "--rotate", "--tile-spacing"};
 
 // Each option is one row; an option with a value gets it in the handler,
 // which returns what was wrong with it or nothing. The text stamp's options
@@ -121,6 +148,59 @@ const OptionRow kOptions[] = {
          long n;
          if (!ParseNumber(v, 1, 100, n)) return "--scale takes a percentage from 1 to 100";
          o.scale = int(n);
+         return {};
+     }},
+    {"--opacity", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 100, n)) return "--opacity takes a percentage from 1 to 100";
+         o.geometry.opacity = int(n);
+         return {};
+     }},
+    {"--position", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         for (int i = 0; i < 9; ++i)
+             if (v == kAnchorNames[i]) {
+                 o.geometry.position = Anchor(i);
+                 return {};
+             }
+         return "--position takes top-left, top, top-right, left, center, right, bottom-left, "
+                "bottom or bottom-right";
+     }},
+    {"--offset", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         Lengths offset;
+         if (!ParseLengths(v, 65500, true, offset))
+             return "--offset takes X,Y in pixels (up to 65500) or percent (2%,3%)";
+         o.geometry.offset = offset;
+         return {};
+     }},
+    {"--scale-by", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         constexpr const char* names[] = {"width", "height", "shorter", "longer"};
+         for (int i = 0; i < 4; ++i)
+             if (v == names[i]) {
+                 o.geometry.scaleBy = ScaleBy(i);
+                 return {};
+             }
+         return "--scale-by takes width, height, shorter or longer";
+     }},
+    {"--rotate", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         double degrees = 0;
+         auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), degrees);
+         if (v.empty() || error != std::errc() || end != v.data() + v.size() ||
+             !(std::abs(degrees) <= 360))
+             return "--rotate takes an angle in degrees from -360 to 360";
+         o.geometry.rotate = degrees;
+         return {};
+     }},
+    {"--tile-spacing", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         Lengths spacing;
+         if (!ParseLengths(v, 65500, false, spacing))
+             return "--tile-spacing takes X,Y in pixels (up to 65500) or percent (5%,5%)";
+         o.geometry.tileSpacing = spacing;
          return {};
      }},
     {"--copyright", true,
@@ -291,6 +371,16 @@ std::string CheckTogether(const BatchOptions& options, const std::set<std::strin
         any({"--mode", "--margin", "--scale", "--times"}))
         return "--mode, --times, --margin and --scale need --stamp or --text";
     if (!options.textGiven && any({"--color", "--size"})) return "--color and --size need --text";
+    const StampGeometry& geometry = options.geometry;
+    if (options.stampPath.empty() && !options.textGiven &&
+        std::any_of(std::begin(kGeometryOptions), std::end(kGeometryOptions),
+                    [&](const char* name) { return given.contains(name); }))
+        return "--opacity, --position, --offset, --scale-by, --rotate and --tile-spacing need "
+               "--stamp or --text";
+    if (options.mode == kTiledWatermark && (geometry.position || geometry.offset))
+        return "--position and --offset place one stamp; --mode 8 tiles it";
+    if (options.mode != kTiledWatermark && geometry.tileSpacing) return "--tile-spacing needs --mode 8";
+    if (options.scale == 0 && geometry.scaleBy != ScaleBy::Width) return "--scale-by needs --scale";
     if (options.followLinks && !options.recursive) return "--follow-links needs --recursive";
     for (auto [name, text] : {std::pair{"--text", &options.text},
                               std::pair{"--copyright", &options.copyright},
@@ -326,6 +416,11 @@ ParseResult Combine(const std::vector<GivenOption>& commandLine,
 }
 
 }  // namespace
+
+std::int32_t Length::On(std::int32_t side) const {
+    if (!percent) return amount;
+    return std::int32_t(std::lround(double(amount) * side / 100.0));
+}
 
 ParseResult ParseArguments(const std::vector<std::string>& args) {
     std::vector<GivenOption> commandLine;
@@ -418,6 +513,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
            "                      [--mode 0-8] [--times N] [--margin N] [--scale P]\n"
+           "                      [--scale-by width|height|shorter|longer] [--opacity P]\n"
+           "                      [--position ANCHOR] [--offset X,Y] [--rotate DEG]\n"
+           "                      [--tile-spacing X,Y]\n"
            "                      [--to EXT] [--quality keep|Q] [--memory-budget MB]\n"
            "                      [--out DIR] [--force | --skip-existing]\n"
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
@@ -436,6 +534,19 @@ std::string UsageText() {
            "  --times N      stamp each input N times; default 1\n"
            "  --margin N     corner stamps sit N pixels in from both edges; tiles are N apart\n"
            "  --scale P      resize the stamp to P % (1-100) of each picture's width\n"
+           "  --scale-by S   the side --scale is a share of: width (the default),\n"
+           "                 height (the stamp's height P % of the picture's), shorter or\n"
+           "                 longer (the stamp's width P % of that side of the picture)\n"
+           "  --opacity P    fade the stamp to P % (1-100) of its opacity; default 100\n"
+           "  --position ANCHOR  top-left, top, top-right, left, center, right,\n"
+           "                 bottom-left, bottom or bottom-right; the mode then only\n"
+           "                 chooses stamp (0-3) or watermark (4-7); not with --mode 8\n"
+           "  --offset X,Y   pixels or percent (2%,3%) in from the anchor (at its centred\n"
+           "                 sides right and down); default --margin in from its edges\n"
+           "  --rotate DEG   turn the stamp DEG degrees anticlockwise (-360 to 360);\n"
+           "                 with --mode 8 every tile is turned\n"
+           "  --tile-spacing X,Y  gaps between tiles (--mode 8) across and down, in pixels\n"
+           "                 or percent of the picture; default --margin both ways\n"
            "  --to EXT       save as .jpg, .jpeg, .bmp, .png, .avif, ...; default the\n"
            "                 input's own. HEIC/HEIF is read, never written: its encoder\n"
            "                 brings GPL and patent terms\n"

@@ -2,12 +2,15 @@
 // usage text.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/batch/input_list.h"
 #include "stamping/compositing.h"
+#include "stamping/stamp_scaling.h"
 
 namespace sigillon::batch {
 
@@ -17,6 +20,29 @@ enum class EncoderThread {
     Auto,  // where a core would otherwise stay idle: no picture waits for one
     On,
     Off,
+};
+
+// A distance in pixels, or in percent of the picture's width or height.
+struct Length {
+    std::int32_t amount = 0;
+    bool percent = false;
+    // In pixels on a picture side of that many pixels, rounded half away
+    // from zero.
+    std::int32_t On(std::int32_t side) const;
+};
+struct Lengths {
+    Length x, y;
+};
+
+// Where the stamp goes, how large, turned and faded: resolved for each
+// picture size (job.h), since percentages depend on it.
+struct StampGeometry {
+    int opacity = 100;                  // 1..100, multiplies the stamp's alpha
+    ScaleBy scaleBy = ScaleBy::Width;   // which picture side --scale is a share of
+    double rotate = 0;                  // degrees anticlockwise
+    std::optional<Anchor> position;     // none: the mode's corner
+    std::optional<Lengths> offset;      // none: --margin in from the anchor's edges
+    std::optional<Lengths> tileSpacing; // none: --margin between tiles
 };
 
 struct BatchOptions {
@@ -34,6 +60,7 @@ struct BatchOptions {
     int size = 3;                  // the size factor, 1..9
     int margin = 0;                // pixels between a stamp and its edges, or between tiles
     int scale = 0;                 // 1..100: the stamp's width in % of each picture's; 0 off
+    StampGeometry geometry;        // placed, sized, turned and faded as asked
     bool stripMetadata = false;    // write no metadata of the input's
     bool copyrightGiven = false;   // --copyright: write it into the metadata
     std::string copyright;         // UTF-8; defaults to a text stamp's text

@@ -19,6 +19,7 @@ Expected<JobSettings> MakeJobSettings(const BatchOptions& options, std::size_t p
     settings.times = options.times;
     settings.margin = options.margin;
     settings.scale = options.scale;
+    settings.geometry = options.geometry;
     settings.quality = options.quality;
     // Every picture worked on at once may hold its coefficients.
     settings.memoryBudget =

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "stamping/stamp_transform.h"
+
 namespace sigillon {
 namespace {
 
@@ -84,7 +86,21 @@ void ReferenceStamp(const TBitmap& stamp, const std::vector<std::uint8_t>& alpha
         }
 }
 
-TEST(PlacedStamp, AlphaAndMarginFollowThePerPixelRule) {
+// --opacity's fading, here by its stated rule: white is 0 without alpha.
+std::vector<std::uint8_t> Faded(const TBitmap& stamp, const std::vector<std::uint8_t>& alpha,
+                                int percent) {
+    std::vector<std::uint8_t> faded;
+    for (int y = 0; y < stamp.Height(); ++y)
+        for (int x = 0; x < stamp.Width(); ++x) {
+            const std::uint8_t* s = stamp.RowAddress(y) + 3 * x;
+            const bool white = s[0] == 255 && s[1] == 255 && s[2] == 255;
+            const int a = alpha.empty() ? (white ? 0 : 255) : alpha[faded.size()];
+            faded.push_back(std::uint8_t((a * percent + 50) / 100));
+        }
+    return faded;
+}
+
+TEST(PlacedStamp, AlphaOpacityAndMarginFollowThePerPixelRule) {
     std::mt19937 random(22);
     const std::uint8_t chosen[] = {0, 1, 127, 128, 254, 255};
     for (int round = 0; round < 6; ++round) {
@@ -99,19 +115,24 @@ TEST(PlacedStamp, AlphaAndMarginFollowThePerPixelRule) {
         // the rounding.
         for (std::uint8_t& a : alpha)
             a = round % 2 ? std::uint8_t(random()) : chosen[random() % std::size(chosen)];
-        for (bool withAlpha : {true, false}) {
-            for (StampMode mode = 0; mode <= 8; ++mode) {
-                SCOPED_TRACE(testing::Message() << "round " << round << " mode " << int(mode)
-                                                << " margin " << margin << " alpha " << withAlpha);
-                const std::vector<std::uint8_t> used = withAlpha ? alpha : std::vector<std::uint8_t>{};
-                ASSERT_EQ(PlacementRefusal(sw, sh, pw, ph, true, mode, margin), std::nullopt);
-                auto expected = Copy(*picture);
-                ReferenceStamp(*stamp, used, *expected, mode, margin);
-                auto result = Copy(*picture);
-                StampAllRows(PlacedStamp({stamp, used}, pw, ph, mode, margin), *result);
-                EXPECT_EQ(Rows(*result), Rows(*expected));
-            }
-        }
+        for (bool withAlpha : {true, false})
+            for (int percent : {100, 99, 50, 37, 2, 1})
+                for (StampMode mode = 0; mode <= 8; ++mode) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "round " << round << " mode " << int(mode) << " margin "
+                                 << margin << " alpha " << withAlpha << " opacity " << percent);
+                    const std::vector<std::uint8_t> used =
+                        withAlpha ? alpha : std::vector<std::uint8_t>{};
+                    ASSERT_EQ(PlacementRefusal(sw, sh, pw, ph, true, mode, margin), std::nullopt);
+                    auto expected = Copy(*picture);
+                    ReferenceStamp(*stamp, percent == 100 ? used : Faded(*stamp, used, percent),
+                                   *expected, mode, margin);
+                    auto result = Copy(*picture);
+                    StampAllRows(
+                        PlacedStamp(WithOpacity({stamp, used}, percent), pw, ph, mode, margin),
+                        *result);
+                    EXPECT_EQ(Rows(*result), Rows(*expected));
+                }
     }
 }
 
@@ -198,6 +219,73 @@ TEST(PlacedStamp, MarginMovesCornersInAndSpacesTiles) {
         for (int x = 0; x < 40; ++x)
             ASSERT_EQ(picture->PixelAt(x, y) != clWhite, x % 10 == 0 && y % 10 == 0)
                 << x << "," << y;
+}
+
+// Where a stamp whose every pixel shows lands on a white picture: the
+// rectangle of changed pixels, or tiles marked by their top-left pixel.
+std::vector<bool> Marked(const Placement& placement, int sw, int sh, int pw, int ph, bool dot) {
+    auto stamp = TBitmap::FromRows(sw, sh, Depth24, [&](std::int32_t y, std::uint8_t* row) {
+        std::memset(row, 255, std::size_t(3 * sw));
+        if (!dot || y == 0) std::memset(row, 0, std::size_t(dot ? 3 : 3 * sw));
+    });
+    auto picture = TBitmap::FromRows(pw, ph, Depth24, [&](std::int32_t, std::uint8_t* row) {
+        std::memset(row, 255, std::size_t(3 * pw));
+    });
+    StampAllRows(PlacedStamp({std::move(stamp), {}}, pw, ph, placement), *picture);
+    std::vector<bool> marked;
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) marked.push_back(picture->PixelAt(x, y) != clWhite);
+    return marked;
+}
+
+TEST(PlacedStamp, AnchorsAndOffsetsOnOddSizes) {
+    // A 6 x 5 stamp on 41 x 37: the free room is 35 x 32, its odd pixel
+    // right and below when centred.
+    struct Case {
+        Anchor anchor;
+        int offsetX, offsetY;
+        int x, y;  // where the stamp lands; x < 0: refused
+    };
+    const Case cases[] = {
+        {Anchor::TopLeft, 3, 2, 3, 2},       {Anchor::Top, 0, 0, 17, 0},
+        {Anchor::TopRight, 1, 1, 34, 1},     {Anchor::Left, 0, 0, 0, 16},
+        {Anchor::Center, 0, 0, 17, 16},      {Anchor::Center, -3, 4, 14, 20},
+        {Anchor::Right, 2, 0, 33, 16},       {Anchor::BottomLeft, 0, 0, 0, 32},
+        {Anchor::Bottom, 5, 1, 22, 31},      {Anchor::BottomRight, 0, 0, 35, 32},
+        {Anchor::Left, 35, 0, 35, 16},       {Anchor::Center, 18, -16, 35, 0},
+        {Anchor::Left, 36, 0, -1, 0},        {Anchor::Center, 19, 0, -1, 0},
+        {Anchor::BottomRight, -1, 0, -1, 0}, {Anchor::Top, 0, -1, -1, 0},
+        {Anchor::Bottom, 0, 33, -1, 0},      {Anchor::TopLeft, 0, 33, -1, 0},
+    };
+    for (const Case& c : cases)
+        for (StampMode mode : {StampMode(0), StampMode(7)}) {
+            SCOPED_TRACE(testing::Message() << "anchor " << int(c.anchor) << " offset " << c.offsetX
+                                            << "," << c.offsetY << " mode " << int(mode));
+            const Placement placement{mode, c.anchor, c.offsetX, c.offsetY, 0, 0};
+            if (c.x < 0) {
+                EXPECT_EQ(PlacementRefusal(6, 5, 41, 37, true, placement),
+                          "Stamp too large for this picture!");
+                continue;
+            }
+            ASSERT_EQ(PlacementRefusal(6, 5, 41, 37, true, placement), std::nullopt);
+            const std::vector<bool> marked = Marked(placement, 6, 5, 41, 37, false);
+            for (int i = 0; i < 41 * 37; ++i) {
+                const int x = i % 41, y = i / 41;
+                ASSERT_EQ(marked[std::size_t(i)],
+                          x >= c.x && x < c.x + 6 && y >= c.y && y < c.y + 5)
+                    << x << "," << y;
+            }
+        }
+}
+
+TEST(PlacedStamp, TilesGapsApartAcrossAndDownWhateverTheAnchor) {
+    for (auto [gapX, gapY] : {std::pair{0, 0}, {3, 5}, {9, 0}, {0, 31}, {40, 2}}) {
+        const Placement placement{kTiledWatermark, Anchor::Center, 7, 7, gapX, gapY};
+        const std::vector<bool> marked = Marked(placement, 4, 4, 43, 37, true);
+        for (int i = 0; i < 43 * 37; ++i)
+            ASSERT_EQ(marked[std::size_t(i)], i % 43 % (4 + gapX) == 0 && i / 43 % (4 + gapY) == 0)
+                << "gaps " << gapX << "," << gapY << " at " << i % 43 << "," << i / 43;
+    }
 }
 
 TEST(PlacementRefusal, CountsTheMarginForCornersOnly) {

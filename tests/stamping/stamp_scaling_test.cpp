@@ -46,6 +46,32 @@ TEST(StampScaling, WidthIsTheShareOfThePictureAndHeightKeepsTheAspect) {
     }
 }
 
+TEST(StampScaling, ScaleByChoosesThePictureSideTheShareIsOf) {
+    // A 200 x 100 stamp at 10 %, on a landscape and a portrait picture.
+    struct Case {
+        int pictureWidth, pictureHeight;
+        ScaleBy by;
+        int width, height;
+    };
+    const Case cases[] = {
+        {3000, 2000, ScaleBy::Width, 300, 150},   {2000, 3000, ScaleBy::Width, 200, 100},
+        {3000, 2000, ScaleBy::Height, 400, 200},  {2000, 3000, ScaleBy::Height, 600, 300},
+        {3000, 2000, ScaleBy::Shorter, 200, 100}, {2000, 3000, ScaleBy::Shorter, 200, 100},
+        {3000, 2000, ScaleBy::Longer, 300, 150},  {2000, 3000, ScaleBy::Longer, 300, 150},
+        {45, 5, ScaleBy::Height, 2, 1},           {5, 45, ScaleBy::Shorter, 1, 1},
+    };
+    for (const Case& c : cases) {
+        const StampSize size = ScaledSize(200, 100, c.pictureWidth, c.pictureHeight, 10, c.by);
+        EXPECT_EQ(size.width, c.width)
+            << c.pictureWidth << "x" << c.pictureHeight << " " << int(c.by);
+        EXPECT_EQ(size.height, c.height)
+            << c.pictureWidth << "x" << c.pictureHeight << " " << int(c.by);
+    }
+    StampImage stamp{Painted(20, 10, [](int, int, std::uint8_t* p) { std::memset(p, 0, 3); }), {}};
+    const StampImage scaled = ScaleStamp(stamp, 9, 7);
+    EXPECT_EQ(scaled.Width() * 100 + scaled.Height(), 907) << "a given height is kept";
+}
+
 TEST(StampScaling, WhiteKeyedStampBecomesAlphaBeforeItIsShrunk) {
     StampImage keyed = WithAlpha({Ring(40), {}});
     ASSERT_EQ(keyed.alpha.size(), 1600u);
