@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "pictures/formats.h"
-#include "stamping/text/text_colours.h"
+#include "stamping/text/text_style.h"
 
 namespace sigillon::batch {
 namespace {
@@ -27,6 +27,8 @@ struct OptionRow {
     bool takesValue;
     std::string (*apply)(BatchOptions& options, const std::string& value);
 };
+
+constexpr const char* kColourNames = "black, grey, blue, red, yellow, green, purple or #RRGGBB";
 
 const OptionRow kOptions[] = {
     {"--stamp", true,
@@ -90,9 +92,59 @@ const OptionRow kOptions[] = {
          for (int i = 0; i < 7; ++i)
              if (v == kTextColours[i].name) {
                  o.colour = i;
+                 o.style.colour.reset();
                  return {};
              }
-         return "--color takes black, grey, blue, red, yellow, green or purple";
+         o.style.colour = ParseTextColour(v);
+         if (!o.style.colour) return "--color takes " + std::string(kColourNames);
+         return {};
+     }},
+    {"--font", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--font needs a font family or a .ttf, .otf or .ttc file";
+         o.style.font = v;
+         return {};
+     }},
+    {"--outline", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 100, n)) return "--outline takes a width from 1 to 100 pixels";
+         o.style.outline = int(n);
+         return {};
+     }},
+    {"--outline-color", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         o.style.outlineColour = ParseTextColour(v);
+         return o.style.outlineColour ? "" : "--outline-color takes " + std::string(kColourNames);
+     }},
+    {"--shadow", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         const std::size_t comma = v.find(',');
+         long dx, dy;
+         if (comma == std::string::npos || !ParseNumber(v.substr(0, comma), -1000, 1000, dx) ||
+             !ParseNumber(v.substr(comma + 1), -1000, 1000, dy))
+             return "--shadow takes DX,DY, whole pixels from -1000 to 1000";
+         o.style.shadow = true;
+         o.style.shadowDx = int(dx);
+         o.style.shadowDy = int(dy);
+         return {};
+     }},
+    {"--shadow-color", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         o.style.shadowColour = ParseTextColour(v);
+         return o.style.shadowColour ? "" : "--shadow-color takes " + std::string(kColourNames);
+     }},
+    {"--shadow-blur", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 0, 100, n)) return "--shadow-blur takes a radius from 0 to 100 pixels";
+         o.style.shadowBlur = int(n);
+         return {};
+     }},
+    {"--no-color-management", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.colourManagement = false;
+         return {};
      }},
     {"--size", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
@@ -272,7 +324,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             return UsageError(problem);
         modeGiven = modeGiven || name == "--mode" || name == "--margin" || name == "--scale";
         timesGiven = timesGiven || name == "--times";
-        textLookGiven = textLookGiven || name == "--color" || name == "--size";
+        textLookGiven = textLookGiven || name == "--color" || name == "--size" ||
+                        name.starts_with("--font") || name.starts_with("--outline") ||
+                        name.starts_with("--shadow");
         shardGiven = shardGiven || name == "--shard";
     }
 
@@ -290,7 +344,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         return UsageError("give --stamp or --text, not both");
     if (options.stampPath.empty() && !options.textGiven && (modeGiven || timesGiven))
         return UsageError("--mode, --times, --margin and --scale need --stamp or --text");
-    if (!options.textGiven && textLookGiven) return UsageError("--color and --size need --text");
+    if (!options.textGiven && textLookGiven)
+        return UsageError("--color, --size, --font, --outline and --shadow need --text");
+    if ((options.style.outlineColour && options.style.outline == 0) ||
+        ((options.style.shadowColour || options.style.shadowBlur > 0) && !options.style.shadow))
+        return UsageError("--outline-color needs --outline; --shadow-color and --shadow-blur need --shadow");
     return result;
 }
 

@@ -130,10 +130,9 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
             for (int size = first; renderText && size <= last; ++size) {
                 BatchOptions sized = options;
                 sized.size = size;
-                std::unique_ptr<TBitmap> rendered = renderText(sized);
+                Expected<StampImage> rendered = renderText(sized);
                 if (!rendered) break;
-                rendered->SetDepth(Depth24);
-                settings.stamps.push_back({std::move(rendered), {}});
+                settings.stamps.push_back(std::move(*rendered));
             }
         } catch (const std::exception&) {
             settings.stamps.clear();
