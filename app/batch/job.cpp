@@ -75,7 +75,8 @@ Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool enco
 
     side = Failure::Side::Stamp;
     Expected<std::optional<PlacedStamp>> placed =
-        PlanStamp(settings, rows.Width(), rows.Height(), rows.Depth() == Depth24);
+        PlanStamp(settings, rows.Width(), rows.Height(), rows.Depth() == Depth24,
+                  input.metadata.icc, input.warnings);
     if (!placed) return placed.error();
 
     side = Failure::Side::Output;
@@ -125,9 +126,16 @@ const char* StatusName(JobStatus status) {
 // picture's width that --scale asks for, from the stamp whose width comes
 // closest (a text rendered at every size).
 Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
-                                               std::int32_t height, bool trueColour) {
+                                               std::int32_t height, bool trueColour,
+                                               std::span<const std::uint8_t> icc,
+                                               std::vector<std::string>& warnings) {
     if (settings.stamps.empty()) return std::optional<PlacedStamp>();
-    StampImage stamp = StampFor(settings, width);
+    StampsInProfile inProfile;
+    if (settings.profiles && !icc.empty()) {
+        inProfile = settings.profiles->For(icc);
+        if (!inProfile.warning.empty()) warnings.push_back(inProfile.warning);
+    }
+    StampImage stamp = StampFor(settings, width, inProfile.stamps.get());
     // Sizes without storage count as nothing, as the program's check has it.
     const bool held = stamp.pixels && !stamp.pixels->IsEmpty();
     if (auto refusal = PlacementRefusal(held ? stamp.Width() : 0, held ? stamp.Height() : 0,
@@ -137,13 +145,15 @@ Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std:
                                       settings.mode, settings.margin);
 }
 
-StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth) {
-    const StampImage& first = settings.stamps.front();
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
+                    const std::vector<StampImage>* stamps) {
+    const std::vector<StampImage>& from = stamps ? *stamps : settings.stamps;
+    const StampImage& first = from.front();
     if (settings.scale <= 0 || pictureWidth <= 0 || !first.pixels || first.pixels->IsEmpty())
         return first;
     const std::int32_t width = ScaledWidth(pictureWidth, settings.scale);
-    const StampImage* closest = &settings.stamps.front();
-    for (const StampImage& stamp : settings.stamps)
+    const StampImage* closest = &from.front();
+    for (const StampImage& stamp : from)
         if (std::abs(stamp.Width() - width) < std::abs(closest->Width() - width)) closest = &stamp;
     return ScaleStamp(*closest, width);
 }

@@ -5,12 +5,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/batch/input.h"
 #include "app/batch/plan.h"
+#include "stamping/colour_managed_stamp.h"
 #include "stamping/placed_stamp.h"
 
 namespace sigillon::batch {
@@ -45,6 +48,9 @@ struct JobSettings {
     // The stamps to choose from: one, or a text rendered at every size when
     // it is scaled (the closest size is fitted). Empty: convert only.
     std::vector<StampImage> stamps;
+    // The stamps converted into each picture's ICC profile; none: put on
+    // as they are (--no-color-management).
+    std::shared_ptr<const StampsByProfile> profiles;
     StampMode mode = 0;
     int times = 1;
     int margin = 0;
@@ -58,13 +64,18 @@ struct JobSettings {
 };
 
 // The stamp for a picture of that width: as it is, or fitted to the share
-// --scale asks for.
-StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth);
+// --scale asks for; from stamps, or from the settings' when none are given.
+StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
+                    const std::vector<StampImage>* stamps = nullptr);
 
 // The stamp planned for a picture of this size and checked once, before any
-// pixel is read; none when the run only converts.
+// pixel is read, in the colours of the ICC profile the output carries (icc;
+// empty: sRGB); none when the run only converts. A profile that cannot be
+// used adds a warning.
 Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
-                                               std::int32_t height, bool trueColour);
+                                               std::int32_t height, bool trueColour,
+                                               std::span<const std::uint8_t> icc,
+                                               std::vector<std::string>& warnings);
 
 // Reads, stamps and writes one input, its rows written on a second thread
 // when encoderThread says so. Nothing escapes; a failure leaves no output.

@@ -144,6 +144,9 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
         }
     }
 
+    if (options.colourManagement && !settings.stamps.empty())
+        settings.profiles = std::make_shared<StampsByProfile>(settings.stamps);
+
     // Cores go to pictures first; a picture's writing gets one of its own
     // only where no other picture waits for it.
     const unsigned cores = AvailableCores();
