@@ -7,6 +7,9 @@
 // solid modes copy them, the watermark moves each picture byte by
 // (converted byte / 32) - 2.
 //
+// A profile that is sRGB itself (within one step a channel) converts
+// nothing, so those pictures get the stamp's bytes as they are.
+//
 // A stamp without alpha keeps its white pixels white, since white is its
 // transparency, not a colour; a colour that would convert to pure white
 // becomes (254, 255, 255) (blue, green, red), so that it stays opaque.
