@@ -32,9 +32,11 @@ void BoxBlurPass(QImage& image, int r, bool alongRows) {
     const int lines = alongRows ? h : w, length = alongRows ? w : h;
     const int span = 2 * r + 1;
     std::vector<std::uint8_t> from(std::size_t(length) * 4);
+    std::uint8_t* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     for (int line = 0; line < lines; ++line) {
         auto at = [&](int i) -> std::uint8_t* {
-            return alongRows ? image.scanLine(line) + 4 * i : image.scanLine(i) + 4 * line;
+            return alongRows ? bits + line * stride + 4 * i : bits + i * stride + 4 * line;
         };
         for (int i = 0; i < length; ++i) std::copy_n(at(i), 4, &from[std::size_t(i) * 4]);
         for (int k = 0; k < 4; ++k) {
