@@ -71,39 +71,26 @@ TEST(ConvertStamps, EveryPixelAsLittleCmsConvertsItButKeyedWhite) {
     }
 }
 
-TEST(ConvertStamps, NothingToDoOrWhyNot) {
-    struct Case {
-        const char* name;
-        std::vector<std::uint8_t> icc;
-        const char* warning;
-    };
-    const Case cases[] = {
-        {"no profile", {}, ""},
-        {"sRGB", Profile("sRGB.icc"), ""},
-        {"garbage", {1, 2, 3, 4, 5, 6, 7, 8}, "could not be read"},
-        {"grey", Profile("Gray.icc"), "not an RGB one"},
-    };
-    for (const Case& c : cases) {
-        const StampsInProfile converted = ConvertStamps({Stamp(false)}, c.icc);
-        EXPECT_FALSE(converted.stamps) << c.name;
-        EXPECT_NE(converted.warning.find(c.warning), std::string::npos) << c.name << converted.warning;
-        EXPECT_EQ(converted.warning.empty(), *c.warning == 0) << c.name;
-    }
-}
-
-TEST(StampsByProfile, ConvertsOncePerProfile) {
+// Each distinct profile is converted once; no profile, one within a step
+// of sRGB and one that cannot be used (said why) share the stamps given.
+TEST(StampsByProfile, ConvertsOncePerProfileOrSaysWhyNot) {
     const StampImage given = Stamp(false);
     const StampsByProfile profiles({given});
     const std::vector<std::uint8_t> adobe = Profile("compatibleWithAdobeRGB1998.icc");
-    const StampsInProfile first = profiles.For(adobe);
-    EXPECT_EQ(profiles.For(adobe).stamps, first.stamps);
-    EXPECT_NE(first.stamps->front().pixels, given.pixels);
-    // No profile, and one that changes nothing, share the stamps given.
-    EXPECT_EQ(profiles.For({}).stamps->front().pixels, given.pixels);
-    EXPECT_EQ(profiles.For(Profile("sRGB.icc")).stamps->front().pixels, given.pixels);
-    const StampsInProfile unreadable = profiles.For(std::vector<std::uint8_t>{9, 9, 9});
-    EXPECT_EQ(unreadable.stamps->front().pixels, given.pixels);
-    EXPECT_FALSE(unreadable.warning.empty());
+    EXPECT_EQ(profiles.For(adobe).stamps, profiles.For(adobe).stamps);
+    EXPECT_NE(profiles.For(adobe).stamps->front().pixels, given.pixels);
+    struct Case {
+        std::vector<std::uint8_t> icc;
+        const char* warning;
+    };
+    for (const Case& c : {Case{{}, ""}, Case{Profile("sRGB.icc"), ""},
+                          Case{{1, 2, 3, 4, 5, 6, 7, 8}, "could not be read"},
+                          Case{Profile("Gray.icc"), "not an RGB one"}}) {
+        const StampsInProfile in = profiles.For(c.icc);
+        EXPECT_EQ(in.stamps->front().pixels, given.pixels) << c.warning;
+        EXPECT_EQ(in.warning.empty(), *c.warning == 0) << in.warning;
+        EXPECT_NE(in.warning.find(c.warning), std::string::npos) << in.warning;
+    }
 }
 
 }  // namespace
