@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "app/batch/kept_jpeg.h"
@@ -22,14 +23,16 @@ namespace sigillon::batch {
 // sizes starts again rather than holding them all.
 class PreparedStamps {
 public:
-    using Size = std::pair<std::int32_t, std::int32_t>;
-    std::optional<StampImage> Find(Size size) {
+    // The stamps prepared from (the settings' own, or those converted into
+    // a profile) and the picture size that matters.
+    using Key = std::tuple<const void*, std::int32_t, std::int32_t>;
+    std::optional<StampImage> Find(const Key& size) {
         std::lock_guard lock(mutex_);
         auto found = stamps_.find(size);
         if (found == stamps_.end()) return std::nullopt;
         return found->second;
     }
-    void Keep(Size size, const StampImage& stamp) {
+    void Keep(const Key& size, const StampImage& stamp) {
         std::lock_guard lock(mutex_);
         if (stamps_.size() >= kSizes) stamps_.clear();
         stamps_.emplace(size, stamp);
@@ -38,7 +41,7 @@ public:
 private:
     static constexpr std::size_t kSizes = 16;
     std::mutex mutex_;
-    std::map<Size, StampImage> stamps_;
+    std::map<Key, StampImage> stamps_;
 };
 
 std::shared_ptr<PreparedStamps> NoStampsPrepared() { return std::make_shared<PreparedStamps>(); }
@@ -110,7 +113,8 @@ Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool enco
 
     side = Failure::Side::Stamp;
     Expected<std::optional<PlacedStamp>> placed =
-        PlanStamp(settings, rows.Width(), rows.Height(), rows.Depth() == Depth24);
+        PlanStamp(settings, rows.Width(), rows.Height(), rows.Depth() == Depth24,
+                  input.metadata.icc, input.warnings);
     if (!placed) return placed.error();
 
     side = Failure::Side::Output;
@@ -159,9 +163,16 @@ const char* StatusName(JobStatus status) {
 // The stamp for one picture, prepared for its size, then placed and
 // checked.
 Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
-                                               std::int32_t height, bool trueColour) {
+                                               std::int32_t height, bool trueColour,
+                                               std::span<const std::uint8_t> icc,
+                                               std::vector<std::string>& warnings) {
     if (settings.stamps.empty()) return std::optional<PlacedStamp>();
-    StampImage stamp = StampFor(settings, width, height);
+    StampsInProfile inProfile;
+    if (settings.profiles && !icc.empty()) {
+        inProfile = settings.profiles->For(icc);
+        if (!inProfile.warning.empty()) warnings.push_back(inProfile.warning);
+    }
+    StampImage stamp = StampFor(settings, width, height, inProfile.stamps.get());
     // Sizes without storage count as nothing, as the program's check has it.
     const bool held = stamp.pixels && !stamp.pixels->IsEmpty();
     const Placement placement = PlacementFor(settings, width, height);
@@ -196,8 +207,9 @@ Placement PlacementFor(const JobSettings& settings, std::int32_t pictureWidth,
 // comes closest (a text rendered at every size), then turned, then faded,
 // so that the opacity is exactly that of the stamp as placed.
 StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
-                    std::int32_t pictureHeight) {
-    const StampImage& first = settings.stamps.front();
+                    std::int32_t pictureHeight, const std::vector<StampImage>* stamps) {
+    const std::vector<StampImage>& from = stamps ? *stamps : settings.stamps;
+    const StampImage& first = from.front();
     const StampGeometry& geometry = settings.geometry;
     const bool scaled = settings.scale > 0 && pictureWidth > 0;
     if (!first.pixels || first.pixels->IsEmpty() ||
@@ -205,8 +217,8 @@ StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
         return first;
     // Only a scaled stamp depends on the picture's size; the height only
     // when --scale-by looks at it.
-    const PreparedStamps::Size key = {
-        scaled ? pictureWidth : 0,
+    const PreparedStamps::Key key = {
+        &from, scaled ? pictureWidth : 0,
         scaled && geometry.scaleBy != ScaleBy::Width ? pictureHeight : 0};
     if (std::optional<StampImage> kept = settings.prepared->Find(key)) return *kept;
 
@@ -223,7 +235,7 @@ StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
                             : std::abs(from.Width() - want.width);
         };
         const StampImage* closest = &first;
-        for (const StampImage& candidate : settings.stamps)
+        for (const StampImage& candidate : from)
             if (miss(candidate) < miss(*closest)) closest = &candidate;
         const StampSize size = target(*closest);
         stamp = ScaleStamp(*closest, size.width, size.height);

@@ -7,11 +7,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/batch/input.h"
 #include "app/batch/plan.h"
+#include "stamping/colour_managed_stamp.h"
 #include "stamping/placed_stamp.h"
 
 namespace sigillon::batch {
@@ -51,6 +53,9 @@ struct JobSettings {
     // The stamps to choose from: one, or a text rendered at every size when
     // it is scaled (the closest size is fitted). Empty: convert only.
     std::vector<StampImage> stamps;
+    // The stamps converted into each picture's ICC profile; none: put on
+    // as they are (--no-color-management).
+    std::shared_ptr<const StampsByProfile> profiles;
     StampMode mode = 0;
     int times = 1;
     int margin = 0;
@@ -67,10 +72,12 @@ struct JobSettings {
 };
 
 // The stamp for a picture of that size: as it is, or fitted to the share
-// --scale asks for, then turned and faded as the settings say. Made once
-// for each size (once in all when nothing depends on the size) and kept.
+// --scale asks for, then turned and faded as the settings say; from
+// stamps, or from the settings' when none are given. Made once for each
+// size (once in all when nothing depends on the size) and kept.
 StampImage StampFor(const JobSettings& settings, std::int32_t pictureWidth,
-                    std::int32_t pictureHeight = 0);
+                    std::int32_t pictureHeight = 0,
+                    const std::vector<StampImage>* stamps = nullptr);
 
 // Where the stamp goes on a picture of that size: the mode's corner and
 // margin unless --position, --offset or --tile-spacing say otherwise.
@@ -80,9 +87,13 @@ Placement PlacementFor(const JobSettings& settings, std::int32_t pictureWidth,
                        std::int32_t pictureHeight);
 
 // The stamp planned for a picture of this size and checked once, before any
-// pixel is read; none when the run only converts.
+// pixel is read, in the colours of the ICC profile the output carries (icc;
+// empty: sRGB); none when the run only converts. A profile that cannot be
+// used adds a warning.
 Expected<std::optional<PlacedStamp>> PlanStamp(const JobSettings& settings, std::int32_t width,
-                                               std::int32_t height, bool trueColour);
+                                               std::int32_t height, bool trueColour,
+                                               std::span<const std::uint8_t> icc,
+                                               std::vector<std::string>& warnings);
 
 // Reads, stamps and writes one input, its rows written on a second thread
 // when encoderThread says so. Nothing escapes; a failure leaves no output.

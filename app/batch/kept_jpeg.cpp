@@ -85,8 +85,12 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
     }
 
     side = Failure::Side::Stamp;
+    // The stamp takes the colours of the profile the output will carry.
+    std::vector<std::string> profileWarnings;
+    const std::vector<std::uint8_t> none;
     Expected<std::optional<PlacedStamp>> placed =
-        PlanStamp(settings, jpeg->Width(), jpeg->Height(), jpeg->TrueColour());
+        PlanStamp(settings, jpeg->Width(), jpeg->Height(), jpeg->TrueColour(),
+                  settings.metadata.keep ? jpeg->Metadata().icc : none, profileWarnings);
     if (!placed) return placed.error();
     const PlacedStamp* stamp = *placed ? &**placed : nullptr;
 
@@ -112,6 +116,7 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
     PictureMetadata metadata = std::move(jpeg->Metadata());
     std::vector<std::string> warnings = std::move(jpeg->MetadataDropped());
     PrepareMetadata(metadata, warnings, settings.metadata, false);
+    warnings.insert(warnings.end(), profileWarnings.begin(), profileWarnings.end());
     if (!metadata.Empty()) {
         std::vector<std::string> left = JpegMetadataWarnings(metadata, kept.encoding.components);
         warnings.insert(warnings.end(), left.begin(), left.end());

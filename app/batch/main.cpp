@@ -35,5 +35,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sigillon-batch: --text needs its text helper: %s\n", problem.c_str());
         return 2;
     }
-    return RunBatch(options, HelperTextRenderer(helper));
+    // The text is drawn first, so that a font the helper cannot find
+    // stops the run before anything is touched; the run reuses the stamp.
+    TextRenderer renderer = HelperTextRenderer(helper);
+    if (Expected<sigillon::StampImage> first = renderer(options);
+        !first && first.error().message.empty()) {
+        std::fputs(UsageText().c_str(), stderr);
+        return 2;
+    }
+    return RunBatch(options, renderer);
 }

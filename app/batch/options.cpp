@@ -11,7 +11,7 @@
 #include "app/batch/preset.h"
 #include "app/batch/variables.h"
 #include "pictures/formats.h"
-#include "stamping/text/text_colours.h"
+#include "stamping/text/text_style.h"
 
 namespace sigillon::batch {
 namespace {
@@ -57,6 +57,8 @@ struct OptionRow {
     bool takesValue;
     std::string (*apply)(BatchOptions& options, const std::string& value);
 };
+
+constexpr const char* kColourNames = "black, grey, blue, red, yellow, green, purple or #RRGGBB";
 
 const OptionRow kOptions[] = {
     {"--stamp", true,
@@ -125,9 +127,59 @@ const OptionRow kOptions[] = {
          for (int i = 0; i < 7; ++i)
              if (v == kTextColours[i].name) {
                  o.colour = i;
+                 o.style.colour.reset();
                  return {};
              }
-         return "--color takes black, grey, blue, red, yellow, green or purple";
+         o.style.colour = ParseTextColour(v);
+         if (!o.style.colour) return "--color takes " + std::string(kColourNames);
+         return {};
+     }},
+    {"--font", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--font needs a font family or a .ttf, .otf or .ttc file";
+         o.style.font = v;
+         return {};
+     }},
+    {"--outline", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 1, 100, n)) return "--outline takes a width from 1 to 100 pixels";
+         o.style.outline = int(n);
+         return {};
+     }},
+    {"--outline-color", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         o.style.outlineColour = ParseTextColour(v);
+         return o.style.outlineColour ? "" : "--outline-color takes " + std::string(kColourNames);
+     }},
+    {"--shadow", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         const std::size_t comma = v.find(',');
+         long dx, dy;
+         if (comma == std::string::npos || !ParseNumber(v.substr(0, comma), -1000, 1000, dx) ||
+             !ParseNumber(v.substr(comma + 1), -1000, 1000, dy))
+             return "--shadow takes DX,DY, whole pixels from -1000 to 1000";
+         o.style.shadow = true;
+         o.style.shadowDx = int(dx);
+         o.style.shadowDy = int(dy);
+         return {};
+     }},
+    {"--shadow-color", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         o.style.shadowColour = ParseTextColour(v);
+         return o.style.shadowColour ? "" : "--shadow-color takes " + std::string(kColourNames);
+     }},
+    {"--shadow-blur", true,
+     [](BatchOptions& o, const std::string& v) -> std::string {
+         long n;
+         if (!ParseNumber(v, 0, 100, n)) return "--shadow-blur takes a radius from 0 to 100 pixels";
+         o.style.shadowBlur = int(n);
+         return {};
+     }},
+    {"--no-color-management", false,
+     [](BatchOptions& o, const std::string&) -> std::string {
+         o.colourManagement = false;
+         return {};
      }},
     {"--size", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
@@ -370,7 +422,13 @@ std::string CheckTogether(const BatchOptions& options, const std::set<std::strin
     if (options.stampPath.empty() && !options.textGiven &&
         any({"--mode", "--margin", "--scale", "--times"}))
         return "--mode, --times, --margin and --scale need --stamp or --text";
-    if (!options.textGiven && any({"--color", "--size"})) return "--color and --size need --text";
+    if (!options.textGiven &&
+        any({"--color", "--size", "--font", "--outline", "--outline-color", "--shadow",
+             "--shadow-color", "--shadow-blur"}))
+        return "--color, --size, --font, --outline and --shadow need --text";
+    if ((options.style.outlineColour && options.style.outline == 0) ||
+        ((options.style.shadowColour || options.style.shadowBlur > 0) && !options.style.shadow))
+        return "--outline-color needs --outline; --shadow-color and --shadow-blur need --shadow";
     const StampGeometry& geometry = options.geometry;
     if (options.stampPath.empty() && !options.textGiven &&
         std::any_of(std::begin(kGeometryOptions), std::end(kGeometryOptions),
@@ -511,11 +569,14 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-    return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
+    return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]\n"
+           "                      [--font F] [--outline W [--outline-color C]]\n"
+           "                      [--shadow DX,DY [--shadow-color C] [--shadow-blur R]]]\n"
            "                      [--mode 0-8] [--times N] [--margin N] [--scale P]\n"
            "                      [--scale-by width|height|shorter|longer] [--opacity P]\n"
            "                      [--position ANCHOR] [--offset X,Y] [--rotate DEG]\n"
            "                      [--tile-spacing X,Y]\n"
+           "                      [--no-color-management]\n"
            "                      [--to EXT] [--quality keep|Q] [--memory-budget MB]\n"
            "                      [--out DIR] [--force | --skip-existing]\n"
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
@@ -527,8 +588,21 @@ std::string UsageText() {
            "  --stamp FILE   stamp picture (JPEG, BMP or PNG); a PNG's alpha is used, and then\n"
            "                 white is an ordinary colour; without a stamp inputs are only converted\n"
            "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
-           "  --color C      black, grey, blue, red, yellow, green or purple; default black\n"
+           "  --color C      black, grey, blue, red, yellow, green, purple or #RRGGBB;\n"
+           "                 default black\n"
            "  --size 1-9     text size factor; default 3\n"
+           "  --font F       a font family (fc-list lists them) or a .ttf, .otf or .ttc\n"
+           "                 file, in its regular face; default bold DejaVu Sans\n"
+           "  --outline W    a W-pixel outline (1-100) around the letters, in\n"
+           "                 --outline-color C; default black or white, whichever\n"
+           "                 stands out from the text colour\n"
+           "  --shadow DX,DY a shadow DX pixels right and DY down (-1000 to 1000), in\n"
+           "                 --shadow-color C (default as the outline's) blurred by\n"
+           "                 --shadow-blur R pixels (0-100, default 0)\n"
+           "                 A #RRGGBB colour, --font, --outline or --shadow draw the\n"
+           "                 text smoothed on a transparent ground (a stamp with alpha),\n"
+           "                 shaped for any script, & an ordinary character; without\n"
+           "                 them it is the desktop program's stamp, pixel for pixel\n"
            "  --mode 0-8     0-3 stamp, 4-7 watermark (top-left, top-right, bottom-left,\n"
            "                 bottom-right), 8 tiled watermark; default 0\n"
            "  --times N      stamp each input N times; default 1\n"
@@ -547,6 +621,9 @@ std::string UsageText() {
            "                 with --mode 8 every tile is turned\n"
            "  --tile-spacing X,Y  gaps between tiles (--mode 8) across and down, in pixels\n"
            "                 or percent of the picture; default --margin both ways\n"
+           "  --no-color-management  put the stamp's sRGB bytes on as they are; by\n"
+           "                 default a picture with an ICC profile gets the stamp\n"
+           "                 converted into that profile (relative colorimetric) first\n"
            "  --to EXT       save as .jpg, .jpeg, .bmp, .png, .avif, ...; default the\n"
            "                 input's own. HEIC/HEIF is read, never written: its encoder\n"
            "                 brings GPL and patent terms\n"

@@ -11,6 +11,7 @@
 #include "app/batch/input_list.h"
 #include "stamping/compositing.h"
 #include "stamping/stamp_scaling.h"
+#include "stamping/text/text_style.h"
 
 namespace sigillon::batch {
 
@@ -58,6 +59,8 @@ struct BatchOptions {
     std::string text;              // UTF-8
     int colour = 0;                // index into kTextColours: black
     int size = 3;                  // the size factor, 1..9
+    TextStyle style;               // --font, #RRGGBB --color, --outline, --shadow
+    bool colourManagement = true;  // the stamp converted into each picture's ICC profile
     int margin = 0;                // pixels between a stamp and its edges, or between tiles
     int scale = 0;                 // 1..100: the stamp's width in % of each picture's; 0 off
     StampGeometry geometry;        // placed, sized, turned and faded as asked

@@ -49,16 +49,17 @@ Expected<JobSettings> MakeJobSettings(const BatchOptions& options, std::size_t p
             for (int size = first; renderText && size <= last; ++size) {
                 BatchOptions sized = options;
                 sized.size = size;
-                std::unique_ptr<TBitmap> rendered = renderText(sized);
+                Expected<StampImage> rendered = renderText(sized);
                 if (!rendered) break;
-                rendered->SetDepth(Depth24);
-                settings.stamps.push_back({std::move(rendered), {}});
+                settings.stamps.push_back(std::move(*rendered));
             }
         } catch (const std::exception&) {
             settings.stamps.clear();
         }
         if (settings.stamps.empty()) return Failure{Failure::Side::Stamp, kTextNotRendered};
     }
+    if (options.colourManagement && !settings.stamps.empty())
+        settings.profiles = std::make_shared<StampsByProfile>(settings.stamps);
     return settings;
 }
 

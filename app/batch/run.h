@@ -12,8 +12,10 @@
 namespace sigillon::batch {
 
 // Makes the text stamp for --text; the text renderer lives behind it, so
-// this library draws no text and loads no Qt.
-using TextRenderer = std::function<std::unique_ptr<TBitmap>(const BatchOptions&)>;
+// this library draws no text and loads no Qt. A failure with an empty
+// message is settings refused (a font not found), already said on
+// standard error.
+using TextRenderer = std::function<Expected<StampImage>(const BatchOptions&)>;
 
 // Whether the job now starting writes on a second thread: with Auto, when
 // no picture waits to start and a core is free (waiting: jobs not yet

@@ -7,9 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "pictures/png/png_file.h"
@@ -34,9 +35,15 @@ std::string OwnFolder() {
     return self.substr(0, self.rfind('/') + 1);
 }
 
+// The helper's exit status when it refuses its arguments.
+constexpr int kRefused = 2;
+
 // Runs the helper with its standard output into a pipe; everything it
-// wrote, or nothing when it failed.
-std::vector<std::uint8_t> RunHelper(const std::string& path, std::vector<std::string> args) {
+// wrote, or nothing when it failed, with its exit status in status (-1
+// when it could not run or was killed).
+std::vector<std::uint8_t> RunHelper(const std::string& path, std::vector<std::string> args,
+                                    int& exitStatus) {
+    exitStatus = -1;
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return {};
     posix_spawn_file_actions_t actions;
@@ -63,7 +70,9 @@ std::vector<std::uint8_t> RunHelper(const std::string& path, std::vector<std::st
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return {};
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    if (!WIFEXITED(status)) return {};
+    exitStatus = WEXITSTATUS(status);
+    if (exitStatus != 0) return {};
     return bytes;
 }
 
@@ -93,30 +102,59 @@ std::string FindTextHelper(std::string& problem) {
     return {};
 }
 
+// The helper's arguments for a style, each value as the helper reads it.
+std::vector<std::string> StyleArguments(const TextStyle& style) {
+    std::vector<std::string> args;
+    if (!style.font.empty()) args.insert(args.end(), {"--font", style.font});
+    if (style.colour) args.insert(args.end(), {"--color", ColourText(*style.colour)});
+    if (style.outline > 0) args.insert(args.end(), {"--outline", std::to_string(style.outline)});
+    if (style.outlineColour)
+        args.insert(args.end(), {"--outline-color", ColourText(*style.outlineColour)});
+    if (style.shadow)
+        args.insert(args.end(), {"--shadow", std::to_string(style.shadowDx) + "," +
+                                                 std::to_string(style.shadowDy)});
+    if (style.shadowColour)
+        args.insert(args.end(), {"--shadow-color", ColourText(*style.shadowColour)});
+    if (style.shadowBlur > 0)
+        args.insert(args.end(), {"--shadow-blur", std::to_string(style.shadowBlur)});
+    args.push_back("--");
+    return args;
+}
+
 TextRenderer HelperTextRenderer(const std::string& path) {
-    // The stamps drawn so far, by text, colour and size.
-    using Key = std::tuple<std::string, int, int>;
-    auto drawn = std::make_shared<std::map<Key, std::shared_ptr<const TBitmap>>>();
-    return [path, drawn](const BatchOptions& options) -> std::unique_ptr<TBitmap> {
-        auto key = [&](int size) { return Key{options.text, options.colour, size}; };
+    // The stamps drawn so far, by the helper's arguments but the sizes, and
+    // the size.
+    using Key = std::pair<std::vector<std::string>, int>;
+    auto drawn = std::make_shared<std::map<Key, StampImage>>();
+    return [path, drawn](const BatchOptions& options) -> Expected<StampImage> {
+        std::vector<std::string> args = StyleArguments(options.style);
+        args.insert(args.begin(), path);
+        args.insert(args.end(), {options.text, std::to_string(options.colour)});
+        auto key = [&](int size) { return Key{args, size}; };
         if (!drawn->contains(key(options.size))) {
             std::vector<int> sizes = {options.size};
             for (int size = 1; options.scale > 0 && size <= 9; ++size)
                 if (size != options.size && !drawn->contains(key(size))) sizes.push_back(size);
-            std::vector<std::string> args = {path, options.text, std::to_string(options.colour)};
-            for (int size : sizes) args.push_back(std::to_string(size));
-            const std::vector<std::uint8_t> png = RunHelper(path, std::move(args));
+            std::vector<std::string> run = args;
+            for (int size : sizes) run.push_back(std::to_string(size));
+            int status = -1;
+            const std::vector<std::uint8_t> png = RunHelper(path, std::move(run), status);
+            if (status == kRefused) return Failure{Failure::Side::Stamp, ""};
+            const Failure failed{Failure::Side::Stamp, "the text stamp could not be rendered"};
             std::size_t at = 0;
             for (int size : sizes) {
                 const std::size_t length = PngFileLength(png.data() + at, png.size() - at);
-                if (length == 0) return nullptr;
-                (*drawn)[key(size)] = ReadPngData(png.data() + at, length).pixels;
+                if (length == 0) return failed;
+                try {
+                    PngPicture read = ReadPngData(png.data() + at, length);
+                    (*drawn)[key(size)] = {std::move(read.pixels), std::move(read.alpha)};
+                } catch (const std::exception&) {
+                    return failed;
+                }
                 at += length;
             }
         }
-        auto stamp = std::make_unique<TBitmap>();
-        stamp->ShareImage(*drawn->at(key(options.size)));
-        return stamp;
+        return drawn->at(key(options.size));
     };
 }
 

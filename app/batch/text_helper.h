@@ -16,7 +16,9 @@ std::string FindTextHelper(std::string& problem);
 // A renderer that runs the helper at path and reads the PNG files it
 // writes. A scaled run asks for the text at every size, so the first size
 // of such a run brings all of them from one run of the helper. It gives
-// none when the helper fails; the helper says why on standard error.
+// none when the helper fails; the helper says why on standard error. A
+// styled text (TextStyle) comes with alpha. Settings the helper refuses (a
+// font it cannot find) give a failure with an empty message.
 TextRenderer HelperTextRenderer(const std::string& path);
 
 }  // namespace sigillon::batch

@@ -126,7 +126,8 @@ TEST(BatchGeometry, ToolOutputIsThePlannedStamp) {
         settings.margin = parsed.margin;
         settings.scale = parsed.scale;
         settings.geometry = parsed.geometry;
-        auto planned = batch::PlanStamp(settings, 301, 211, true);
+        std::vector<std::string> warnings;
+        auto planned = batch::PlanStamp(settings, 301, 211, true, {}, warnings);
         ASSERT_TRUE(planned && *planned);
         TBitmap expected, written;
         ASSERT_EQ(LoadPictureFileQuiet(expected, (dir / "in.bmp").string()), FileOutcome::Done);
