@@ -41,10 +41,11 @@ struct WriteSettings {
 // How the batch tool reads a file.
 struct ReadSettings {
     bool withMetadata = false;  // the file's metadata too
-    // A JPEG file whose picture data is damaged or ends early: refused at
-    // the first damaged row, or with this decoded as far as it goes (the
-    // rest grey or garbled, as the desktop program shows it) and the damage
-    // told among the reading's warnings.
+    // A JPEG or TIFF file whose picture data is damaged or ends early:
+    // refused at the first damaged row, or with this decoded as far as it
+    // goes (the rest grey or garbled, as the desktop program shows it; a
+    // TIFF file's undecodable parts black) and the damage told among the
+    // reading's warnings.
     bool acceptDamaged = false;
 };
 
