@@ -7,6 +7,7 @@
 #include "pictures/bmp/bmp.h"
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/png/png_file.h"
+#include "pictures/tiff/tiff_file.h"
 #include "tests/support/files_test_support.h"
 
 namespace sigillon {
@@ -61,6 +62,14 @@ bool LoadsPng(const testing::Bytes& bytes) {
     }
 }
 
+bool LoadsTiff(const std::filesystem::path& file) {
+    try {
+        return !ReadTiffFile(file, {}).pixels->IsEmpty();
+    } catch (const BitmapError&) {
+        return false;
+    }
+}
+
 TEST(FuzzCorpus, EverySeedIsAValidFile) {
     std::size_t seeds = 0;
     for (const auto& file : FilesIn(kFuzz / "corpus/bmp")) {
@@ -73,6 +82,10 @@ TEST(FuzzCorpus, EverySeedIsAValidFile) {
     }
     for (const auto& file : FilesIn(kFuzz / "corpus/png")) {
         EXPECT_TRUE(LoadsPng(testing::ReadAll(file))) << file;
+        ++seeds;
+    }
+    for (const auto& file : FilesIn(kFuzz / "corpus/tiff")) {
+        EXPECT_TRUE(LoadsTiff(file)) << file;
         ++seeds;
     }
     EXPECT_GE(seeds, 50u);
