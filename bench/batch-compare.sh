@@ -11,8 +11,10 @@
 #   sigillon-batch  --quality keep (the default): the stamp in a corner (mode 3),
 #                   every other block copied; tiled, re-encoded with the input's tables
 # on a 6000 x 4000 photo-like JPEG (quality 92), a 30,000 x 20,000 one made
-# from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2. The files are
-# made here, in a folder under /tmp removed at the end.
+# from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2; and 16-bit
+# LZW strip TIFF files of the photo (6000 x 4000, twice as tall, and 3000 x
+# 2000) to JPEG, whose peak memory grows with the width, not the area. The
+# files are made here, in a folder under /tmp removed at the end.
 #
 # Usage: bench/batch-compare.sh [RUNS]   (default 3, at least 2; the best run of each counts)
 # SIGILLON_BATCH=path picks the tool; otherwise build/app/batch/sigillon-batch,
@@ -53,6 +55,12 @@ vips replicate photo.jpg big.jpg[Q=92] 5 5
 vips resize photo.jpg small.jpg[Q=92] 0.5
 mkdir -p out photos
 for i in $(seq -w 1 100); do cp small.jpg "photos/p$i.jpg"; done
+# The photo in 16 bits a sample (v * 257), in LZW-compressed strips.
+vips linear photo.jpg wide.v 257 0
+vips cast wide.v photo16.tif[compression=lzw] ushort
+vips join photo16.tif photo16.tif tall16.tif[compression=lzw] vertical
+vips resize photo16.tif small16.tif[compression=lzw] 0.5
+rm wide.v
 
 # best_of LABEL CMD...: the fastest elapsed time of RUNS runs (seconds) and
 # the largest peak resident size of them (KiB), printed as a table row and
@@ -116,6 +124,14 @@ best_of "100: --jobs 1 --encoder-thread on" "${OURS[@]}" --jobs 1 --encoder-thre
 best_of "100: --jobs 2 (auto)" "${OURS[@]}" --jobs 2 --to .jpg --quality 85 photos/*.jpg
 best_of "100: --jobs 2 --encoder-thread on" "${OURS[@]}" --jobs 2 --encoder-thread on --to .jpg --quality 85 photos/*.jpg
 
+echo
+printf '%-44s\n' "16-bit LZW strip TIFF -> JPEG q85, tiled stamp"
+best_of "tiff: libvips copy 6000 x 4000 (no stamp)" vips copy photo16.tif out/vips16.jpg[Q=85]
+best_of "tiff: ImageMagick composite 6000 x 4000" composite -watermark 30 -tile stamp.bmp photo16.tif -quality 85 out/magick16.jpg
+best_of "tiff: sigillon-batch 6000 x 4000 (24 MP)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo16.tif
+best_of "tiff: sigillon-batch 6000 x 8000 (48 MP)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 tall16.tif
+best_of "tiff: sigillon-batch 3000 x 2000 (6 MP)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 small16.tif
+
 ratio() { echo "scale=3; $1 / $2" | bc; }
 echo
 echo "Targets:"
@@ -126,6 +142,8 @@ echo "  big file peak memory:            ${RSS["big: sigillon-batch --jobs 1"]} 
 echo "  big file / its pipe:             $(ratio "${TIMES["big: sigillon-batch --jobs 1"]}" "${TIMES["big: djpeg | cjpeg"]}")x (at most 1.0)"
 echo "  100 photos, --jobs 2 throughput: $(ratio "${TIMES["100: --jobs 1 (auto)"]}" "${TIMES["100: --jobs 2 (auto)"]}")x that of --jobs 1 (at least 1.8)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
+echo "  16-bit TIFF, twice as tall, peak: $(ratio "${RSS["tiff: sigillon-batch 6000 x 8000 (48 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x that of 6000 x 4000 (about 1: memory follows the width)"
+echo "  16-bit TIFF, 6 MP / 24 MP peak:   $(ratio "${RSS["tiff: sigillon-batch 3000 x 2000 (6 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x (well above a quarter: half the width)"
 
 # Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the
 # same blocks: jpegtran's crops of the rows above it and the columns left of
