@@ -36,10 +36,17 @@ struct TiffReading {
     bool acceptDamaged = false;
 };
 
+// Rows of up to a million pixels, and pictures as large as a JPEG output
+// can be.
+inline constexpr RowLimits kTiffRowLimits{StrideFor(kMaxTiffSide, 24),
+                                          StrideFor(65500, 24) * 65500};
+
 // A row reader of the file's first page; none (and why not) for a picture
-// with alpha, whose plane is handed on whole. Throws BitmapError("TIFF:
-// ...") for a file it refuses.
-RowReaderOpening OpenTiffRowReader(const std::string& path, const TiffReading& reading);
+// with alpha, whose plane is handed on whole, and for rows longer than
+// limits.rowBytes. Throws BitmapError("TIFF: ...") for a file it refuses,
+// and for a picture larger than limits.pictureBytes.
+RowReaderOpening OpenTiffRowReader(const std::string& path, const TiffReading& reading,
+                                   const RowLimits& limits = kTiffRowLimits);
 
 // The whole picture and its alpha plane. Throws BitmapError("TIFF: ...").
 HeldPicture ReadTiffFile(const std::string& path, const TiffReading& reading);

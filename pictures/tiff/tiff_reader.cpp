@@ -87,8 +87,11 @@ protected:
             const std::int32_t y = NextRow() + k;
             std::array<const std::uint8_t*, 8> planes{};
             if (bandRows_ == 0) {
-                if (TIFFReadScanline(tif_, raw_.data(), std::uint32_t(y), 0) < 0) {
+                // The rest of a strip that failed fails too: not asked again.
+                const tstrip_t strip = TIFFComputeStrip(tif_, std::uint32_t(y), 0);
+                if (strip == failedStrip_ || TIFFReadScanline(tif_, raw_.data(), std::uint32_t(y), 0) < 0) {
                     Damaged(y);
+                    failedStrip_ = strip;
                     std::fill(raw_.begin(), raw_.end(), 0);
                 }
                 planes[0] = raw_.data();
@@ -270,6 +273,7 @@ private:
     }
 
     void Damaged(std::int32_t row) {
+        if (acceptDamaged_ && damagedRow_ >= 0) return;  // the first is told
         const std::string reason = messages_.Reason("the picture data cannot be decoded");
         if (!acceptDamaged_)
             throw BitmapError("TIFF: " + reason + " (row " + std::to_string(row + 1) + " of " +
@@ -311,6 +315,8 @@ private:
             }
             bgr[0] = b, bgr[1] = g, bgr[2] = r;
         }
+        // The fill bytes after the pixels are zero, as the other readers leave them.
+        std::fill(bgr, bgr + (format_->stride - 3 * std::int64_t(Width())), 0);
     }
 
     bool acceptDamaged_;
@@ -330,15 +336,28 @@ private:
     std::vector<std::string> dropped_, warnings_;
     std::int32_t damagedRow_ = -1;
     std::string damage_;
+    tstrip_t failedStrip_ = tstrip_t(-1);
 };
+
+[[noreturn]] void TooLarge(std::int32_t width, std::int32_t height) {
+    throw BitmapError("TIFF: a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                      " is too large to hold");
+}
 
 }  // namespace
 
-RowReaderOpening OpenTiffRowReader(const std::string& path, const TiffReading& reading) {
+RowReaderOpening OpenTiffRowReader(const std::string& path, const TiffReading& reading,
+                                   const RowLimits& limits) {
     auto reader = std::make_unique<TiffRowReader>(path, reading);
+    if (!CanHoldRows(reader->Width(), reader->Height(), 24, limits.pictureBytes))
+        TooLarge(reader->Width(), reader->Height());
     RowReaderOpening opening;
     if (reader->HasAlpha()) {
         opening.whyNot = "its alpha plane is handed on whole";
+        return opening;
+    }
+    if (reader->Stride() > limits.rowBytes) {
+        opening.whyNot = "its rows are longer than " + std::to_string(limits.rowBytes) + " bytes";
         return opening;
     }
     opening.metadata = reader->TakeMetadata();
@@ -352,8 +371,7 @@ HeldPicture ReadTiffFile(const std::string& path, const TiffReading& reading) {
     const std::int32_t width = reader.Width(), height = reader.Height();
     if (!CanHoldRows(width, height, 24) ||
         (reader.HasAlpha() && std::int64_t(width) * height > StorageLimit()))
-        throw BitmapError("TIFF: a picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                          " is too large to hold");
+        TooLarge(width, height);
     HeldPicture picture;
     picture.pixels = std::make_unique<TBitmap>();
     picture.pixels->AdoptImage(TBitmap::NewImage(width, height, RowFormat::Bgr24));

@@ -322,6 +322,35 @@ TEST_F(TiffFiles, DamagedStripsAreRefusedOrDecodedAsFarAsTheyGo) {
     }
 }
 
+// What the fuzzer found, damage accepted: read whole and row by row, the
+// same rows, fill bytes included, or the same refusal.
+TEST_F(TiffFiles, FuzzFindingsReadTheSameWholeAndRowByRow) {
+    for (const auto& entry : std::filesystem::directory_iterator(SIGILLON_FUZZ_DIR "/regressions/tiff")) {
+        const std::string path = entry.path();
+        const TiffReading reading{true, true};
+        std::string whole, rows;
+        try {
+            const HeldPicture held = ReadTiffFile(path, reading);
+            for (std::int32_t y = 0; y < held.pixels->Height(); ++y)
+                whole.append(reinterpret_cast<const char*>(held.pixels->RowAddress(y)),
+                             std::size_t(held.pixels->Stride()));
+        } catch (const BitmapError& error) {
+            whole = error.what();
+        }
+        try {
+            const std::unique_ptr<PictureRowReader> reader = OpenTiffRowReader(path, reading).reader;
+            std::vector<char> row(std::size_t(reader->Stride()));
+            while (reader->NextRow() < reader->Height()) {
+                reader->Read(reinterpret_cast<std::uint8_t*>(row.data()), 1);
+                rows.append(row.data(), row.size());
+            }
+        } catch (const BitmapError& error) {
+            rows = error.what();
+        }
+        EXPECT_TRUE(rows == whole) << path;
+    }
+}
+
 // Writes what the format table reads from `from` to `to` through the
 // table, the metadata and alpha with it.
 std::vector<std::string> Convert(const std::string& from, const std::string& to) {
