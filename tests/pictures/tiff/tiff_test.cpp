@@ -42,34 +42,39 @@ constexpr int kWideTo8[] = {0, 1, 254, 255, 18, 128};
 std::uint32_t Narrow(int x, int y, int s) { return std::uint32_t(x * 7 + y * 13 + s * 50) & 255; }
 std::size_t WideAt(int x, int y, int s) { return std::size_t(x + 2 * y + s) % 6; }
 
+std::array<int, 4> Bgra(int r, int g, int b, int a = 255) { return {b, g, r, a}; }
+
 const Kind kKinds[] = {
     {"rgb8", 8, 3, PHOTOMETRIC_RGB, 0, Narrow,
-     [](int x, int y) { return std::array{int(Narrow(x, y, 2)), int(Narrow(x, y, 1)), int(Narrow(x, y, 0)), 255}; }},
+     [](int x, int y) { return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2)); }},
     {"rgb16", 16, 3, PHOTOMETRIC_RGB, 0, [](int x, int y, int s) { return kWide[WideAt(x, y, s)]; },
-     [](int x, int y) {
-         return std::array{kWideTo8[WideAt(x, y, 2)], kWideTo8[WideAt(x, y, 1)], kWideTo8[WideAt(x, y, 0)], 255};
-     }},
+     [](int x, int y) { return Bgra(kWideTo8[WideAt(x, y, 0)], kWideTo8[WideAt(x, y, 1)], kWideTo8[WideAt(x, y, 2)]); }},
     {"grey8", 8, 1, PHOTOMETRIC_MINISBLACK, 0, Narrow,
-     [](int x, int y) { const int g = int(Narrow(x, y, 0)); return std::array{g, g, g, 255}; }},
+     [](int x, int y) { const int g = int(Narrow(x, y, 0)); return Bgra(g, g, g); }},
     {"white-is-zero8", 8, 1, PHOTOMETRIC_MINISWHITE, 0, Narrow,
-     [](int x, int y) { const int g = 255 - int(Narrow(x, y, 0)); return std::array{g, g, g, 255}; }},
+     [](int x, int y) { const int g = 255 - int(Narrow(x, y, 0)); return Bgra(g, g, g); }},
     {"grey16", 16, 1, PHOTOMETRIC_MINISBLACK, 0, [](int x, int y, int) { return kWide[WideAt(x, y, 0)]; },
-     [](int x, int y) { const int g = kWideTo8[WideAt(x, y, 0)]; return std::array{g, g, g, 255}; }},
+     [](int x, int y) { const int g = kWideTo8[WideAt(x, y, 0)]; return Bgra(g, g, g); }},
     // Colour map entry i is (i, 255 - i, 3i mod 256) in 16 bits.
     {"palette8", 8, 1, PHOTOMETRIC_PALETTE, 0, Narrow,
-     [](int x, int y) { const int i = int(Narrow(x, y, 0)); return std::array{3 * i % 256, 255 - i, i, 255}; }},
+     [](int x, int y) { const int i = int(Narrow(x, y, 0)); return Bgra(i, 255 - i, 3 * i % 256); }},
     {"rgba8", 8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, Narrow,
-     [](int x, int y) {
-         return std::array{int(Narrow(x, y, 2)), int(Narrow(x, y, 1)), int(Narrow(x, y, 0)), int(Narrow(x, y, 3))};
-     }},
+     [](int x, int y) { return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2), Narrow(x, y, 3)); }},
     // Premultiplied grey 64 at alpha 128 is 128 again; alpha 0 is black.
     {"grey-associated-alpha8", 8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA,
      [](int x, int, int s) { return s == 1 ? std::array{0u, 128u, 255u}[x % 3] : std::array{0u, 64u, 200u}[x % 3]; },
      [](int x, int) {
          const int g = std::array{0, 128, 200}[x % 3];
-         return std::array{g, g, g, std::array{0, 128, 255}[x % 3]};
+         return Bgra(g, g, g, std::array{0, 128, 255}[x % 3]);
      }},
 };
+
+std::vector<std::array<int, 4>> ExpectedPixels(const Kind& kind) {
+    std::vector<std::array<int, 4>> pixels;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) pixels.push_back(kind.expected(x, y));
+    return pixels;
+}
 
 // Samples together, or each in its plane (which tiffcp makes only of 8-bit
 // files).
@@ -181,9 +186,6 @@ TEST_F(TiffFiles, EveryLayoutAndCompressionReadsTheSamplesItWasMadeOf) {
     } layouts[] = {{"", false},           {"-c lzw", false}, {"-c zip", false}, {"-c zip -t -w 16 -l 16", false},
                    {"-c lzw", true},      {"-t -w 16 -l 16", true},             {"-B -c lzw", false}};
     for (const Kind& kind : kKinds) {
-        std::vector<std::array<int, 4>> expected;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) expected.push_back(kind.expected(x, y));
         for (const auto& layout : layouts) {
             // tiffcp (4.5) garbles 16-bit planes it cuts into tiles.
             if (kind.bits == 16 && layout.separate && std::string(layout.options).find("-t") == 0) continue;
@@ -191,7 +193,7 @@ TEST_F(TiffFiles, EveryLayoutAndCompressionReadsTheSamplesItWasMadeOf) {
             MakeTiff(P("source.tif"), kind, layout.separate);
             Tiffcp(layout.options, P("source.tif"), P("copy.tif"));
             const Read read = ReadThroughTable(P("copy.tif"));
-            EXPECT_EQ(read.pixels, expected);
+            EXPECT_EQ(read.pixels, ExpectedPixels(kind));
             EXPECT_TRUE(read.warnings.empty());
         }
     }
@@ -217,38 +219,21 @@ TEST_F(TiffFiles, OnlyTheFirstPageIsReadAndTheOthersAreTold) {
     EXPECT_EQ(read.warnings, std::vector<std::string>{"TIFF: the file has 2 pages; only the first is read"});
 }
 
-// A little-endian TIFF of one IFD; each entry is {tag, type, values...},
-// values of more than four bytes placed after the IFD, then `data` zero
-// bytes where StripOffsets and TileOffsets (given as 0) point.
-Bytes CraftedTiff(std::vector<std::vector<std::uint32_t>> entries, std::size_t data) {
+// A little-endian grey TIFF of one IFD: each entry {tag, type, value} holds
+// its one value inline, strip and tile offsets (given as 0) point past it.
+Bytes CraftedTiff(std::vector<std::array<std::uint32_t, 3>> entries) {
     Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    const std::size_t ifdEnd = 8 + 2 + 12 * entries.size() + 4;
-    Bytes values;
-    file.resize(ifdEnd);
+    file.resize(8 + 2 + 12 * entries.size() + 4 + 64, 0);
     testing::Put16(file, 8, std::uint32_t(entries.size()));
-    std::size_t at = 10;
-    for (auto& e : entries) {
-        if ((e[0] == TIFFTAG_STRIPOFFSETS || e[0] == TIFFTAG_TILEOFFSETS) && e[2] == 0) e[2] = 0xFFFFFFFF;
-        const std::size_t count = e.size() - 2, unit = e[1] == TIFF_SHORT ? 2 : 4;
-        testing::Put16(file, at, e[0]);
-        testing::Put16(file, at + 2, e[1]);
-        testing::Put32(file, at + 4, std::uint32_t(count));
-        Bytes bytes(count * unit);
-        for (std::size_t i = 0; i < count; ++i)
-            unit == 2 ? testing::Put16(bytes, 2 * i, e[2 + i]) : testing::Put32(bytes, 4 * i, e[2 + i]);
-        if (bytes.size() <= 4) {
-            std::copy(bytes.begin(), bytes.end(), file.begin() + std::ptrdiff_t(at + 8));
-        } else {
-            testing::Put32(file, at + 8, std::uint32_t(ifdEnd + values.size()));
-            values.insert(values.end(), bytes.begin(), bytes.end());
-        }
-        at += 12;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto [tag, type, value] = entries[i];
+        testing::Put16(file, 10 + 12 * i, tag);
+        testing::Put16(file, 12 + 12 * i, type);
+        testing::Put32(file, 14 + 12 * i, 1);
+        const bool offset = tag == TIFFTAG_STRIPOFFSETS || tag == TIFFTAG_TILEOFFSETS;
+        (type == TIFF_SHORT ? testing::Put16 : testing::Put32)(file, 18 + 12 * i,
+                                                               offset ? std::uint32_t(file.size() - 64) : value);
     }
-    file.insert(file.end(), values.begin(), values.end());
-    // Offsets still marked point at the data, which follows.
-    for (std::size_t i = 0; i + 4 <= file.size(); i += 2)
-        if (testing::Get32(file, i) == 0xFFFFFFFF) testing::Put32(file, i, std::uint32_t(file.size()));
-    file.resize(file.size() + data, 0);
     return file;
 }
 
@@ -262,36 +247,31 @@ std::string Refusal(const std::function<void()>& read) {
 }
 
 TEST_F(TiffFiles, HeadersAskingForTooMuchAreRefusedBeforeDecoding) {
-    const auto rgb = [](std::uint32_t w, std::uint32_t h, std::uint32_t bits) {
-        return std::vector<std::vector<std::uint32_t>>{
-            {TIFFTAG_IMAGEWIDTH, TIFF_LONG, w}, {TIFFTAG_IMAGELENGTH, TIFF_LONG, h},
-            {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, bits, bits, bits}, {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 2},
-            {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 3}};
+    const auto grey = [](std::uint32_t w, std::uint32_t h, std::uint32_t bits,
+                         std::vector<std::array<std::uint32_t, 3>> layout) {
+        layout.insert(layout.begin(), {{TIFFTAG_IMAGEWIDTH, TIFF_LONG, w}, {TIFFTAG_IMAGELENGTH, TIFF_LONG, h},
+                                       {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, bits}, {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1}});
+        return CraftedTiff(layout);
     };
-    auto wide = rgb(std::uint32_t(1) << 21, 1, 8);
-    wide.insert(wide.end(), {{TIFFTAG_STRIPOFFSETS, TIFF_LONG, 0}, {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1},
-                             {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 3u << 21}});
-    auto tiled = rgb(65536, 65536, 16);
-    tiled.insert(tiled.end(), {{TIFFTAG_TILEWIDTH, TIFF_LONG, 65536}, {TIFFTAG_TILELENGTH, TIFF_LONG, 65536},
-                               {TIFFTAG_TILEOFFSETS, TIFF_LONG, 0}, {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, 64}});
-    auto large = rgb(60000, 60000, 8);
-    large.insert(large.end(), {{TIFFTAG_STRIPOFFSETS, TIFF_LONG, 0}, {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 60000},
-                               {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 64}});
-    testing::WriteAll(P("wide.tif"), CraftedTiff(wide, 64));
-    testing::WriteAll(P("tiled.tif"), CraftedTiff(tiled, 64));
-    testing::WriteAll(P("large.tif"), CraftedTiff(large, 64));
+    const std::array<std::uint32_t, 3> strip[] = {
+        {TIFFTAG_STRIPOFFSETS, TIFF_LONG, 0}, {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 60000}, {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 64}};
+    testing::WriteAll(P("wide.tif"), grey(1u << 21, 1, 8, {std::begin(strip), std::end(strip)}));
+    testing::WriteAll(P("large.tif"), grey(60000, 60000, 8, {std::begin(strip), std::end(strip)}));
+    testing::WriteAll(P("tiled.tif"), grey(65536, 65536, 16, {{TIFFTAG_TILEWIDTH, TIFF_LONG, 65536},
+                                                              {TIFFTAG_TILELENGTH, TIFF_LONG, 65536},
+                                                              {TIFFTAG_TILEOFFSETS, TIFF_LONG, 0},
+                                                              {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, 64}}));
     testing::WriteAll(P("junk.tif"), Bytes{'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
     const TiffReading reading;
     EXPECT_EQ(Refusal([&] { OpenTiffRowReader(P("wide.tif"), reading); }),
               "TIFF: a picture of 2097152 x 1 has a side longer than 1048576");
     EXPECT_EQ(Refusal([&] { ReadTiffFile(P("tiled.tif"), reading); }),
-              "TIFF: decoding takes 51539607552 bytes at once, more than 2147483647 bytes");
+              "TIFF: decoding takes 17179869184 bytes at once, more than 2147483647 bytes");
     // Row by row it costs a row; whole it does not fit.
     EXPECT_EQ(Refusal([&] { OpenTiffRowReader(P("large.tif"), reading); }), "(read)");
     EXPECT_EQ(Refusal([&] { ReadTiffFile(P("large.tif"), reading); }),
               "TIFF: a picture of 60000 x 60000 is too large to hold");
-    EXPECT_NE(Refusal([&] { ReadTiffFile(P("junk.tif"), reading); }).find("TIFF: "), std::string::npos);
-    EXPECT_NE(Refusal([&] { ReadTiffFile(P("junk.tif"), reading); }), "(read)");
+    EXPECT_EQ(Refusal([&] { ReadTiffFile(P("junk.tif"), reading); }).rfind("TIFF: ", 0), 0u);
 }
 
 TEST_F(TiffFiles, DamagedStripsAreRefusedOrDecodedAsFarAsTheyGo) {
@@ -325,29 +305,28 @@ TEST_F(TiffFiles, DamagedStripsAreRefusedOrDecodedAsFarAsTheyGo) {
 // What the fuzzer found, damage accepted: read whole and row by row, the
 // same rows, fill bytes included, or the same refusal.
 TEST_F(TiffFiles, FuzzFindingsReadTheSameWholeAndRowByRow) {
+    const auto rowsOrRefusal = [](const std::function<void(std::string&)>& read) {
+        std::string rows;
+        try {
+            read(rows);
+        } catch (const BitmapError& error) {
+            return std::string(error.what());
+        }
+        return rows;
+    };
     for (const auto& entry : std::filesystem::directory_iterator(SIGILLON_FUZZ_DIR "/regressions/tiff")) {
         const std::string path = entry.path();
         const TiffReading reading{true, true};
-        std::string whole, rows;
-        try {
+        const std::string whole = rowsOrRefusal([&](std::string& rows) {
             const HeldPicture held = ReadTiffFile(path, reading);
             for (std::int32_t y = 0; y < held.pixels->Height(); ++y)
-                whole.append(reinterpret_cast<const char*>(held.pixels->RowAddress(y)),
-                             std::size_t(held.pixels->Stride()));
-        } catch (const BitmapError& error) {
-            whole = error.what();
-        }
-        try {
+                rows.append(reinterpret_cast<const char*>(held.pixels->RowAddress(y)), std::size_t(held.pixels->Stride()));
+        });
+        EXPECT_TRUE(whole == rowsOrRefusal([&](std::string& rows) {
             const std::unique_ptr<PictureRowReader> reader = OpenTiffRowReader(path, reading).reader;
-            std::vector<char> row(std::size_t(reader->Stride()));
-            while (reader->NextRow() < reader->Height()) {
+            for (std::string row(std::size_t(reader->Stride()), 0); reader->NextRow() < reader->Height(); rows += row)
                 reader->Read(reinterpret_cast<std::uint8_t*>(row.data()), 1);
-                rows.append(row.data(), row.size());
-            }
-        } catch (const BitmapError& error) {
-            rows = error.what();
-        }
-        EXPECT_TRUE(rows == whole) << path;
+        })) << path;
     }
 }
 
@@ -386,23 +365,7 @@ TEST_F(TiffFiles, WrittenFilesHoldTheSamplesAndAlphaAndDecodeWithTiffinfo) {
         EXPECT_EQ(info.status, 0);
         EXPECT_EQ(info.err, "");
         EXPECT_NE(info.out.find("Compression Scheme: AdobeDeflate"), std::string::npos) << info.out;
-        // The samples as libtiff decodes them, red first.
-        TIFF* tif = TIFFOpen(P("out.tif").c_str(), "r");
-        ASSERT_NE(tif, nullptr);
-        std::uint16_t samples = 0;
-        TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-        ASSERT_EQ(samples, kind->alpha ? 4 : 3);
-        std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize(tif)));
-        for (int y = 0; y < kHeight; ++y) {
-            ASSERT_EQ(TIFFReadScanline(tif, row.data(), std::uint32_t(y), 0), 1);
-            for (int x = 0; x < kWidth; ++x) {
-                const std::array<int, 4> e = kind->expected(x, y);
-                const std::uint8_t* p = &row[std::size_t(x * samples)];
-                ASSERT_EQ((std::array<int, 4>{p[2], p[1], p[0], samples == 4 ? p[3] : 255}), e)
-                    << x << "," << y;
-            }
-        }
-        TIFFClose(tif);
+        EXPECT_EQ(ReadThroughTable(P("out.tif")).pixels, ExpectedPixels(*kind));
     }
 }
 
