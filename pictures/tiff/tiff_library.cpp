@@ -20,7 +20,8 @@ int DropWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 }  // namespace
 
-Options::Options(Messages& messages, std::int64_t maxAllocation) : options_(TIFFOpenOptionsAlloc()) {
+Options::Options(Messages& messages, std::int64_t maxAllocation)
+    : options_(TIFFOpenOptionsAlloc()) {
     // What libtiff says before a file's handle exists goes to its
     // process-wide handlers, which would print it.
     static std::once_flag silenced;

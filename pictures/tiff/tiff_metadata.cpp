@@ -40,14 +40,14 @@ std::optional<std::size_t> Append(const ReadAt& read, tiff::Order order, std::ui
     if (!read(at + 2, table.size(), table.data())) return std::nullopt;
 
     struct Kept {
-        std::size_t from;      // of its entry in table
-        std::size_t size;      // of its value
+        std::size_t from;  // of its entry in table
+        std::size_t size;  // of its value
     };
     std::vector<Kept> kept;
     for (std::size_t i = 0; i < entries; ++i) {
         const std::uint16_t tag = *order.U16(table, 12 * i);
-        const std::size_t size =
-            tiff::TypeSize(*order.U16(table, 12 * i + 2)) * std::size_t(*order.U32(table, 12 * i + 4));
+        const std::size_t size = tiff::TypeSize(*order.U16(table, 12 * i + 2)) *
+                                 std::size_t(*order.U32(table, 12 * i + 4));
         if (!keep(tag) || size == 0) continue;
         if (tag == kMakerNoteTag || size > kMaxExifBytes) {
             dropped.push_back(TagName(tag) + " left out: " +
@@ -63,15 +63,17 @@ std::optional<std::size_t> Append(const ReadAt& read, tiff::Order order, std::ui
     order.Put16(out, start, std::uint16_t(kept.size()));
     for (std::size_t k = 0; k < kept.size(); ++k) {
         const std::size_t entry = start + 2 + 12 * k;
-        std::copy_n(table.begin() + std::ptrdiff_t(kept[k].from), 12, out.begin() + std::ptrdiff_t(entry));
+        std::copy_n(table.begin() + std::ptrdiff_t(kept[k].from), 12,
+                    out.begin() + std::ptrdiff_t(entry));
         const std::uint16_t tag = *order.U16(out, entry);
         const std::uint32_t value = *order.U32(out, entry + 8);
         if (out.size() % 2) out.push_back(0);  // values start on a word boundary
         const std::size_t placed = out.size();
         bool copied = false;
         if (IsSubIfd(tag) && kept[k].size == 4) {
-            copied = Append(read, order, value, base, out, [](std::uint16_t) { return true; },
-                            depth + 1, dropped)
+            copied = Append(
+                         read, order, value, base, out, [](std::uint16_t) { return true; },
+                         depth + 1, dropped)
                          .has_value();
         } else if (kept[k].size <= 4) {
             continue;  // the value sits in the entry
@@ -112,7 +114,8 @@ std::optional<std::size_t> AppendIfd(const ReadAt& read, bool bigEndian, std::ui
                                      std::vector<std::string>& dropped) {
     const std::size_t size = out.size();
     std::vector<std::string> lost;
-    std::optional<std::size_t> start = Append(read, tiff::Order{bigEndian}, at, base, out, keep, 0, lost);
+    std::optional<std::size_t> start =
+        Append(read, tiff::Order{bigEndian}, at, base, out, keep, 0, lost);
     if (!start) out.resize(size);
     dropped.insert(dropped.end(), lost.begin(), lost.end());
     return start;
@@ -120,12 +123,14 @@ std::optional<std::size_t> AppendIfd(const ReadAt& read, bool bigEndian, std::ui
 
 Bytes ExifBlockOfFile(const ReadAt& file, bool bigEndian, std::uint64_t ifd0,
                       std::vector<std::string>& dropped) {
-    Bytes block = bigEndian ? Bytes{'M', 'M', 0, 42, 0, 0, 0, 8} : Bytes{'I', 'I', 42, 0, 8, 0, 0, 0};
+    Bytes block =
+        bigEndian ? Bytes{'M', 'M', 0, 42, 0, 0, 0, 8} : Bytes{'I', 'I', 42, 0, 8, 0, 0, 0};
     const auto keep = [](std::uint16_t tag) {
         return tag == kExifIfdTag || tag == kGpsIfdTag ||
                std::count(std::begin(kDescriptiveTags), std::end(kDescriptiveTags), tag) > 0;
     };
-    const std::optional<std::size_t> start = AppendIfd(file, bigEndian, ifd0, 0, block, keep, dropped);
+    const std::optional<std::size_t> start =
+        AppendIfd(file, bigEndian, ifd0, 0, block, keep, dropped);
     if (!start || *tiff::Order{bigEndian}.U16(block, *start) == 0) return {};
     return block;
 }
@@ -140,7 +145,8 @@ Bytes IptcOfPhotoshop(const std::vector<Bytes>& segments, bool* others) {
             *others = true;
             continue;
         }
-        resources.insert(resources.end(), segment.begin() + std::ptrdiff_t(kPhotoshopSignature.size()),
+        resources.insert(resources.end(),
+                         segment.begin() + std::ptrdiff_t(kPhotoshopSignature.size()),
                          segment.end());
     }
     const tiff::Order big{true};
@@ -148,7 +154,8 @@ Bytes IptcOfPhotoshop(const std::vector<Bytes>& segments, bool* others) {
     // Each resource: "8BIM", its id, a Pascal name padded to even length,
     // the size of its data, the data padded to even length.
     for (std::size_t at = 0; at + 12 <= resources.size();) {
-        const std::size_t sizeAt = at + 6 + ((std::size_t(resources[at + 6]) + 2) & ~std::size_t(1));
+        const std::size_t sizeAt =
+            at + 6 + ((std::size_t(resources[at + 6]) + 2) & ~std::size_t(1));
         const std::optional<std::uint32_t> size = big.U32(resources, sizeAt);
         if (!size || *size > resources.size() - sizeAt - 4) break;
         const std::size_t dataAt = sizeAt + 4;
@@ -165,7 +172,8 @@ Bytes IptcOfPhotoshop(const std::vector<Bytes>& segments, bool* others) {
 std::vector<Bytes> PhotoshopOfIptc(const Bytes& iptc) {
     if (iptc.empty()) return {};
     Bytes resource = {'8', 'B', 'I', 'M', 0x04, 0x04, 0, 0};  // id 0x0404, empty name
-    for (int shift = 24; shift >= 0; shift -= 8) resource.push_back(std::uint8_t(iptc.size() >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        resource.push_back(std::uint8_t(iptc.size() >> shift));
     resource.insert(resource.end(), iptc.begin(), iptc.end());
     if (iptc.size() & 1) resource.push_back(0);
     std::vector<Bytes> segments;

@@ -23,7 +23,8 @@ enum class Colour { Grey, Rgb, Palette };
 
 std::uint32_t SampleAt(const std::uint8_t* row, std::size_t index, int bits) {
     switch (bits) {
-        case 8: return row[index];
+        case 8:
+            return row[index];
         case 16: {
             std::uint16_t v;  // libtiff hands samples over in the machine's order
             std::memcpy(&v, row + 2 * index, 2);
@@ -61,7 +62,8 @@ public:
         }
         ReadLayout();
         if (TIFFNumberOfDirectories(tif_) > 1)
-            warnings_.push_back("TIFF: the file has " + std::to_string(TIFFNumberOfDirectories(tif_)) +
+            warnings_.push_back("TIFF: the file has " +
+                                std::to_string(TIFFNumberOfDirectories(tif_)) +
                                 " pages; only the first is read");
         if (reading.withMetadata) ReadMetadata();
     }
@@ -89,18 +91,21 @@ protected:
             if (bandRows_ == 0) {
                 // The rest of a strip that failed fails too: not asked again.
                 const tstrip_t strip = TIFFComputeStrip(tif_, std::uint32_t(y), 0);
-                if (strip == failedStrip_ || TIFFReadScanline(tif_, raw_.data(), std::uint32_t(y), 0) < 0) {
+                if (strip == failedStrip_ ||
+                    TIFFReadScanline(tif_, raw_.data(), std::uint32_t(y), 0) < 0) {
                     Damaged(y);
                     failedStrip_ = strip;
                     std::fill(raw_.begin(), raw_.end(), 0);
                 }
                 planes[0] = raw_.data();
             } else {
-                if (bandTop_ < 0 || y < bandTop_ || y >= bandTop_ + bandRows_) FillBand(y - y % bandRows_);
+                if (bandTop_ < 0 || y < bandTop_ || y >= bandTop_ + bandRows_)
+                    FillBand(y - y % bandRows_);
                 for (int p = 0; p < planeCount_; ++p)
                     planes[std::size_t(p)] =
-                        raw_.data() + (std::size_t(p) * std::size_t(bandRows_) + std::size_t(y - bandTop_)) *
-                                          planeRowBytes_;
+                        raw_.data() +
+                        (std::size_t(p) * std::size_t(bandRows_) + std::size_t(y - bandTop_)) *
+                            planeRowBytes_;
             }
             Convert(planes, rows + std::size_t(k) * std::size_t(format_->stride),
                     alphaPlane_ ? alphaPlane_ + std::size_t(y) * std::size_t(Width()) : nullptr);
@@ -120,7 +125,8 @@ private:
     void ReadLayout() {
         std::uint32_t width = 0, height = 0;
         std::uint16_t photometric = 0;
-        if (!TIFFGetField(tif_, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif_, TIFFTAG_IMAGELENGTH, &height))
+        if (!TIFFGetField(tif_, TIFFTAG_IMAGEWIDTH, &width) ||
+            !TIFFGetField(tif_, TIFFTAG_IMAGELENGTH, &height))
             Refuse("the file gives no picture size");
         if (width == 0 || height == 0) Refuse("the picture is empty");
         if (width > kMaxTiffSide || height > kMaxTiffSide)
@@ -139,8 +145,12 @@ private:
             Refuse(std::to_string(bits_) + "-bit samples are not read");
         int channels = 1;
         switch (photometric) {
-            case PHOTOMETRIC_MINISWHITE: minIsWhite_ = true; [[fallthrough]];
-            case PHOTOMETRIC_MINISBLACK: colour_ = Colour::Grey; break;
+            case PHOTOMETRIC_MINISWHITE:
+                minIsWhite_ = true;
+                [[fallthrough]];
+            case PHOTOMETRIC_MINISBLACK:
+                colour_ = Colour::Grey;
+                break;
             case PHOTOMETRIC_YCBCR:
                 if (compression != COMPRESSION_JPEG)
                     Refuse("YCbCr samples are read only from JPEG-compressed files");
@@ -152,8 +162,13 @@ private:
                 channels = 3;
                 if (bits_ < 8) Refuse(std::to_string(bits_) + "-bit RGB samples are not read");
                 break;
-            case PHOTOMETRIC_PALETTE: colour_ = Colour::Palette; ReadPalette(); break;
-            default: Refuse("photometric interpretation " + std::to_string(photometric) + " is not read");
+            case PHOTOMETRIC_PALETTE:
+                colour_ = Colour::Palette;
+                ReadPalette();
+                break;
+            default:
+                Refuse("photometric interpretation " + std::to_string(photometric) +
+                       " is not read");
         }
         if (samples_ < channels || samples_ > 8)
             Refuse(std::to_string(samples_) + " samples a pixel do not make its colours");
@@ -172,16 +187,19 @@ private:
         planeRowBytes_ = std::size_t(TIFFScanlineSize64(tif_));
         std::uint64_t buffer = planeRowBytes_;
         if (TIFFIsTiled(tif_)) {
-            bandRows_ = std::int32_t(std::min<std::uint32_t>(Field<std::uint32_t>(TIFFTAG_TILELENGTH), height));
+            bandRows_ = std::int32_t(
+                std::min<std::uint32_t>(Field<std::uint32_t>(TIFFTAG_TILELENGTH), height));
             tileBytes_ = std::size_t(TIFFTileSize64(tif_));
             if (tileBytes_ == 0) Refuse("the tiles have no size");
         } else if (separate) {
-            bandRows_ = std::int32_t(std::min<std::uint32_t>(Field<std::uint32_t>(TIFFTAG_ROWSPERSTRIP), height));
+            bandRows_ = std::int32_t(
+                std::min<std::uint32_t>(Field<std::uint32_t>(TIFFTAG_ROWSPERSTRIP), height));
         }
-        if (bandRows_ > 0) buffer = std::uint64_t(planeCount_) * std::uint64_t(bandRows_) * planeRowBytes_;
+        if (bandRows_ > 0)
+            buffer = std::uint64_t(planeCount_) * std::uint64_t(bandRows_) * planeRowBytes_;
         if (planeRowBytes_ == 0 || buffer + tileBytes_ > std::uint64_t(StorageLimit()))
-            Refuse("decoding takes " + SizeText(std::int64_t(buffer + tileBytes_)) + " at once, more than " +
-                   SizeText(StorageLimit()));
+            Refuse("decoding takes " + SizeText(std::int64_t(buffer + tileBytes_)) +
+                   " at once, more than " + SizeText(StorageLimit()));
         raw_.resize(std::size_t(buffer));
         tile_.resize(tileBytes_);
 
@@ -194,7 +212,8 @@ private:
     void ReadPalette() {
         if (bits_ > 8) Refuse(std::to_string(bits_) + "-bit palette indexes are not read");
         std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-        if (!TIFFGetField(tif_, TIFFTAG_COLORMAP, &red, &green, &blue)) Refuse("the palette is missing");
+        if (!TIFFGetField(tif_, TIFFTAG_COLORMAP, &red, &green, &blue))
+            Refuse("the palette is missing");
         const std::size_t entries = std::size_t(1) << bits_;
         // Some writers put 8-bit values in the 16-bit entries.
         bool eightBits = true;
@@ -202,7 +221,8 @@ private:
             if (red[i] > 255 || green[i] > 255 || blue[i] > 255) eightBits = false;
         const int bits = eightBits ? 8 : 16;
         for (std::size_t i = 0; i < entries; ++i)
-            palette_.push_back({To8Bits(red[i], bits), To8Bits(green[i], bits), To8Bits(blue[i], bits)});
+            palette_.push_back(
+                {To8Bits(red[i], bits), To8Bits(green[i], bits), To8Bits(blue[i], bits)});
     }
 
     void ReadMetadata() {
@@ -245,10 +265,12 @@ private:
         bandTop_ = top;
         const std::int32_t rows = std::min(bandRows_, Height() - top);
         for (int p = 0; p < planeCount_; ++p) {
-            std::uint8_t* plane = raw_.data() + std::size_t(p) * std::size_t(bandRows_) * planeRowBytes_;
+            std::uint8_t* plane =
+                raw_.data() + std::size_t(p) * std::size_t(bandRows_) * planeRowBytes_;
             if (tileBytes_ == 0) {
                 const tstrip_t strip = TIFFComputeStrip(tif_, std::uint32_t(top), std::uint16_t(p));
-                if (TIFFReadEncodedStrip(tif_, strip, plane, tmsize_t(std::size_t(rows) * planeRowBytes_)) < 0) {
+                if (TIFFReadEncodedStrip(tif_, strip, plane,
+                                         tmsize_t(std::size_t(rows) * planeRowBytes_)) < 0) {
                     Damaged(top);
                     std::fill(plane, plane + std::size_t(rows) * planeRowBytes_, 0);
                 }
@@ -258,7 +280,8 @@ private:
             const std::size_t tileRowBytes = std::size_t(TIFFTileRowSize64(tif_));
             const int pixelBits = bits_ * (contiguous_ ? samples_ : 1);
             for (std::uint32_t x = 0; x < std::uint32_t(Width()); x += tileWidth) {
-                const ttile_t tile = TIFFComputeTile(tif_, x, std::uint32_t(top), 0, std::uint16_t(p));
+                const ttile_t tile =
+                    TIFFComputeTile(tif_, x, std::uint32_t(top), 0, std::uint16_t(p));
                 if (TIFFReadEncodedTile(tif_, tile, tile_.data(), tmsize_t(tileBytes_)) < 0) {
                     Damaged(top);
                     std::fill(tile_.begin(), tile_.end(), 0);
@@ -307,7 +330,8 @@ private:
                 if (associated_) {
                     // Premultiplied colours come back to their own values.
                     const auto unmultiply = [a](std::uint8_t c) {
-                        return a == 0 ? std::uint8_t(0) : std::uint8_t(std::min(255, (c * 255 + a / 2) / a));
+                        return a == 0 ? std::uint8_t(0)
+                                      : std::uint8_t(std::min(255, (c * 255 + a / 2) / a));
                     };
                     r = unmultiply(r), g = unmultiply(g), b = unmultiply(b);
                 }
@@ -340,8 +364,8 @@ private:
 };
 
 [[noreturn]] void TooLarge(std::int32_t width, std::int32_t height) {
-    throw BitmapError("TIFF: a picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                      " is too large to hold");
+    throw BitmapError("TIFF: a picture of " + std::to_string(width) + " x " +
+                      std::to_string(height) + " is too large to hold");
 }
 
 }  // namespace

@@ -39,8 +39,9 @@ public:
         const bool big = exifOrder && exifOrder->big;
         {
             tiff_library::Options options(messages_, std::int64_t(1) << 30);
-            handle_.reset(TIFFClientOpenExt(path.c_str(), big ? "wb" : "wl", this, ReadProc, WriteProc,
-                                     SeekProc, CloseProc, SizeProc, nullptr, nullptr, options.get()));
+            handle_.reset(TIFFClientOpenExt(path.c_str(), big ? "wb" : "wl", this, ReadProc,
+                                            WriteProc, SeekProc, CloseProc, SizeProc, nullptr,
+                                            nullptr, options.get()));
         }
         tif_ = handle_.get();
         if (!tif_) Fail("cannot start the file");
@@ -76,7 +77,8 @@ public:
                 ConvertRowToDepth24(format_, row, bgr_.data());
                 row = bgr_.data();
             }
-            const std::uint8_t* alpha = alpha_.empty() ? nullptr : &alpha_[std::size_t(next_) * width];
+            const std::uint8_t* alpha =
+                alpha_.empty() ? nullptr : &alpha_[std::size_t(next_) * width];
             for (std::size_t x = 0; x < width; ++x) {
                 std::uint8_t* out = &row_[x * samples];
                 out[0] = row[3 * x + 2], out[1] = row[3 * x + 1], out[2] = row[3 * x];
@@ -104,18 +106,24 @@ private:
     void WriteMetadata(const PictureMetadata& metadata, const std::optional<tiff::Order>& order,
                        std::vector<std::string>& warnings) {
         if (!metadata.icc.empty())
-            TIFFSetField(tif_, TIFFTAG_ICCPROFILE, std::uint32_t(metadata.icc.size()), metadata.icc.data());
+            TIFFSetField(tif_, TIFFTAG_ICCPROFILE, std::uint32_t(metadata.icc.size()),
+                         metadata.icc.data());
         if (!metadata.xmp.empty())
-            TIFFSetField(tif_, TIFFTAG_XMLPACKET, std::uint32_t(metadata.xmp.size()), metadata.xmp.data());
-        if (!metadata.extendedXmp.empty()) warnings.push_back("extended XMP is left out of TIFF files");
+            TIFFSetField(tif_, TIFFTAG_XMLPACKET, std::uint32_t(metadata.xmp.size()),
+                         metadata.xmp.data());
+        if (!metadata.extendedXmp.empty())
+            warnings.push_back("extended XMP is left out of TIFF files");
         bool others = false;
-        std::vector<std::uint8_t> iptc = tiff_metadata::IptcOfPhotoshop(metadata.photoshop, &others);
-        if (others) warnings.push_back("Photoshop resources other than IPTC are left out of TIFF files");
+        std::vector<std::uint8_t> iptc =
+            tiff_metadata::IptcOfPhotoshop(metadata.photoshop, &others);
+        if (others)
+            warnings.push_back("Photoshop resources other than IPTC are left out of TIFF files");
         if (!iptc.empty()) {
             // libtiff writes the LONGs it is given in the file's order.
             iptc.resize((iptc.size() + 3) / 4 * 4, 0);
             if (TIFFIsByteSwapped(tif_))
-                TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(iptc.data()), tmsize_t(iptc.size() / 4));
+                TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(iptc.data()),
+                                    tmsize_t(iptc.size() / 4));
             TIFFSetField(tif_, TIFFTAG_RICHTIFFIPTC, std::uint32_t(iptc.size() / 4), iptc.data());
         }
         if (metadata.exif.empty()) return;
@@ -132,15 +140,18 @@ private:
                 continue;
             if (entry.tag == TIFFTAG_ORIENTATION) {
                 const std::optional<std::uint32_t> value = ifd0->Number(block, *order, entry.tag);
-                if (value && *value >= 1 && *value <= 8) TIFFSetField(tif_, TIFFTAG_ORIENTATION, *value);
+                if (value && *value >= 1 && *value <= 8)
+                    TIFFSetField(tif_, TIFFTAG_ORIENTATION, *value);
             } else if (entry.type == tiff::kAscii && entry.valueInBlock) {
                 const auto begin = block.begin() + std::ptrdiff_t(entry.valueAt);
-                const std::string text(begin, std::find(begin, begin + std::ptrdiff_t(entry.valueSize), 0));
+                const std::string text(
+                    begin, std::find(begin, begin + std::ptrdiff_t(entry.valueSize), 0));
                 TIFFSetField(tif_, entry.tag, text.c_str());
             }
         }
         // The sub-IFDs go after the header libtiff has written.
-        const tiff_metadata::ReadAt read = [&block](std::uint64_t at, std::size_t size, std::uint8_t* out) {
+        const tiff_metadata::ReadAt read = [&block](std::uint64_t at, std::size_t size,
+                                                    std::uint8_t* out) {
             if (at > block.size() || block.size() - at < size) return false;
             std::copy_n(block.begin() + std::ptrdiff_t(at), size, out);
             return true;
@@ -156,7 +167,8 @@ private:
             if (ifds.size() % 2) ifds.push_back(0);
         }
         if (ifds.empty()) return;
-        if (WriteProc(this, ifds.data(), tmsize_t(ifds.size())) < 0) Fail("cannot write the EXIF tags");
+        if (WriteProc(this, ifds.data(), tmsize_t(ifds.size())) < 0)
+            Fail("cannot write the EXIF tags");
     }
 
     static TiffRowWriter* Of(thandle_t handle) { return static_cast<TiffRowWriter*>(handle); }
@@ -181,7 +193,9 @@ private:
 
     static toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
         TiffRowWriter* self = Of(handle);
-        const std::uint64_t from = whence == SEEK_CUR ? self->position_ : whence == SEEK_END ? self->size_ : 0;
+        const std::uint64_t from = whence == SEEK_CUR   ? self->position_
+                                   : whence == SEEK_END ? self->size_
+                                                        : 0;
         self->position_ = from + offset;
         return self->position_;
     }

@@ -48,21 +48,41 @@ const Kind kKinds[] = {
     {"rgb8", 8, 3, PHOTOMETRIC_RGB, 0, Narrow,
      [](int x, int y) { return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2)); }},
     {"rgb16", 16, 3, PHOTOMETRIC_RGB, 0, [](int x, int y, int s) { return kWide[WideAt(x, y, s)]; },
-     [](int x, int y) { return Bgra(kWideTo8[WideAt(x, y, 0)], kWideTo8[WideAt(x, y, 1)], kWideTo8[WideAt(x, y, 2)]); }},
+     [](int x, int y) {
+         return Bgra(kWideTo8[WideAt(x, y, 0)], kWideTo8[WideAt(x, y, 1)],
+                     kWideTo8[WideAt(x, y, 2)]);
+     }},
     {"grey8", 8, 1, PHOTOMETRIC_MINISBLACK, 0, Narrow,
-     [](int x, int y) { const int g = int(Narrow(x, y, 0)); return Bgra(g, g, g); }},
+     [](int x, int y) {
+         const int g = int(Narrow(x, y, 0));
+         return Bgra(g, g, g);
+     }},
     {"white-is-zero8", 8, 1, PHOTOMETRIC_MINISWHITE, 0, Narrow,
-     [](int x, int y) { const int g = 255 - int(Narrow(x, y, 0)); return Bgra(g, g, g); }},
-    {"grey16", 16, 1, PHOTOMETRIC_MINISBLACK, 0, [](int x, int y, int) { return kWide[WideAt(x, y, 0)]; },
-     [](int x, int y) { const int g = kWideTo8[WideAt(x, y, 0)]; return Bgra(g, g, g); }},
+     [](int x, int y) {
+         const int g = 255 - int(Narrow(x, y, 0));
+         return Bgra(g, g, g);
+     }},
+    {"grey16", 16, 1, PHOTOMETRIC_MINISBLACK, 0,
+     [](int x, int y, int) { return kWide[WideAt(x, y, 0)]; },
+     [](int x, int y) {
+         const int g = kWideTo8[WideAt(x, y, 0)];
+         return Bgra(g, g, g);
+     }},
     // Colour map entry i is (i, 255 - i, 3i mod 256) in 16 bits.
     {"palette8", 8, 1, PHOTOMETRIC_PALETTE, 0, Narrow,
-     [](int x, int y) { const int i = int(Narrow(x, y, 0)); return Bgra(i, 255 - i, 3 * i % 256); }},
+     [](int x, int y) {
+         const int i = int(Narrow(x, y, 0));
+         return Bgra(i, 255 - i, 3 * i % 256);
+     }},
     {"rgba8", 8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, Narrow,
-     [](int x, int y) { return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2), Narrow(x, y, 3)); }},
+     [](int x, int y) {
+         return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2), Narrow(x, y, 3));
+     }},
     // Premultiplied grey 64 at alpha 128 is 128 again; alpha 0 is black.
     {"grey-associated-alpha8", 8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA,
-     [](int x, int, int s) { return s == 1 ? std::array{0u, 128u, 255u}[x % 3] : std::array{0u, 64u, 200u}[x % 3]; },
+     [](int x, int, int s) {
+         return s == 1 ? std::array{0u, 128u, 255u}[x % 3] : std::array{0u, 64u, 200u}[x % 3];
+     },
      [](int x, int) {
          const int g = std::array{0, 128, 200}[x % 3];
          return Bgra(g, g, g, std::array{0, 128, 255}[x % 3]);
@@ -112,13 +132,15 @@ void MakeTiff(const std::string& path, const Kind& kind, bool separate = false) 
                         std::memcpy(&row[2 * i], &wide, 2);
                     }
                 }
-            ASSERT_EQ(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), std::uint16_t(plane)), 1);
+            ASSERT_EQ(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), std::uint16_t(plane)),
+                      1);
         }
     TIFFClose(tif);
 }
 
 void Tiffcp(const std::string& options, const std::string& from, const std::string& to) {
-    ASSERT_EQ(std::system(("tiffcp " + options + " " + from + " " + to + " 2>/dev/null").c_str()), 0)
+    ASSERT_EQ(std::system(("tiffcp " + options + " " + from + " " + to + " 2>/dev/null").c_str()),
+              0)
         << options;
 }
 
@@ -149,8 +171,9 @@ Read ReadThroughTable(const std::string& path, ReadSettings settings = {}) {
             for (std::int32_t x = 0; x < reader->Width(); ++x) {
                 const std::uint8_t* p = &band[std::size_t(k * reader->Stride() + 3 * x)];
                 const auto alpha = reader->Alpha();
-                read.pixels.push_back({p[0], p[1], p[2],
-                                       alpha.empty() ? 255 : alpha[std::size_t((top + k) * reader->Width() + x)]});
+                read.pixels.push_back(
+                    {p[0], p[1], p[2],
+                     alpha.empty() ? 255 : alpha[std::size_t((top + k) * reader->Width() + x)]});
             }
     }
     reader->Finish();
@@ -183,13 +206,17 @@ TEST_F(TiffFiles, EveryLayoutAndCompressionReadsTheSamplesItWasMadeOf) {
     const struct {
         const char* options;  // tiffcp's
         bool separate;        // samples in planes
-    } layouts[] = {{"", false},           {"-c lzw", false}, {"-c zip", false}, {"-c zip -t -w 16 -l 16", false},
-                   {"-c lzw", true},      {"-t -w 16 -l 16", true},             {"-B -c lzw", false}};
+    } layouts[] = {{"", false},         {"-c lzw", false},
+                   {"-c zip", false},   {"-c zip -t -w 16 -l 16", false},
+                   {"-c lzw", true},    {"-t -w 16 -l 16", true},
+                   {"-B -c lzw", false}};
     for (const Kind& kind : kKinds) {
         for (const auto& layout : layouts) {
             // tiffcp (4.5) garbles 16-bit planes it cuts into tiles.
-            if (kind.bits == 16 && layout.separate && std::string(layout.options).find("-t") == 0) continue;
-            SCOPED_TRACE(std::string(kind.name) + " " + layout.options + (layout.separate ? " separate" : ""));
+            if (kind.bits == 16 && layout.separate && std::string(layout.options).find("-t") == 0)
+                continue;
+            SCOPED_TRACE(std::string(kind.name) + " " + layout.options +
+                         (layout.separate ? " separate" : ""));
             MakeTiff(P("source.tif"), kind, layout.separate);
             Tiffcp(layout.options, P("source.tif"), P("copy.tif"));
             const Read read = ReadThroughTable(P("copy.tif"));
@@ -216,7 +243,8 @@ TEST_F(TiffFiles, OnlyTheFirstPageIsReadAndTheOthersAreTold) {
     Tiffcp("", P("a.tif") + " " + P("b.tif"), P("pages.tif"));
     const Read read = ReadThroughTable(P("pages.tif"));
     EXPECT_EQ(read.pixels, ReadThroughTable(P("a.tif")).pixels);
-    EXPECT_EQ(read.warnings, std::vector<std::string>{"TIFF: the file has 2 pages; only the first is read"});
+    EXPECT_EQ(read.warnings,
+              std::vector<std::string>{"TIFF: the file has 2 pages; only the first is read"});
 }
 
 // A little-endian grey TIFF of one IFD: each entry {tag, type, value} holds
@@ -231,8 +259,8 @@ Bytes CraftedTiff(std::vector<std::array<std::uint32_t, 3>> entries) {
         testing::Put16(file, 12 + 12 * i, type);
         testing::Put32(file, 14 + 12 * i, 1);
         const bool offset = tag == TIFFTAG_STRIPOFFSETS || tag == TIFFTAG_TILEOFFSETS;
-        (type == TIFF_SHORT ? testing::Put16 : testing::Put32)(file, 18 + 12 * i,
-                                                               offset ? std::uint32_t(file.size() - 64) : value);
+        (type == TIFF_SHORT ? testing::Put16 : testing::Put32)(
+            file, 18 + 12 * i, offset ? std::uint32_t(file.size() - 64) : value);
     }
     return file;
 }
@@ -249,18 +277,22 @@ std::string Refusal(const std::function<void()>& read) {
 TEST_F(TiffFiles, HeadersAskingForTooMuchAreRefusedBeforeDecoding) {
     const auto grey = [](std::uint32_t w, std::uint32_t h, std::uint32_t bits,
                          std::vector<std::array<std::uint32_t, 3>> layout) {
-        layout.insert(layout.begin(), {{TIFFTAG_IMAGEWIDTH, TIFF_LONG, w}, {TIFFTAG_IMAGELENGTH, TIFF_LONG, h},
-                                       {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, bits}, {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1}});
+        layout.insert(layout.begin(), {{TIFFTAG_IMAGEWIDTH, TIFF_LONG, w},
+                                       {TIFFTAG_IMAGELENGTH, TIFF_LONG, h},
+                                       {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, bits},
+                                       {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1}});
         return CraftedTiff(layout);
     };
-    const std::array<std::uint32_t, 3> strip[] = {
-        {TIFFTAG_STRIPOFFSETS, TIFF_LONG, 0}, {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 60000}, {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 64}};
+    const std::array<std::uint32_t, 3> strip[] = {{TIFFTAG_STRIPOFFSETS, TIFF_LONG, 0},
+                                                  {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 60000},
+                                                  {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 64}};
     testing::WriteAll(P("wide.tif"), grey(1u << 21, 1, 8, {std::begin(strip), std::end(strip)}));
     testing::WriteAll(P("large.tif"), grey(60000, 60000, 8, {std::begin(strip), std::end(strip)}));
-    testing::WriteAll(P("tiled.tif"), grey(65536, 65536, 16, {{TIFFTAG_TILEWIDTH, TIFF_LONG, 65536},
-                                                              {TIFFTAG_TILELENGTH, TIFF_LONG, 65536},
-                                                              {TIFFTAG_TILEOFFSETS, TIFF_LONG, 0},
-                                                              {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, 64}}));
+    testing::WriteAll(P("tiled.tif"), grey(65536, 65536, 16,
+                                           {{TIFFTAG_TILEWIDTH, TIFF_LONG, 65536},
+                                            {TIFFTAG_TILELENGTH, TIFF_LONG, 65536},
+                                            {TIFFTAG_TILEOFFSETS, TIFF_LONG, 0},
+                                            {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, 64}}));
     testing::WriteAll(P("junk.tif"), Bytes{'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
     const TiffReading reading;
     EXPECT_EQ(Refusal([&] { OpenTiffRowReader(P("wide.tif"), reading); }),
@@ -294,7 +326,9 @@ TEST_F(TiffFiles, DamagedStripsAreRefusedOrDecodedAsFarAsTheyGo) {
     accept.acceptDamaged = true;
     const Read read = ReadThroughTable(P("damaged.tif"), accept);
     ASSERT_EQ(read.warnings.size(), 1u);
-    EXPECT_EQ(read.warnings[0].rfind("TIFF: the picture data is damaged from row 9 on (ZIPDecode: ", 0), 0u)
+    EXPECT_EQ(
+        read.warnings[0].rfind("TIFF: the picture data is damaged from row 9 on (ZIPDecode: ", 0),
+        0u)
         << read.warnings[0];
     for (int x = 0; x < kWidth; ++x) {
         EXPECT_EQ(read.pixels[std::size_t(7 * kWidth + x)], kKinds[0].expected(x, 7));
@@ -314,19 +348,24 @@ TEST_F(TiffFiles, FuzzFindingsReadTheSameWholeAndRowByRow) {
         }
         return rows;
     };
-    for (const auto& entry : std::filesystem::directory_iterator(SIGILLON_FUZZ_DIR "/regressions/tiff")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(SIGILLON_FUZZ_DIR "/regressions/tiff")) {
         const std::string path = entry.path();
         const TiffReading reading{true, true};
         const std::string whole = rowsOrRefusal([&](std::string& rows) {
             const HeldPicture held = ReadTiffFile(path, reading);
             for (std::int32_t y = 0; y < held.pixels->Height(); ++y)
-                rows.append(reinterpret_cast<const char*>(held.pixels->RowAddress(y)), std::size_t(held.pixels->Stride()));
+                rows.append(reinterpret_cast<const char*>(held.pixels->RowAddress(y)),
+                            std::size_t(held.pixels->Stride()));
         });
         EXPECT_TRUE(whole == rowsOrRefusal([&](std::string& rows) {
-            const std::unique_ptr<PictureRowReader> reader = OpenTiffRowReader(path, reading).reader;
-            for (std::string row(std::size_t(reader->Stride()), 0); reader->NextRow() < reader->Height(); rows += row)
-                reader->Read(reinterpret_cast<std::uint8_t*>(row.data()), 1);
-        })) << path;
+                        const std::unique_ptr<PictureRowReader> reader =
+                            OpenTiffRowReader(path, reading).reader;
+                        for (std::string row(std::size_t(reader->Stride()), 0);
+                             reader->NextRow() < reader->Height(); rows += row)
+                            reader->Read(reinterpret_cast<std::uint8_t*>(row.data()), 1);
+                    }))
+            << path;
     }
 }
 
@@ -348,7 +387,8 @@ std::vector<std::string> Convert(const std::string& from, const std::string& to)
         const std::uint8_t* source = held.pixels->RowAddress(y);
         std::copy_n(source, row.size(), row.begin());
         if (!format->keepsAlpha && !held.alpha.empty())
-            LayRowOverWhite(row.data(), &held.alpha[std::size_t(y) * std::size_t(held.pixels->Width())],
+            LayRowOverWhite(row.data(),
+                            &held.alpha[std::size_t(y) * std::size_t(held.pixels->Width())],
                             held.pixels->Width());
         writer->Write(row.data(), 1);
     }
@@ -371,9 +411,14 @@ TEST_F(TiffFiles, WrittenFilesHoldTheSamplesAndAlphaAndDecodeWithTiffinfo) {
 
 TEST_F(TiffFiles, ExifXmpIptcAndIccGoFromTiffToTiffAndJpeg) {
     MakeTiff(P("source.tif"), kKinds[0]);
-    const std::string tags[] = {"-Make=Sigil Optics", "-Model=M1", "-DateTimeOriginal=2024:01:02 03:04:05",
-                                "-GPSLatitude=48.5", "-GPSLatitudeRef=N", "-XMP-dc:Title=Harbour",
-                                "-IPTC:Keywords=quay", "-ICC_Profile<=/usr/share/color/icc/sRGB.icc"};
+    const std::string tags[] = {"-Make=Sigil Optics",
+                                "-Model=M1",
+                                "-DateTimeOriginal=2024:01:02 03:04:05",
+                                "-GPSLatitude=48.5",
+                                "-GPSLatitudeRef=N",
+                                "-XMP-dc:Title=Harbour",
+                                "-IPTC:Keywords=quay",
+                                "-ICC_Profile<=/usr/share/color/icc/sRGB.icc"};
     for (const char* order : {"", "-B"}) {
         Tiffcp(order, P("source.tif"), P("ordered.tif"));
         std::vector<std::string> argv = {SIGILLON_EXIFTOOL, "-q", "-overwrite_original"};
@@ -384,10 +429,12 @@ TEST_F(TiffFiles, ExifXmpIptcAndIccGoFromTiffToTiffAndJpeg) {
             SCOPED_TRACE(std::string(order) + " " + output);
             std::filesystem::remove(P(output));
             EXPECT_TRUE(Convert(P("ordered.tif"), P(output)).empty());
-            const testing::ProcessRun tags = testing::RunProcess(
-                {SIGILLON_EXIFTOOL, "-s3", "-f", "-Make", "-Model", "-DateTimeOriginal", "-GPSLatitude#",
-                 "-XMP-dc:Title", "-IPTC:Keywords", "-ProfileDescription", P(output)});
-            EXPECT_EQ(tags.out, "Sigil Optics\nM1\n2024:01:02 03:04:05\n48.5\nHarbour\nquay\nsRGB\n");
+            const testing::ProcessRun tags =
+                testing::RunProcess({SIGILLON_EXIFTOOL, "-s3", "-f", "-Make", "-Model",
+                                     "-DateTimeOriginal", "-GPSLatitude#", "-XMP-dc:Title",
+                                     "-IPTC:Keywords", "-ProfileDescription", P(output)});
+            EXPECT_EQ(tags.out,
+                      "Sigil Optics\nM1\n2024:01:02 03:04:05\n48.5\nHarbour\nquay\nsRGB\n");
         }
     }
 }
