@@ -23,76 +23,62 @@ using testing::Bytes;
 
 constexpr int kWidth = 37, kHeight = 23;  // tiles of 16 end inside the picture
 
-// What the picture is made of, and what it must read as.
+// What the picture is made of.
 struct Kind {
     const char* name;
     int bits, samples;
     std::uint16_t photometric;
     std::uint16_t alpha;  // EXTRASAMPLE_*, or 0 for none
-    std::function<std::uint32_t(int x, int y, int s)> sample;
-    // The expected blue-green-red pixel and alpha of the sample values.
-    std::function<std::array<int, 4>(int x, int y)> expected;
+};
+
+const Kind kKinds[] = {
+    {"rgb8", 8, 3, PHOTOMETRIC_RGB, 0},
+    {"rgb16", 16, 3, PHOTOMETRIC_RGB, 0},
+    {"grey8", 8, 1, PHOTOMETRIC_MINISBLACK, 0},
+    {"white-is-zero8", 8, 1, PHOTOMETRIC_MINISWHITE, 0},
+    {"grey16", 16, 1, PHOTOMETRIC_MINISBLACK, 0},
+    {"palette8", 8, 1, PHOTOMETRIC_PALETTE, 0},
+    {"rgba8", 8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA},
+    {"grey-associated-alpha8", 8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA},
 };
 
 // 16-bit values where rounding and cutting differ: 0x0081 -> 1 (cut: 0),
 // 0xFF00 -> 254 (cut: 255).
 constexpr std::uint32_t kWide[] = {0x0000, 0x0081, 0xFF00, 0xFFFF, 0x1234, 0x8000};
 constexpr int kWideTo8[] = {0, 1, 254, 255, 18, 128};
+// Premultiplied grey and alpha: grey 64 at alpha 128 is 128 again; alpha 0 is black.
+constexpr std::uint32_t kAssociated[3][2] = {{0, 0}, {64, 128}, {200, 255}};
 
-std::uint32_t Narrow(int x, int y, int s) { return std::uint32_t(x * 7 + y * 13 + s * 50) & 255; }
 std::size_t WideAt(int x, int y, int s) { return std::size_t(x + 2 * y + s) % 6; }
+
+std::uint32_t Sample(const Kind& kind, int x, int y, int s) {
+    if (kind.alpha == EXTRASAMPLE_ASSOCALPHA) return kAssociated[x % 3][s];
+    return kind.bits == 16 ? kWide[WideAt(x, y, s)] : std::uint32_t(x * 7 + y * 13 + s * 50) & 255;
+}
 
 std::array<int, 4> Bgra(int r, int g, int b, int a = 255) { return {b, g, r, a}; }
 
-const Kind kKinds[] = {
-    {"rgb8", 8, 3, PHOTOMETRIC_RGB, 0, Narrow,
-     [](int x, int y) { return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2)); }},
-    {"rgb16", 16, 3, PHOTOMETRIC_RGB, 0, [](int x, int y, int s) { return kWide[WideAt(x, y, s)]; },
-     [](int x, int y) {
-         return Bgra(kWideTo8[WideAt(x, y, 0)], kWideTo8[WideAt(x, y, 1)],
-                     kWideTo8[WideAt(x, y, 2)]);
-     }},
-    {"grey8", 8, 1, PHOTOMETRIC_MINISBLACK, 0, Narrow,
-     [](int x, int y) {
-         const int g = int(Narrow(x, y, 0));
-         return Bgra(g, g, g);
-     }},
-    {"white-is-zero8", 8, 1, PHOTOMETRIC_MINISWHITE, 0, Narrow,
-     [](int x, int y) {
-         const int g = 255 - int(Narrow(x, y, 0));
-         return Bgra(g, g, g);
-     }},
-    {"grey16", 16, 1, PHOTOMETRIC_MINISBLACK, 0,
-     [](int x, int y, int) { return kWide[WideAt(x, y, 0)]; },
-     [](int x, int y) {
-         const int g = kWideTo8[WideAt(x, y, 0)];
-         return Bgra(g, g, g);
-     }},
+// What the samples must read as.
+std::array<int, 4> Expected(const Kind& kind, int x, int y) {
+    const auto v = [&](int s) {
+        return kind.bits == 16 ? kWideTo8[WideAt(x, y, s)] : int(Sample(kind, x, y, s));
+    };
+    const int a = kind.alpha ? v(kind.samples - 1) : 255;
+    if (kind.alpha == EXTRASAMPLE_ASSOCALPHA) {
+        const int g = std::array{0, 128, 200}[x % 3];
+        return Bgra(g, g, g, a);
+    }
+    if (kind.photometric == PHOTOMETRIC_RGB) return Bgra(v(0), v(1), v(2), a);
     // Colour map entry i is (i, 255 - i, 3i mod 256) in 16 bits.
-    {"palette8", 8, 1, PHOTOMETRIC_PALETTE, 0, Narrow,
-     [](int x, int y) {
-         const int i = int(Narrow(x, y, 0));
-         return Bgra(i, 255 - i, 3 * i % 256);
-     }},
-    {"rgba8", 8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, Narrow,
-     [](int x, int y) {
-         return Bgra(Narrow(x, y, 0), Narrow(x, y, 1), Narrow(x, y, 2), Narrow(x, y, 3));
-     }},
-    // Premultiplied grey 64 at alpha 128 is 128 again; alpha 0 is black.
-    {"grey-associated-alpha8", 8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA,
-     [](int x, int, int s) {
-         return s == 1 ? std::array{0u, 128u, 255u}[x % 3] : std::array{0u, 64u, 200u}[x % 3];
-     },
-     [](int x, int) {
-         const int g = std::array{0, 128, 200}[x % 3];
-         return Bgra(g, g, g, std::array{0, 128, 255}[x % 3]);
-     }},
-};
+    if (kind.photometric == PHOTOMETRIC_PALETTE) return Bgra(v(0), 255 - v(0), 3 * v(0) % 256);
+    const int g = kind.photometric == PHOTOMETRIC_MINISWHITE ? 255 - v(0) : v(0);
+    return Bgra(g, g, g, a);
+}
 
 std::vector<std::array<int, 4>> ExpectedPixels(const Kind& kind) {
     std::vector<std::array<int, 4>> pixels;
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) pixels.push_back(kind.expected(x, y));
+        for (int x = 0; x < kWidth; ++x) pixels.push_back(Expected(kind, x, y));
     return pixels;
 }
 
@@ -123,7 +109,7 @@ void MakeTiff(const std::string& path, const Kind& kind, bool separate = false) 
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x)
                 for (int k = 0; k < perRow; ++k) {
-                    const std::uint32_t v = kind.sample(x, y, separate ? plane : k);
+                    const std::uint32_t v = Sample(kind, x, y, separate ? plane : k);
                     const std::size_t i = std::size_t(x * perRow + k);
                     if (kind.bits == 8) {
                         row[i] = std::uint8_t(v);
@@ -331,8 +317,8 @@ TEST_F(TiffFiles, DamagedStripsAreRefusedOrDecodedAsFarAsTheyGo) {
         0u)
         << read.warnings[0];
     for (int x = 0; x < kWidth; ++x) {
-        EXPECT_EQ(read.pixels[std::size_t(7 * kWidth + x)], kKinds[0].expected(x, 7));
-        EXPECT_EQ(read.pixels[std::size_t(13 * kWidth + x)], kKinds[0].expected(x, 13));
+        EXPECT_EQ(read.pixels[std::size_t(7 * kWidth + x)], Expected(kKinds[0], x, 7));
+        EXPECT_EQ(read.pixels[std::size_t(13 * kWidth + x)], Expected(kKinds[0], x, 13));
     }
 }
 
