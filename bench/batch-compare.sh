@@ -14,8 +14,10 @@
 #   heif-convert    HEIC to JPEG, against sigillon-batch reading HEIC with a corner stamp
 #   avifenc         JPEG to AVIF at the same speed and quantizer, against --to .avif
 # on a 6000 x 4000 photo-like JPEG (quality 92), a 30,000 x 20,000 one made
-# from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2. The files are
-# made here, in a folder under /tmp removed at the end.
+# from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2; and 16-bit
+# LZW strip TIFF files of the photo (6000 x 4000, twice as tall, and 3000 x
+# 2000) to JPEG, whose peak memory grows with the width, not the area. The
+# files are made here, in a folder under /tmp removed at the end.
 #
 # Usage: bench/batch-compare.sh [RUNS]   (default 3, at least 2; the best run of each counts)
 # SIGILLON_BATCH=path picks the tool; otherwise build/app/batch/sigillon-batch,
@@ -56,6 +58,12 @@ vips replicate photo.jpg big.jpg[Q=92] 5 5
 vips resize photo.jpg small.jpg[Q=92] 0.5
 mkdir -p out photos
 for i in $(seq -w 1 100); do cp small.jpg "photos/p$i.jpg"; done
+# The photo in 16 bits a sample (v * 257), in LZW-compressed strips.
+vips linear photo.jpg wide.v 257 0
+vips cast wide.v photo16.tif[compression=lzw] ushort
+vips join photo16.tif photo16.tif tall16.tif[compression=lzw] vertical
+vips resize photo16.tif small16.tif[compression=lzw] 0.5
+rm wide.v
 
 # best_of LABEL CMD...: the fastest elapsed time of RUNS runs (seconds) and
 # the largest peak resident size of them (KiB), printed as a table row and
@@ -140,6 +148,13 @@ echo
 printf '%-44s\n' "6000 x 4000 JPEG -> AVIF q70 (quantizer 19), speed 8"
 best_of "avifenc -s 8 --min 19 --max 19" avifenc -s 8 -y 420 --min 19 --max 19 photo.jpg out/avifenc.avif
 best_of "sigillon-batch AVIF, corner stamp" "${CORNER[@]}" --jobs 1 --to .avif photo.jpg
+echo
+printf '%-44s\n' "16-bit LZW strip TIFF -> JPEG q85, tiled stamp"
+best_of "tiff: libvips copy 6000 x 4000 (no stamp)" vips copy photo16.tif out/vips16.jpg[Q=85]
+best_of "tiff: ImageMagick composite 6000 x 4000" composite -watermark 30 -tile stamp.bmp photo16.tif -quality 85 out/magick16.jpg
+best_of "tiff: sigillon-batch 6000 x 4000 (24 MP)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo16.tif
+best_of "tiff: sigillon-batch 6000 x 8000 (48 MP)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 tall16.tif
+best_of "tiff: sigillon-batch 3000 x 2000 (6 MP)" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 small16.tif
 
 ratio() { echo "scale=3; $1 / $2" | bc; }
 echo
@@ -154,6 +169,8 @@ echo "  HEIC -> JPEG / heif-convert:     $(ratio "${TIMES["sigillon-batch HEIC, 
 echo "  JPEG -> AVIF / avifenc:          $(ratio "${TIMES["sigillon-batch AVIF, corner stamp"]}" "${TIMES["avifenc -s 8 --min 19 --max 19"]}")x (at most 1.05)"
 echo "  tiles shaped / plain tiled:      $(ratio "${TIMES["tiled, rotate 30, opacity 50, spacing 40"]}" "${TIMES["tiled, plain"]}")x (at most 1.15)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
+echo "  16-bit TIFF, twice as tall, peak: $(ratio "${RSS["tiff: sigillon-batch 6000 x 8000 (48 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x that of 6000 x 4000 (about 1: memory follows the width)"
+echo "  16-bit TIFF, 6 MP / 24 MP peak:   $(ratio "${RSS["tiff: sigillon-batch 3000 x 2000 (6 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x (about 1, not a quarter: a few rows on the tool's own ~9 MB)"
 
 # Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the
 # same blocks: jpegtran's crops of the rows above it and the columns left of

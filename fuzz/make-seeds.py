@@ -3,7 +3,9 @@
 the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg, fuzz/corpus/png), and
 the metadata blocks of a photograph (fuzz/corpus/metadata). The JPEG seeds
 are made with cjpeg from the libjpeg tools, their tags written with exiftool;
-the PNG seeds are laid out here with zlib. Run it again only to change the
+the PNG seeds are laid out here with zlib; the TIFF seeds are laid out here
+and copied with tiffcp into each compression. `make-seeds.py tiff` writes
+only the TIFF seeds. Run it again only to change the
 seeds; the files it writes are committed."""
 
 import math
@@ -408,10 +410,64 @@ def write_png_seeds(folder):
             f.write(data)
 
 
+def tiff(width, height, bits, samples, photometric, extra=None, colormap=False, order="<"):
+    """An uncompressed TIFF in one strip, its IFD after the samples."""
+    fmt = order + ("H" if bits == 16 else "B") * (width * height * samples)
+    data = struct.pack(fmt, *[((i * 37) % 251) * (257 if bits == 16 else 1)
+                              for i in range(width * height * samples)])
+    entries = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * samples),
+               (259, 3, [1]), (262, 3, [photometric]), (273, 4, [8]), (277, 3, [samples]),
+               (278, 4, [height]), (279, 4, [len(data)])]
+    if extra is not None:
+        entries.append((338, 3, [extra]))
+    if colormap:
+        entries.append((320, 3, [(i * 4111) & 0xFFFF for i in range(3 << bits)]))
+    entries.sort()
+    at = 8 + len(data) + (len(data) & 1)
+    values_at = at + 2 + 12 * len(entries) + 4
+    table, values = b"", b""
+    for tag, kind, items in entries:
+        packed = struct.pack(order + ("H" if kind == 3 else "I") * len(items), *items)
+        if len(packed) <= 4:
+            table += struct.pack(order + "HHI", tag, kind, len(items)) + packed.ljust(4, b"\0")
+        else:
+            table += struct.pack(order + "HHII", tag, kind, len(items), values_at + len(values))
+            values += packed
+    head = (b"II*\0" if order == "<" else b"MM\0*") + struct.pack(order + "I", at)
+    return (head + data + b"\0" * (len(data) & 1) + struct.pack(order + "H", len(entries)) +
+            table + b"\0\0\0\0" + values)
+
+
+def write_tiff_seeds(folder):
+    """Small TIFF files of each colour form, and tiffcp's copies of one in
+    each compression and layout."""
+    seeds = {
+        "rgb8.tif": tiff(9, 7, 8, 3, 2),
+        "rgb16-be.tif": tiff(9, 7, 16, 3, 2, order=">"),
+        "grey16.tif": tiff(9, 7, 16, 1, 1),
+        "rgba8.tif": tiff(9, 7, 8, 4, 2, extra=2),
+        "grey-alpha8.tif": tiff(9, 7, 8, 2, 1, extra=1),
+        "palette4.tif": tiff(9, 7, 4, 1, 3, colormap=True),
+    }
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    source = os.path.join(folder, "rgb8.tif")
+    for name, options in (("lzw", ["-c", "lzw"]), ("zip-tiled", ["-c", "zip", "-t", "-w", "16", "-l", "16"]),
+                          ("jpeg", ["-c", "jpeg"]), ("separate", ["-p", "separate", "-c", "lzw"])):
+        subprocess.run(["tiffcp"] + options + [source, os.path.join(folder, "rgb8-%s.tif" % name)],
+                       check=True)
+
+
 def main():
-    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds),
-                          ("metadata", write_metadata_seeds),
-                          ("png", write_png_seeds)):
+    """Writes every target's seeds, or those of the targets named."""
+    import sys
+    writers = (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds),
+               ("metadata", write_metadata_seeds), ("png", write_png_seeds),
+               ("tiff", write_tiff_seeds))
+    for target, write in writers:
+        if len(sys.argv) > 1 and target not in sys.argv[1:]:
+            continue
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         write(folder)

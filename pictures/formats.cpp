@@ -15,6 +15,7 @@
 #include "pictures/jpeg/jpeg_rows.h"
 #include "pictures/png/png_file.h"
 #include "pictures/raster/bitmap_image.h"
+#include "pictures/tiff/tiff_file.h"
 
 namespace sigillon {
 namespace {
@@ -134,6 +135,31 @@ std::unique_ptr<PictureRowWriter> CreatePngRows(const std::string& path,
                     const TBitmap& picture) { WritePngFile(path, picture, alpha, metadata); });
 }
 
+// ---- TIFF: either byte order, classic (42) or BigTIFF (43). Rows from
+// strips and tiles; a picture with alpha is read whole.
+
+bool IsTiff(std::span<const std::uint8_t> head) {
+    return StartsWith(head, {'I', 'I', 42, 0}) || StartsWith(head, {'M', 'M', 0, 42}) ||
+           StartsWith(head, {'I', 'I', 43, 0}) || StartsWith(head, {'M', 'M', 0, 43});
+}
+
+RowReaderOpening OpenTiffRows(const std::string& path, const ReadSettings& settings) {
+    return OpenTiffRowReader(path, {settings.withMetadata, settings.acceptDamaged});
+}
+
+HeldPicture ReadTiff(const std::string& path, const ReadSettings& settings) {
+    return ReadTiffFile(path, {settings.withMetadata, settings.acceptDamaged});
+}
+
+std::unique_ptr<PictureRowWriter> CreateTiffRows(const std::string& path,
+                                                 const TBitmapImage& format,
+                                                 const WriteSettings& settings,
+                                                 std::vector<std::string>& warnings) {
+    static const PictureMetadata none;
+    return CreateTiffRowWriter(path, format, settings.alpha,
+                               settings.metadata ? *settings.metadata : none, warnings);
+}
+
 // ---- HEIF and AVIF: an ISO-BMFF "ftyp" box whose brands say which. Both
 // read whole by libheif, upright already; AVIF written by libavif, HEIF
 // (HEVC) not at all: its encoder comes with GPL and patent terms.
@@ -174,6 +200,7 @@ const PictureFormat kFormats[] = {
      CreateJpegRows},
     {"BMP", {".bmp", ".dib"}, IsBmp, false, OpenBmpRows, ReadBmp, CreateBmpRows},
     {"PNG", {".png"}, IsPng, true, nullptr, ReadPng, CreatePngRows},
+    {"TIFF", {".tif", ".tiff"}, IsTiff, true, OpenTiffRows, ReadTiff, CreateTiffRows},
     {"AVIF", {".avif"}, IsAvif, true, nullptr, ReadHeif, CreateAvifRows},
     {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, nullptr, ReadHeif, nullptr},
 };

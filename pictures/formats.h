@@ -41,11 +41,12 @@ struct WriteSettings {
 // How the batch tool reads a file.
 struct ReadSettings {
     bool withMetadata = false;  // the file's metadata too
-    // A JPEG file whose picture data is damaged or ends early: refused at
-    // the first damaged row, or with this decoded as far as it goes (the
-    // rest grey or garbled, as the desktop program shows it) and the damage
-    // told among the reading's warnings. A HEIF or AVIF file: refused, or
-    // with this whatever libheif's tolerant decoding makes of it.
+    // A JPEG or TIFF file whose picture data is damaged or ends early:
+    // refused at the first damaged row, or with this decoded as far as it
+    // goes (the rest grey or garbled, as the desktop program shows it; a
+    // TIFF file's undecodable parts black) and the damage told among the
+    // reading's warnings. A HEIF or AVIF file: refused, or with this
+    // whatever libheif's tolerant decoding makes of it.
     bool acceptDamaged = false;
 };
 

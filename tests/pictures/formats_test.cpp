@@ -33,6 +33,11 @@ TEST(PictureFormatTable, FirstBytesSayTheFormat) {
         {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, "PNG"},
         {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A}, "none"},  // cut short
         {{0x89, 'P', 'N', 'G', 0x0A, 0x0A, 0x1A, 0x0A}, "none"},  // line ends mangled
+        {{'I', 'I', 42, 0}, "TIFF"},
+        {{'M', 'M', 0, 42}, "TIFF"},
+        {{'I', 'I', 43, 0}, "TIFF"},  // BigTIFF
+        {{'M', 'M', 0, 43}, "TIFF"},
+        {{'I', 'I', 0, 42}, "none"},  // the number in the other order
         {{0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1'}, "HEIF"},
         {{0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'v', 'i', 'f', 0, 0, 0, 0, 'm', 'i', 'f', '1'}, "AVIF"},
         {{'G', 'I', 'F', '8', '9', 'a'}, "none"},
@@ -52,12 +57,14 @@ TEST(PictureFormatTable, NamesSayTheFormatInAnyCase) {
         {"c.Jpe", "JPEG"},     {"d.jfif", "JPEG"},        {"e.bmp", "BMP"},
         {"f.DIB", "BMP"},      {"g.png", "PNG"},          {"h.gif", "none"},
         {"noextension", "none"}, {"dir.jpg/file", "none"}, {"x.jpgx", "none"},
-        {".png", "PNG"},       {"IMG_0001.HEIC", "HEIF"}, {"a.avif", "AVIF"},
+        {".png", "PNG"},       {"scan.tif", "TIFF"},      {"SCAN.TIFF", "TIFF"},
+        {"IMG_0001.HEIC", "HEIF"}, {"a.avif", "AVIF"},
     };
     for (const auto& c : cases) EXPECT_EQ(NameOf(FormatOfName(c.path)), c.format) << c.path;
     EXPECT_EQ(KnownExtensions(),
-              ".jpg, .jpeg, .jpe, .jfif, .jif, .bmp, .dib, .png, .avif, .heic, .heif, .hif");
-    EXPECT_EQ(KnownExtensions(true), ".jpg, .jpeg, .jpe, .jfif, .jif, .bmp, .dib, .png, .avif");
+              ".jpg, .jpeg, .jpe, .jfif, .jif, .bmp, .dib, .png, .tif, .tiff, .avif, .heic, .heif, .hif");
+    EXPECT_EQ(KnownExtensions(true),
+              ".jpg, .jpeg, .jpe, .jfif, .jif, .bmp, .dib, .png, .tif, .tiff, .avif");
 }
 
 TEST(PictureFormatTable, SniffingAFileReadsItsFirstBytesOrSaysWhyNot) {

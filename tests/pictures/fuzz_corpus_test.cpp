@@ -8,6 +8,7 @@
 #include "pictures/heif/heif_file.h"
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/png/png_file.h"
+#include "pictures/tiff/tiff_file.h"
 #include "tests/support/files_test_support.h"
 
 namespace sigillon {
@@ -62,6 +63,14 @@ bool LoadsPng(const testing::Bytes& bytes) {
     }
 }
 
+bool LoadsTiff(const std::filesystem::path& file) {
+    try {
+        return !ReadTiffFile(file, {}).pixels->IsEmpty();
+    } catch (const BitmapError&) {
+        return false;
+    }
+}
+
 TEST(FuzzCorpus, EverySeedIsAValidFile) {
     std::size_t seeds = 0;
     for (const auto& file : FilesIn(kFuzz / "corpus/bmp")) {
@@ -79,6 +88,9 @@ TEST(FuzzCorpus, EverySeedIsAValidFile) {
     for (const auto& file : FilesIn(kFuzz / "corpus/heif")) {
         const testing::Bytes bytes = testing::ReadAll(file);
         EXPECT_NO_THROW(ReadHeifData({bytes.data(), bytes.size()}, {})) << file;
+    }
+    for (const auto& file : FilesIn(kFuzz / "corpus/tiff")) {
+        EXPECT_TRUE(LoadsTiff(file)) << file;
         ++seeds;
     }
     EXPECT_GE(seeds, 50u);
