@@ -139,12 +139,13 @@ const OptionRow kOptions[] = {
     {"--quality", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
          long n;
-         if (v == "keep")
+         if (v == "keep" || v == "lossless")
              o.quality = 0;
          else if (ParseNumber(v, 1, 100, n))
              o.quality = int(n);
          else
-             return "--quality takes keep or a number from 1 to 100";
+             return "--quality takes keep, lossless or a number from 1 to 100";
+         o.lossless = v == "lossless";
          return {};
      }},
     {"--memory-budget", true,
@@ -291,21 +292,26 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     if (options.stampPath.empty() && !options.textGiven && (modeGiven || timesGiven))
         return UsageError("--mode, --times, --margin and --scale need --stamp or --text");
     if (!options.textGiven && textLookGiven) return UsageError("--color and --size need --text");
+    if (options.lossless && !options.toExtension.empty() &&
+        !FormatOfName("x" + options.toExtension)->writesLossless)
+        return UsageError("--quality lossless: " + options.toExtension +
+                          " files cannot be lossless; choose --to .webp, .png or .bmp");
     return result;
 }
 
 std::string UsageText() {
     return "usage: sigillon-batch [--stamp FILE | --text TEXT [--color C] [--size 1-9]]\n"
            "                      [--mode 0-8] [--times N] [--margin N] [--scale P]\n"
-           "                      [--to EXT] [--quality keep|Q] [--memory-budget MB]\n"
+           "                      [--to EXT] [--quality keep|Q|lossless] [--memory-budget MB]\n"
            "                      [--out DIR] [--force | --skip-existing]\n"
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
            "                      [--no-auto-orient] [--files-from LIST [-0]] [--shard K/N]\n"
            "                      [--report FILE] [--verbose] [--encoder-thread auto|on|off]\n"
            "                      [--accept-damaged] INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
-           "  --stamp FILE   stamp picture (JPEG, BMP or PNG); a PNG's alpha is used, and then\n"
-           "                 white is an ordinary colour; without a stamp inputs are only converted\n"
+           "  --stamp FILE   stamp picture (JPEG, BMP, PNG or WebP); a PNG's or WebP's alpha is\n"
+           "                 used, and then white is an ordinary colour; without a stamp\n"
+           "                 inputs are only converted\n"
            "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
            "  --color C      black, grey, blue, red, yellow, green or purple; default black\n"
            "  --size 1-9     text size factor; default 3\n"
@@ -314,15 +320,19 @@ std::string UsageText() {
            "  --times N      stamp each input N times; default 1\n"
            "  --margin N     corner stamps sit N pixels in from both edges; tiles are N apart\n"
            "  --scale P      resize the stamp to P % (1-100) of each picture's width\n"
-           "  --to EXT       save as .jpg, .jpeg, .bmp, .png, ...; default the input's own\n"
-           "  --quality keep|Q  how JPEG outputs are encoded. keep (the default): a JPEG\n"
+           "  --to EXT       save as .jpg, .jpeg, .bmp, .png, .webp, ...; default the input's own\n"
+           "  --quality keep|Q|lossless  how JPEG and WebP outputs are encoded. keep (the default): a JPEG\n"
            "                 input keeps its own encoding (quantisation tables, sampling,\n"
            "                 progressive or baseline, restart interval, arithmetic or\n"
            "                 Huffman coding) and every 8 x 8 block the stamp leaves is\n"
            "                 copied as it was, so the picture away from the stamp loses\n"
            "                 nothing; other inputs are saved at 85, as the desktop program\n"
            "                 saves. Q (1-100): every picture re-encoded at quality Q,\n"
-           "                 baseline 4:2:0; --quality 85 gives the desktop program's files\n"
+           "                 baseline 4:2:0; --quality 85 gives the desktop program's files.\n"
+           "                 WebP outputs are lossy at Q, or at 90 without a number.\n"
+           "                 lossless: WebP outputs keep every pixel exactly (PNG and BMP\n"
+           "                 always do); a JPEG output cannot, so --to a JPEG type is a\n"
+           "                 usage error and a JPEG input saved as JPEG is refused\n"
            "  --memory-budget MB  most memory a JPEG's coefficients may take for its\n"
            "                 blocks to be copied (about 3 bytes a pixel at 4:2:0); a larger\n"
            "                 baseline one is re-encoded row by row with its own tables;\n"
@@ -355,12 +365,12 @@ std::string UsageText() {
            "                 stamp's text\n"
            "  --strip-metadata  write none of the input's metadata (EXIF, XMP, IPTC, ICC)\n"
            "  --no-auto-orient  keep the stored pixels and the EXIF orientation as they are\n"
-           "  --accept-damaged  stamp what a JPEG input whose data is damaged or ends early\n"
-           "                 still holds (the rest grey or garbled) and warn, rather than\n"
-           "                 refuse it\n"
-           "Inputs are JPEG, BMP or PNG files, known by their content whatever their names;\n"
-           "an output's type is that of its name. JPEG and PNG outputs keep the input's\n"
-           "metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"
+           "  --accept-damaged  stamp what a JPEG or WebP input whose data is damaged or ends\n"
+           "                 early still holds (the rest grey or garbled) and warn, rather\n"
+           "                 than refuse it\n"
+           "Inputs are JPEG, BMP, PNG or WebP files, known by their content whatever their\n"
+           "names; an output's type is that of its name. JPEG, PNG and WebP outputs keep the\n"
+           "input's metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"
            "upright as their EXIF orientation says, before they are stamped (a JPEG\n"
            "turned so is re-encoded with its own tables, its blocks not copied).\n"
            "The last line on standard output is \"N saved, M failed\" (\", K skipped\" when\n"

@@ -99,6 +99,7 @@ int RunBatch(const BatchOptions& given, const TextRenderer& renderText) {
     settings.margin = options.margin;
     settings.scale = options.scale;
     settings.quality = options.quality;
+    settings.lossless = options.lossless;
     // Every picture worked on at once may hold its coefficients.
     settings.memoryBudget =
         options.memoryBudget > 0
