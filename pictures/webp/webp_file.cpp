@@ -177,8 +177,11 @@ WebpPicture Decode(const std::uint8_t* data, std::size_t size, const WebpReading
             Refuse(Reason(status));
         decoded = DecodeWhatIsLeft(data, size, target, withAlpha);
         if (decoded <= 0) Refuse(Reason(status) + ", and not one row of it can be decoded");
-        result.warnings.push_back(Reason(status) + ": " + std::to_string(decoded) + " of " +
-                                  std::to_string(height) + " rows decoded, the rest grey");
+        // Every row: the file is cut after the picture, which the chunks
+        // below tell.
+        if (decoded < height)
+            result.warnings.push_back(Reason(status) + ": " + std::to_string(decoded) + " of " +
+                                      std::to_string(height) + " rows decoded, the rest grey");
     }
 
     // Fill bytes at the row ends carry no pixels; keep them defined.
