@@ -12,6 +12,7 @@
 #include "pictures/formats.h"
 #include "pictures/picture_files.h"
 #include "pictures/png/png_file.h"
+#include "pictures/webp/webp_file.h"
 #include "tests/support/files_test_support.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
@@ -41,6 +42,10 @@ protected:
         testing::WriteAll(P("ref.png"), [&] {
             ByteBlock png = EncodePng(*picture, {}, {});
             return Bytes(png.data(), png.data() + png.size());
+        }());
+        testing::WriteAll(P("ref.webp"), [&] {
+            ByteBlock webp = EncodeWebp(*picture, {}, {}, {0, true});
+            return Bytes(webp.data(), webp.data() + webp.size());
         }());
         ASSERT_EQ(SavePictureFileQuiet(*testing::RandomPicture(Depth24, 9, 7, 2), P("stamp.bmp")),
                   FileOutcome::Done);
@@ -72,6 +77,8 @@ TEST_F(FileTypes, InputsAreReadByContentAndOutputsTypedByName) {
         {"scan.png", "ref.bmp", "scan.png", "PNG", "ref.png"},
         {"no-extension", "ref.jpg", "no-extension.jpg", "JPEG", "ref.jpg"},
         {"export.dat", "ref.png", "export.dat.png", "PNG", "ref.png"},
+        {"phone.WEBP", "ref.webp", "phone.WEBP", "WebP", "ref.webp"},
+        {"shared.jpg", "ref.webp", "shared.jpg", "JPEG", "webp.jpg"},
     };
     std::vector<std::string> inputs;
     for (const Case& c : cases) {
@@ -82,13 +89,16 @@ TEST_F(FileTypes, InputsAreReadByContentAndOutputsTypedByName) {
     inputs.insert(inputs.begin(), {"--out", P("out")});
     testing::ProcessRun run = Run(inputs);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "8 saved, 0 failed\n");
+    EXPECT_EQ(run.out, "10 saved, 0 failed\n");
 
     // The references: each content under its own name, and the PNG as JPEG.
     fs::create_directory(folder_ / "ref");
-    ASSERT_EQ(Run({"--out", P("ref"), P("ref.jpg"), P("ref.bmp"), P("ref.png")}).status, 0);
+    ASSERT_EQ(Run({"--out", P("ref"), P("ref.jpg"), P("ref.bmp"), P("ref.png"), P("ref.webp")})
+                  .status,
+              0);
     fs::copy_file(P("ref.png"), P("png.png"));
-    ASSERT_EQ(Run({"--out", P("ref"), "--to", "jpg", P("png.png")}).status, 0);
+    fs::copy_file(P("ref.webp"), P("webp.webp"));
+    ASSERT_EQ(Run({"--out", P("ref"), "--to", "jpg", P("png.png"), P("webp.webp")}).status, 0);
 
     for (const Case& c : cases) {
         const Bytes made = testing::ReadAll(P("out/") + c.output);
@@ -123,11 +133,40 @@ TEST_F(FileTypes, WhatIsNoPictureIsRefusedWithItsReason) {
         return P(name) + ": " + P(name) + " - Error: wrong format (" + reason + ")";
     };
     EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{
-                                  refused("in/notes.txt", "not a JPEG, BMP or PNG file"),
+                                  refused("in/notes.txt", "not a JPEG, BMP, PNG or WebP file"),
                                   refused("in/empty.bmp", "the file holds no picture"),
-                                  refused("in/empty", "not a JPEG, BMP or PNG file"),
+                                  refused("in/empty", "not a JPEG, BMP, PNG or WebP file"),
                               }));
     EXPECT_TRUE(fs::is_empty(folder_ / "out"));
+}
+
+// --quality lossless: a WebP output keeps every pixel, a PNG one is
+// lossless anyway, and a JPEG output, which cannot be, is refused: up front
+// when --to names JPEG, per input when a JPEG input keeps its type.
+TEST_F(FileTypes, QualityLosslessKeepsEveryPixelAndRefusesJpegOutputs) {
+    fs::create_directory(folder_ / "out");
+    testing::ProcessRun run = Run({"--quality", "lossless", "--to", ".webp", "--out", P("out"),
+                                   P("ref.bmp")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(Run({"--to", ".bmp", "--out", P("in"), P("ref.bmp")}).status, 0);
+    TBitmap stamped;
+    stamped.ReadBmpFile(P("in/ref.bmp"));
+    const WebpPicture back = ReadWebpFile(P("out/ref.webp"), {});
+    EXPECT_TRUE(testing::RowBytes(*back.pixels) == testing::RowBytes(stamped));
+
+    run = Run({"--quality", "lossless", "--out", P("out"), P("ref.jpg"), P("ref.png")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "1 saved, 1 failed\n");
+    EXPECT_EQ(run.ErrLines(),
+              (std::vector<std::string>{P("ref.jpg") + ": not saved, JPEG files cannot be lossless "
+                                                       "(--quality lossless); choose --to .webp or .png"}));
+
+    batch::ParseResult parsed = batch::ParseArguments({"--quality", "lossless", "--to", "JPG", "a.png"});
+    EXPECT_EQ(parsed.status, batch::ParseStatus::UsageError);
+    EXPECT_EQ(parsed.message,
+              "--quality lossless: .jpg files cannot be lossless; choose --to .webp, .png or .bmp");
+    EXPECT_FALSE(batch::ParseArguments({"--quality", "lossless", "--quality", "80", "a.jpg"})
+                     .options.lossless);
 }
 
 }  // namespace
