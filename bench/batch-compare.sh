@@ -10,6 +10,10 @@
 #   jpegtran        -copy all: the floor for a tool that keeps a JPEG's blocks
 #   sigillon-batch  --quality keep (the default): the stamp in a corner (mode 3),
 #                   every other block copied; tiled, re-encoded with the input's tables
+#   cwebp -q 90     WebP at quality 90 from a PPM, against sigillon-batch --to .webp
+#                   from a BMP of the same pixels: both read an uncompressed file,
+#                   so the encoding is what differs (without a stamp the two files
+#                   must be the same bytes)
 # on a 6000 x 4000 photo-like JPEG (quality 92), a 30,000 x 20,000 one made
 # from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2. The files are
 # made here, in a folder under /tmp removed at the end.
@@ -23,7 +27,7 @@ source "$(dirname "$0")/../scripts/lib.sh"
 
 RUNS="${1:-3}"
 [ "$RUNS" -ge 2 ] || RUNS=2
-need_packages libjpeg-turbo-progs imagemagick libvips-tools time bc
+need_packages libjpeg-turbo-progs imagemagick libvips-tools webp time bc
 
 TOOL="${SIGILLON_BATCH:-$ROOT/build/app/batch/sigillon-batch}"
 if [ ! -x "$TOOL" ]; then
@@ -41,7 +45,7 @@ echo "Making the pictures ..."
 convert -seed 7 -size 1500x1000 plasma:fractal -blur 0x2 -resize '6000x4000!' \
     -attenuate 0.4 +noise Gaussian -depth 8 photo.ppm
 cjpeg -quality 92 photo.ppm > photo.jpg
-rm photo.ppm
+convert photo.ppm -type TrueColor BMP3:photo.bmp
 convert -size 200x80 xc:white \
     -fill '#202020' -draw 'rectangle 12,12 70,68' \
     -fill '#C03020' -draw 'circle 130,40 160,40' \
@@ -79,7 +83,7 @@ best_of() {
 
 OURS=("$TOOL" --stamp stamp.bmp --mode 8 --out out --force)
 CORNER=("$TOOL" --stamp stamp.bmp --mode 3 --out kept --force)
-mkdir -p kept
+mkdir -p kept webp webp-corner
 
 echo
 echo "Best of $RUNS runs each; peak memory is the largest of them."
@@ -91,6 +95,12 @@ best_of "ImageMagick composite" composite -watermark 30 -tile stamp.bmp photo.jp
 best_of "sigillon-batch --jobs 1, JPEG out" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo.jpg
 best_of "sigillon-batch --jobs 1, one thread" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 --encoder-thread off photo.jpg
 best_of "sigillon-batch --jobs 1, BMP out" "${OURS[@]}" --jobs 1 --to .bmp photo.jpg
+
+echo
+printf '%-44s\n' "6000 x 4000 -> WebP q90, uncompressed in"
+best_of "cwebp -q 90 (PPM in)" cwebp -quiet -q 90 photo.ppm -o webp/cwebp.webp
+best_of "webp: sigillon-batch, no stamp (BMP in)" "$TOOL" --jobs 1 --out webp --force --to .webp photo.bmp
+best_of "webp: sigillon-batch, corner stamp" "$TOOL" --stamp stamp.bmp --mode 3 --jobs 1 --out webp-corner --force --to .webp --quality 90 photo.bmp
 
 echo
 printf '%-44s\n' "30000 x 20000, q92 -> q85, tiled stamp"
@@ -126,6 +136,8 @@ echo "  big file peak memory:            ${RSS["big: sigillon-batch --jobs 1"]} 
 echo "  big file / its pipe:             $(ratio "${TIMES["big: sigillon-batch --jobs 1"]}" "${TIMES["big: djpeg | cjpeg"]}")x (at most 1.0)"
 echo "  100 photos, --jobs 2 throughput: $(ratio "${TIMES["100: --jobs 1 (auto)"]}" "${TIMES["100: --jobs 2 (auto)"]}")x that of --jobs 1 (at least 1.8)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
+echo "  WebP q90, no stamp / cwebp:      $(ratio "${TIMES["webp: sigillon-batch, no stamp (BMP in)"]}" "${TIMES["cwebp -q 90 (PPM in)"]}")x (at most 1.05), $(cmp -s webp/photo.webp webp/cwebp.webp && echo "the same bytes" || echo "DIFFERENT bytes")"
+echo "  WebP q90, corner stamp / cwebp:  $(ratio "${TIMES["webp: sigillon-batch, corner stamp"]}" "${TIMES["cwebp -q 90 (PPM in)"]}")x (at most 1.05)"
 
 # Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the
 # same blocks: jpegtran's crops of the rows above it and the columns left of
