@@ -13,6 +13,10 @@
 #                   every other block copied; tiled, re-encoded with the input's tables
 #   heif-convert    HEIC to JPEG, against sigillon-batch reading HEIC with a corner stamp
 #   avifenc         JPEG to AVIF at the same speed and quantizer, against --to .avif
+#   cwebp -q 90     WebP at quality 90 from a PPM, against sigillon-batch --to .webp
+#                   from a BMP of the same pixels: both read an uncompressed file,
+#                   so the encoding is what differs (the files must be the same
+#                   bytes; the stamped row against cwebp on the stamped pixels)
 # on a 6000 x 4000 photo-like JPEG (quality 92), a 30,000 x 20,000 one made
 # from it, and 100 photos of 3000 x 2000 with --jobs 1 and 2; and 16-bit
 # LZW strip TIFF files of the photo (6000 x 4000, twice as tall, and 3000 x
@@ -28,7 +32,7 @@ source "$(dirname "$0")/../scripts/lib.sh"
 
 RUNS="${1:-3}"
 [ "$RUNS" -ge 2 ] || RUNS=2
-need_packages libjpeg-turbo-progs imagemagick libvips-tools time bc libheif-examples libavif-bin
+need_packages libjpeg-turbo-progs imagemagick libvips-tools webp time bc libheif-examples libavif-bin
 
 TOOL="${SIGILLON_BATCH:-$ROOT/build/app/batch/sigillon-batch}"
 if [ ! -x "$TOOL" ]; then
@@ -46,7 +50,7 @@ echo "Making the pictures ..."
 convert -seed 7 -size 1500x1000 plasma:fractal -blur 0x2 -resize '6000x4000!' \
     -attenuate 0.4 +noise Gaussian -depth 8 photo.ppm
 cjpeg -quality 92 photo.ppm > photo.jpg
-rm photo.ppm
+convert photo.ppm -type TrueColor BMP3:photo.bmp
 convert -size 200x80 xc:white \
     -fill '#202020' -draw 'rectangle 12,12 70,68' \
     -fill '#C03020' -draw 'circle 130,40 160,40' \
@@ -90,7 +94,7 @@ best_of() {
 
 OURS=("$TOOL" --stamp stamp.bmp --mode 8 --out out --force)
 CORNER=("$TOOL" --stamp stamp.bmp --mode 3 --out kept --force)
-mkdir -p kept
+mkdir -p kept webp webp-corner
 
 echo
 echo "Best of $RUNS runs each; peak memory is the largest of them."
@@ -108,6 +112,16 @@ printf '%-44s\n' "6000 x 4000, q92 -> q85, tiles shaped"
 best_of "tiled, plain" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo.jpg
 best_of "tiled, rotate 30, opacity 50, spacing 40" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 \
     --rotate 30 --opacity 50 --tile-spacing 40,40 photo.jpg
+printf '%-44s\n' "6000 x 4000 -> WebP q90, uncompressed in"
+best_of "cwebp -q 90 (PPM in)" cwebp -quiet -q 90 photo.ppm -o webp/cwebp.webp
+best_of "webp: sigillon-batch, no stamp (BMP in)" "$TOOL" --jobs 1 --out webp --force --to .webp photo.bmp
+# libwebp's time depends on the pixels (on this picture a stamp in the
+# corner makes it 2.5 times faster, cwebp alike), so the stamped row is
+# held against cwebp on the stamped pixels.
+"$TOOL" --stamp stamp.bmp --mode 3 --out webp-corner --force --to .bmp photo.bmp >/dev/null
+convert webp-corner/photo.bmp stamped.ppm
+best_of "cwebp -q 90, stamped pixels (PPM in)" cwebp -quiet -q 90 stamped.ppm -o webp-corner/cwebp.webp
+best_of "webp: sigillon-batch, corner stamp" "$TOOL" --stamp stamp.bmp --mode 3 --jobs 1 --out webp-corner --force --to .webp --quality 90 photo.bmp
 
 echo
 printf '%-44s\n' "30000 x 20000, q92 -> q85, tiled stamp"
@@ -171,6 +185,8 @@ echo "  tiles shaped / plain tiled:      $(ratio "${TIMES["tiled, rotate 30, opa
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
 echo "  16-bit TIFF, twice as tall, peak: $(ratio "${RSS["tiff: sigillon-batch 6000 x 8000 (48 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x that of 6000 x 4000 (about 1: memory follows the width)"
 echo "  16-bit TIFF, 6 MP / 24 MP peak:   $(ratio "${RSS["tiff: sigillon-batch 3000 x 2000 (6 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x (about 1, not a quarter: a few rows on the tool's own ~9 MB)"
+echo "  WebP q90, no stamp / cwebp:      $(ratio "${TIMES["webp: sigillon-batch, no stamp (BMP in)"]}" "${TIMES["cwebp -q 90 (PPM in)"]}")x (at most 1.05), $(cmp -s webp/photo.webp webp/cwebp.webp && echo "the same bytes" || echo "DIFFERENT bytes")"
+echo "  WebP q90, corner stamp / cwebp:  $(ratio "${TIMES["webp: sigillon-batch, corner stamp"]}" "${TIMES["cwebp -q 90, stamped pixels (PPM in)"]}")x (at most 1.05), $(cmp -s webp-corner/photo.webp webp-corner/cwebp.webp && echo "the same bytes" || echo "DIFFERENT bytes")"
 
 # Away from the corner stamp (the bottom-right 200 x 80, in MCUs of 16), the
 # same blocks: jpegtran's crops of the rows above it and the columns left of

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: one small valid file of every form
-the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg, fuzz/corpus/png), and
+the readers accept (fuzz/corpus/bmp, fuzz/corpus/jpeg, fuzz/corpus/png,
+fuzz/corpus/webp, fuzz/corpus/tiff), and
 the metadata blocks of a photograph (fuzz/corpus/metadata). The JPEG seeds
 are made with cjpeg from the libjpeg tools, their tags written with exiftool;
 the PNG seeds are laid out here with zlib; the TIFF seeds are laid out here
-and copied with tiffcp into each compression. `make-seeds.py tiff` writes
+and copied with tiffcp into each compression; the WebP seeds are made from PNG
+seeds with cwebp, webpmux and img2webp. `make-seeds.py tiff` writes
 only the TIFF seeds. Run it again only to change the
 seeds; the files it writes are committed."""
 
@@ -468,6 +470,37 @@ def main():
     for target, write in writers:
         if len(sys.argv) > 1 and target not in sys.argv[1:]:
             continue
+def write_webp_seeds(folder):
+    with tempfile.TemporaryDirectory() as work:
+        def made(name, *args):
+            subprocess.run(list(args), check=True, capture_output=True)
+        rgb, rgba = os.path.join(work, "rgb.png"), os.path.join(work, "rgba.png")
+        with open(rgb, "wb") as f:
+            f.write(png(13, 9, 8, 2))
+        with open(rgba, "wb") as f:
+            f.write(png(13, 9, 8, 6))
+        for name, data in (("icc", bytes(range(256)) * 2), ("exif", b"Exif\0\0MM\0*\0\0\0\x08\0\0"),
+                           ("xmp", b"<x:xmpmeta xmlns:x='adobe:ns:meta/'/>")):
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data)
+        out = lambda name: os.path.join(folder, name)
+        made("lossy", "cwebp", "-quiet", "-q", "50", rgb, "-o", out("lossy.webp"))
+        made("lossless", "cwebp", "-quiet", "-lossless", rgb, "-o", out("lossless.webp"))
+        made("alpha", "cwebp", "-quiet", "-q", "50", rgba, "-o", out("lossy-alpha.webp"))
+        made("lossless alpha", "cwebp", "-quiet", "-lossless", "-exact", rgba, "-o",
+             out("lossless-alpha.webp"))
+        step = os.path.join(work, "step.webp")
+        made("icc", "webpmux", "-set", "icc", os.path.join(work, "icc"), out("lossy.webp"), "-o", step)
+        made("exif", "webpmux", "-set", "exif", os.path.join(work, "exif"), step, "-o", step)
+        made("xmp", "webpmux", "-set", "xmp", os.path.join(work, "xmp"), step, "-o",
+             out("metadata.webp"))
+        made("animated", "img2webp", "-lossy", rgb, rgba, "-o", out("animated.webp"))
+
+
+def main():
+    for target, write in (("bmp", write_bmp_seeds), ("jpeg", write_jpeg_seeds),
+                          ("metadata", write_metadata_seeds),
+                          ("png", write_png_seeds), ("webp", write_webp_seeds)):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         write(folder)

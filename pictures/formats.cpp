@@ -16,6 +16,7 @@
 #include "pictures/png/png_file.h"
 #include "pictures/raster/bitmap_image.h"
 #include "pictures/tiff/tiff_file.h"
+#include "pictures/webp/webp_file.h"
 
 namespace sigillon {
 namespace {
@@ -195,14 +196,51 @@ std::unique_ptr<PictureRowWriter> CreateAvifRows(const std::string& path,
         });
 }
 
+// ---- WebP: a RIFF file of form type "WEBP". Read and written whole:
+// libwebp decodes and encodes whole pictures.
+
+bool IsWebp(std::span<const std::uint8_t> head) {
+    return head.size() >= 12 && StartsWith(head, {'R', 'I', 'F', 'F'}) && head[8] == 'W' &&
+           head[9] == 'E' && head[10] == 'B' && head[11] == 'P';
+}
+
+HeldPicture ReadWebp(const std::string& path, const ReadSettings& settings) {
+    WebpPicture webp = ReadWebpFile(path, {settings.withMetadata, settings.acceptDamaged});
+    HeldPicture picture;
+    picture.pixels = std::move(webp.pixels);
+    picture.alpha = std::move(webp.alpha);
+    picture.metadata = std::move(webp.metadata);
+    picture.warnings = std::move(webp.warnings);
+    return picture;
+}
+
+std::unique_ptr<PictureRowWriter> CreateWebpRows(const std::string& path,
+                                                 const TBitmapImage& format,
+                                                 const WriteSettings& settings,
+                                                 std::vector<std::string>& warnings) {
+    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
+    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
+    std::vector<std::string> left = WebpMetadataWarnings(metadata);
+    warnings.insert(warnings.end(), left.begin(), left.end());
+    const WebpEncoding encoding{
+        settings.quality == kDefaultQuality ? kDefaultWebpQuality : settings.quality,
+        settings.lossless};
+    return std::make_unique<CollectingRowWriter>(
+        format, [path, alpha = std::move(alpha), metadata = std::move(metadata),
+                 encoding](const TBitmap& picture) {
+            WriteWebpFile(path, picture, alpha, metadata, encoding);
+        });
+}
+
 const PictureFormat kFormats[] = {
-    {"JPEG", {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"}, IsJpeg, false, OpenJpegRows, ReadJpeg,
-     CreateJpegRows},
-    {"BMP", {".bmp", ".dib"}, IsBmp, false, OpenBmpRows, ReadBmp, CreateBmpRows},
-    {"PNG", {".png"}, IsPng, true, nullptr, ReadPng, CreatePngRows},
-    {"TIFF", {".tif", ".tiff"}, IsTiff, true, OpenTiffRows, ReadTiff, CreateTiffRows},
-    {"AVIF", {".avif"}, IsAvif, true, nullptr, ReadHeif, CreateAvifRows},
-    {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, nullptr, ReadHeif, nullptr},
+    {"JPEG", {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"}, IsJpeg, false, false, OpenJpegRows,
+     ReadJpeg, CreateJpegRows},
+    {"BMP", {".bmp", ".dib"}, IsBmp, false, true, OpenBmpRows, ReadBmp, CreateBmpRows},
+    {"PNG", {".png"}, IsPng, true, true, nullptr, ReadPng, CreatePngRows},
+    {"TIFF", {".tif", ".tiff"}, IsTiff, true, true, OpenTiffRows, ReadTiff, CreateTiffRows},
+    {"WebP", {".webp"}, IsWebp, true, true, nullptr, ReadWebp, CreateWebpRows},
+    {"AVIF", {".avif"}, IsAvif, true, false, nullptr, ReadHeif, CreateAvifRows},
+    {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, false, nullptr, ReadHeif, nullptr},
 };
 
 std::string LowerExtension(std::string_view path) {

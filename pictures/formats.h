@@ -27,8 +27,12 @@ inline constexpr int kDefaultQuality = 0;
 // What a row writer writes besides the rows.
 struct WriteSettings {
     // 1..100 for lossy encoders, or kDefaultQuality: the format's own
-    // default (JPEG: the desktop program's 85; AVIF: 70).
+    // default (JPEG: the desktop program's 85; WebP: 90; AVIF: 70).
     int quality = kDefaultQuality;
+    // Every pixel written exactly, for formats that can choose (WebP); the
+    // quality is then unused. Formats that are always lossless ignore it,
+    // and one that cannot be (JPEG) is never asked to.
+    bool lossless = false;
     // JPEG: encode as this file was instead of at the quality; none: the
     // quality.
     const JpegEncoding* jpegEncoding = nullptr;
@@ -41,10 +45,10 @@ struct WriteSettings {
 // How the batch tool reads a file.
 struct ReadSettings {
     bool withMetadata = false;  // the file's metadata too
-    // A JPEG or TIFF file whose picture data is damaged or ends early:
-    // refused at the first damaged row, or with this decoded as far as it
-    // goes (the rest grey or garbled, as the desktop program shows it; a
-    // TIFF file's undecodable parts black) and the damage told among the
+    // A JPEG, TIFF or WebP file whose picture data is damaged or ends
+    // early: refused at the first damaged row, or with this decoded as far
+    // as it goes (the rest grey or garbled, as the desktop program shows it;
+    // a TIFF file's undecodable parts black) and the damage told among the
     // reading's warnings. A HEIF or AVIF file: refused, or with this
     // whatever libheif's tolerant decoding makes of it.
     bool acceptDamaged = false;
@@ -59,6 +63,9 @@ struct PictureFormat {
     // Whether the format keeps a picture's opacities; otherwise the rows
     // are laid over white before they are written.
     bool keepsAlpha;
+    // Whether the format can write every pixel exactly (WriteSettings::
+    // lossless).
+    bool writesLossless;
     // The file's rows one band at a time, or why not (the reader is then
     // null and the file is for readWhole). Null for a format that is always
     // read whole. Throws BitmapError for a file it refuses.

@@ -6,7 +6,7 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Packages the program needs to build and run.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev libexiv2-dev
-                libspng-dev libtiff-dev libheif-dev libavif-dev zlib1g-dev nlohmann-json3-dev dpkg-dev
+                libspng-dev libtiff-dev libheif-dev libavif-dev libwebp-dev zlib1g-dev nlohmann-json3-dev dpkg-dev
                 libgtest-dev libbenchmark-dev fonts-dejavu-core fonts-wqy-microhei liblcms2-dev
                 icc-profiles-free)
 

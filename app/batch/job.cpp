@@ -127,6 +127,7 @@ Expected<Done> Stamp(const BatchJob& job, const JobSettings& settings, bool enco
     // Keeping a JPEG's own encoding is jpegEncoding's; otherwise no number
     // given means the output format's default.
     if (settings.quality != kKeepQuality) write.quality = settings.quality;
+    write.lossless = settings.lossless;
     if (kept) {
         write.jpegEncoding = &kept->encoding;
         input.warnings.push_back("re-encoded with the input's tables: " + kept->why);

@@ -65,7 +65,8 @@ struct JobSettings {
     std::shared_ptr<PreparedStamps> prepared = NoStampsPrepared();
     MetadataSettings metadata;
     bool acceptDamaged = false;  // stamp what a damaged JPEG file still holds
-    int quality = kKeepQuality;  // or 1..100 for every JPEG output
+    int quality = kKeepQuality;  // or 1..100 for every JPEG and WebP output
+    bool lossless = false;       // WebP outputs lossless; the plan refuses JPEG outputs
     // Bytes one picture's coefficients may take to keep its blocks; 0: the
     // machine's share for one picture.
     std::uint64_t memoryBudget = 0;

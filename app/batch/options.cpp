@@ -279,12 +279,13 @@ const OptionRow kOptions[] = {
     {"--quality", true,
      [](BatchOptions& o, const std::string& v) -> std::string {
          long n;
-         if (v == "keep")
+         if (v == "keep" || v == "lossless")
              o.quality = 0;
          else if (ParseNumber(v, 1, 100, n))
              o.quality = int(n);
          else
-             return "--quality takes keep or a number from 1 to 100";
+             return "--quality takes keep, lossless or a number from 1 to 100";
+         o.lossless = v == "lossless";
          return {};
      }},
     {"--memory-budget", true,
@@ -440,6 +441,12 @@ std::string CheckTogether(const BatchOptions& options, const std::set<std::strin
     if (options.mode != kTiledWatermark && geometry.tileSpacing) return "--tile-spacing needs --mode 8";
     if (options.scale == 0 && geometry.scaleBy != ScaleBy::Width) return "--scale-by needs --scale";
     if (options.followLinks && !options.recursive) return "--follow-links needs --recursive";
+    if (options.lossless && !options.toExtension.empty()) {
+        const PictureFormat* to = FormatOfName("x" + options.toExtension);
+        if (to && !to->writesLossless)
+            return "--quality lossless: " + options.toExtension +
+                   " files cannot be lossless; choose --to .webp, .png, .tif or .bmp";
+    }
     for (auto [name, text] : {std::pair{"--text", &options.text},
                               std::pair{"--copyright", &options.copyright},
                               std::pair{"--name", &options.name}}) {
@@ -577,7 +584,7 @@ std::string UsageText() {
            "                      [--position ANCHOR] [--offset X,Y] [--rotate DEG]\n"
            "                      [--tile-spacing X,Y]\n"
            "                      [--no-color-management]\n"
-           "                      [--to EXT] [--quality keep|Q] [--memory-budget MB]\n"
+           "                      [--to EXT] [--quality keep|Q|lossless] [--memory-budget MB]\n"
            "                      [--out DIR] [--force | --skip-existing]\n"
            "                      [--jobs N] [--copyright TEXT] [--strip-metadata]\n"
            "                      [--no-auto-orient] [--files-from LIST [-0]] [--shard K/N]\n"
@@ -585,9 +592,9 @@ std::string UsageText() {
            "                      [--accept-damaged] [--preset FILE] [--name TEMPLATE]\n"
            "                      [--recursive [--follow-links]] INPUT...\n"
            "       sigillon-batch --test-picture [options]\n"
-           "  --stamp FILE   stamp picture (JPEG, BMP, PNG or TIFF); a PNG's or TIFF's alpha\n"
-           "                 is used, and then white is an ordinary colour; without a stamp\n"
-           "                 inputs are only converted\n"
+           "  --stamp FILE   stamp picture (JPEG, BMP, PNG, TIFF or WebP); a PNG's, TIFF's\n"
+           "                 or WebP's alpha is used, and then white is an ordinary colour;\n"
+           "                 without a stamp\n"           "                 inputs are only converted\n"
            "  --text TEXT    stamp a text, rendered as the desktop program renders it\n"
            "  --color C      black, grey, blue, red, yellow, green, purple or #RRGGBB;\n"
            "                 default black\n"
@@ -625,10 +632,11 @@ std::string UsageText() {
            "  --no-color-management  put the stamp's sRGB bytes on as they are; by\n"
            "                 default a picture with an ICC profile gets the stamp\n"
            "                 converted into that profile (relative colorimetric) first\n"
-           "  --to EXT       save as .jpg, .jpeg, .bmp, .png, .tif, .avif, ...; default\n"
-           "                 input's own. HEIC/HEIF is read, never written: its encoder\n"
+           "  --to EXT       save as .jpg, .jpeg, .bmp, .png, .tif, .webp, .avif, ...;\n"
+           "                 default the input's own. HEIC/HEIF is read, never written: its encoder\n"
            "                 brings GPL and patent terms\n"
-           "  --quality keep|Q  how JPEG outputs are encoded. keep (the default): a JPEG\n"
+           "  --quality keep|Q|lossless  how JPEG, WebP and AVIF outputs are encoded.\n"
+           "                 keep (the default): a JPEG\n"
            "                 input keeps its own encoding (quantisation tables, sampling,\n"
            "                 progressive or baseline, restart interval, arithmetic or\n"
            "                 Huffman coding) and every 8 x 8 block the stamp leaves is\n"
@@ -638,6 +646,10 @@ std::string UsageText() {
            "                 baseline 4:2:0; --quality 85 gives the desktop program's files.\n"
            "                 AVIF outputs: Q (default 70) as AV1 quantizer\n"
            "                 ((100 - Q) * 63 + 50) / 100, alpha lossless\n"
+           "                 WebP outputs are lossy at Q, or at 90 without a number.\n"
+           "                 lossless: WebP outputs keep every pixel exactly (PNG and BMP\n"
+           "                 always do); a JPEG output cannot, so --to a JPEG type is a\n"
+           "                 usage error and a JPEG input saved as JPEG is refused\n"
            "  --memory-budget MB  most memory a JPEG's coefficients may take for its\n"
            "                 blocks to be copied (about 3 bytes a pixel at 4:2:0); a larger\n"
            "                 baseline one is re-encoded row by row with its own tables;\n"
@@ -670,7 +682,7 @@ std::string UsageText() {
            "                 stamp's text\n"
            "  --strip-metadata  write none of the input's metadata (EXIF, XMP, IPTC, ICC)\n"
            "  --no-auto-orient  keep the stored pixels and the EXIF orientation as they are\n"
-           "  --accept-damaged  stamp what a JPEG or TIFF input whose data is damaged or\n"
+           "  --accept-damaged  stamp what a JPEG, TIFF or WebP input whose data is damaged or\n"
            "                 ends early still holds (the rest grey or garbled; in a TIFF\n"
            "                 black), or what libheif's tolerant decoding makes of a\n"
            "                 HEIF/AVIF input, and warn, rather than refuse it\n"
@@ -687,10 +699,9 @@ std::string UsageText() {
            "with its dot, {date:FORMAT} (strftime) and {year} of EXIF DateTimeOriginal,\n"
            "{artist}, {make}, {model}, {exif:KEY} any Exiv2 EXIF key; {{ and }} are\n"
            "braces. A value a picture lacks is empty, with a warning.\n"
-           "Inputs are JPEG, BMP, PNG, TIFF (the first page), HEIC/HEIF or AVIF files,\n"
-           "known by their content whatever their names; an output's type is that of its\n"
-           "name. AVIF outputs are written at --quality Q (default 70). JPEG, PNG, TIFF\n"
-           "and AVIF outputs keep the input's\n"
+           "Inputs are JPEG, BMP, PNG, TIFF (the first page), WebP, HEIC/HEIF or AVIF\n"
+           "files, known by their content whatever their names; an output's type is that of its\n"
+           "name. JPEG, PNG, TIFF, WebP and AVIF outputs keep the input's\n"
            "metadata and colour profile, without the EXIF thumbnail; pictures are turned\n"
            "upright as their EXIF orientation says, before they are stamped (a JPEG\n"
            "turned so is re-encoded with its own tables, its blocks not copied).\n"

@@ -70,6 +70,7 @@ struct BatchOptions {
     bool autoOrient = true;        // turn pictures upright as their EXIF says
     bool acceptDamaged = false;    // stamp what a damaged JPEG input holds, with a warning
     int quality = 0;               // 1..100, or 0 (keep): a JPEG input's own encoding, others 85
+    bool lossless = false;         // --quality lossless: every pixel kept (WebP); refused for JPEG
     int memoryBudget = 0;          // MB a JPEG's coefficients may take to keep its blocks; 0: auto
     std::vector<std::string> inputs;
     std::string filesFrom;         // --files-from: a list of further inputs, "-" standard input

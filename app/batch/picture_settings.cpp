@@ -21,6 +21,7 @@ Expected<JobSettings> MakeJobSettings(const BatchOptions& options, std::size_t p
     settings.scale = options.scale;
     settings.geometry = options.geometry;
     settings.quality = options.quality;
+    settings.lossless = options.lossless;
     // Every picture worked on at once may hold its coefficients.
     settings.memoryBudget =
         options.memoryBudget > 0

@@ -160,6 +160,13 @@ std::vector<BatchJob> PlanJobs(const BatchOptions& options,
         } else if (auto owner = claimed.find(target); owner != claimed.end()) {
             job.refusal =
                 "not saved, " + owner->second->input + " is saved as " + job.output + " too";
+        } else if (const PictureFormat* format = FormatOfName(job.output);
+                   options.lossless && format && !format->writesLossless) {
+            // Only without --to, which is checked with the options: a JPEG
+            // input keeps its type, and a lossy copy is not what was asked.
+            job.refusal = "not saved, " + std::string(format->name) +
+                          " files cannot be lossless (--quality lossless); choose --to .webp "
+                          "or .png";
         } else if (present && options.skipExisting) {
             // Saving renames a complete file into place, so an output that
             // is there is whole; what is not a file was never one of ours.

@@ -14,6 +14,7 @@
 #include "pictures/formats.h"
 #include "pictures/picture_files.h"
 #include "pictures/png/png_file.h"
+#include "pictures/webp/webp_file.h"
 #include "tests/support/files_test_support.h"
 #include "tests/support/pictures.h"
 #include "tests/support/process.h"
@@ -48,6 +49,10 @@ protected:
         auto tiff = FormatOfName("ref.tif")->createRowWriter(P("ref.tif"), picture->Image(), {}, warnings);
         for (std::int32_t y = 0; y < picture->Height(); ++y) tiff->Write(picture->RowAddress(y), 1);
         tiff->Finish();
+        testing::WriteAll(P("ref.webp"), [&] {
+            ByteBlock webp = EncodeWebp(*picture, {}, {}, {0, true});
+            return Bytes(webp.data(), webp.data() + webp.size());
+        }());
         ASSERT_EQ(SavePictureFileQuiet(*testing::RandomPicture(Depth24, 9, 7, 2), P("stamp.bmp")),
                   FileOutcome::Done);
         fs::create_directory(folder_ / "in");
@@ -79,6 +84,8 @@ TEST_F(FileTypes, InputsAreReadByContentAndOutputsTypedByName) {
         {"no-extension", "ref.jpg", "no-extension.jpg", "JPEG", "ref.jpg"},
         {"export.dat", "ref.png", "export.dat.png", "PNG", "ref.png"},
         {"SCAN.TIFF", "ref.tif", "SCAN.TIFF", "TIFF", "ref.tif"},
+        {"phone.WEBP", "ref.webp", "phone.WEBP", "WebP", "ref.webp"},
+        {"shared.jpg", "ref.webp", "shared.jpg", "JPEG", "webp.jpg"},
     };
     std::vector<std::string> inputs;
     for (const Case& c : cases) {
@@ -89,14 +96,15 @@ TEST_F(FileTypes, InputsAreReadByContentAndOutputsTypedByName) {
     inputs.insert(inputs.begin(), {"--out", P("out")});
     testing::ProcessRun run = Run(inputs);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "9 saved, 0 failed\n");
+    EXPECT_EQ(run.out, "11 saved, 0 failed\n");
 
     // The references: each content under its own name, and the PNG as JPEG.
     fs::create_directory(folder_ / "ref");
-    ASSERT_EQ(Run({"--out", P("ref"), P("ref.jpg"), P("ref.bmp"), P("ref.png"),
-                   P("ref.tif")}).status, 0);
+    ASSERT_EQ(Run({"--out", P("ref"), P("ref.jpg"), P("ref.bmp"), P("ref.png"), P("ref.tif"),
+                   P("ref.webp")}).status, 0);
     fs::copy_file(P("ref.png"), P("png.png"));
-    ASSERT_EQ(Run({"--out", P("ref"), "--to", "jpg", P("png.png")}).status, 0);
+    fs::copy_file(P("ref.webp"), P("webp.webp"));
+    ASSERT_EQ(Run({"--out", P("ref"), "--to", "jpg", P("png.png"), P("webp.webp")}).status, 0);
 
     for (const Case& c : cases) {
         const Bytes made = testing::ReadAll(P("out/") + c.output);
@@ -113,7 +121,7 @@ TEST_F(FileTypes, ToTakesAnyExtensionOfTheTable) {
     ASSERT_EQ(Run({"--to", "tif", "--out", P("in"), P("ref.png")}).status, 0);
     EXPECT_EQ(TypeOf(testing::ReadAll(P("in/ref.tif"))), "TIFF");
 
-    for (const char* to : {".gif", "", ".", "jpg/x", ".webp"}) {
+    for (const char* to : {".gif", "", ".", "jpg/x", ".xcf"}) {
         batch::ParseResult parsed = batch::ParseArguments({"--to", to, "a.jpg"});
         EXPECT_EQ(parsed.status, batch::ParseStatus::UsageError) << to;
         EXPECT_EQ(parsed.message, "--to takes one of " + KnownExtensions(true)) << to;
@@ -134,9 +142,9 @@ TEST_F(FileTypes, WhatIsNoPictureIsRefusedWithItsReason) {
     };
     // Workers finish in any order.
     std::vector<std::string> lines = run.ErrLines(), expected = {
-        refused("in/notes.txt", "not a JPEG, BMP, PNG, TIFF, AVIF or HEIF file"),
+        refused("in/notes.txt", "not a JPEG, BMP, PNG, TIFF, WebP, AVIF or HEIF file"),
         refused("in/empty.bmp", "the file holds no picture"),
-        refused("in/empty", "not a JPEG, BMP, PNG, TIFF, AVIF or HEIF file"),
+        refused("in/empty", "not a JPEG, BMP, PNG, TIFF, WebP, AVIF or HEIF file"),
     };
     std::sort(lines.begin(), lines.end());
     std::sort(expected.begin(), expected.end());
@@ -180,6 +188,35 @@ TEST_F(FileTypes, HeifInputsComeUprightAndAvifIsWritten) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("HEIF files are read, not written"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(P("out/iphone-11-pro-max.heic")));
+}
+
+// --quality lossless: a WebP output keeps every pixel, a PNG one is
+// lossless anyway, and a JPEG output, which cannot be, is refused: up front
+// when --to names JPEG, per input when a JPEG input keeps its type.
+TEST_F(FileTypes, QualityLosslessKeepsEveryPixelAndRefusesJpegOutputs) {
+    fs::create_directory(folder_ / "out");
+    testing::ProcessRun run = Run({"--quality", "lossless", "--to", ".webp", "--out", P("out"),
+                                   P("ref.bmp")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(Run({"--to", ".bmp", "--out", P("in"), P("ref.bmp")}).status, 0);
+    TBitmap stamped;
+    stamped.ReadBmpFile(P("in/ref.bmp"));
+    const WebpPicture back = ReadWebpFile(P("out/ref.webp"), {});
+    EXPECT_TRUE(testing::RowBytes(*back.pixels) == testing::RowBytes(stamped));
+
+    run = Run({"--quality", "lossless", "--out", P("out"), P("ref.jpg"), P("ref.png")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "1 saved, 1 failed\n");
+    EXPECT_EQ(run.ErrLines(),
+              (std::vector<std::string>{P("ref.jpg") + ": not saved, JPEG files cannot be lossless "
+                                                       "(--quality lossless); choose --to .webp or .png"}));
+
+    batch::ParseResult parsed = batch::ParseArguments({"--quality", "lossless", "--to", "JPG", "a.png"});
+    EXPECT_EQ(parsed.status, batch::ParseStatus::UsageError);
+    EXPECT_EQ(parsed.message,
+              "--quality lossless: .jpg files cannot be lossless; choose --to .webp, .png, .tif or .bmp");
+    EXPECT_FALSE(batch::ParseArguments({"--quality", "lossless", "--quality", "80", "a.jpg"})
+                     .options.lossless);
 }
 
 }  // namespace
