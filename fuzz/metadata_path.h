@@ -11,6 +11,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,11 @@ namespace sigillon::fuzzing {
 // whose metadata does not read back as written although nothing was left
 // out.
 inline bool MetadataPathHolds(const std::uint8_t* data, std::size_t size) {
+    // Which promise broke, for a fault found where only the log is kept.
+    auto broken = [](const char* promise) {
+        std::fprintf(stderr, "metadata path broke its promise: %s\n", promise);
+        return false;
+    };
     if (size == 0) return true;
     const std::uint8_t mode = data[0];
     const std::uint8_t* bytes = data + 1;
@@ -52,15 +58,16 @@ inline bool MetadataPathHolds(const std::uint8_t* data, std::size_t size) {
     changes.resetOrientation = (mode & 16) != 0;
 
     const int orientation = ExifOrientation(m);
-    if (orientation < 1 || orientation > 8) return false;
+    if (orientation < 1 || orientation > 8) return broken("an orientation from 1 to 8");
     const std::vector<std::string> warnings = EditMetadata(m, changes);
     const bool orientationLeft = std::any_of(warnings.begin(), warnings.end(), [](const auto& w) {
         return w.find("the orientation") != std::string::npos;
     });
-    if (changes.resetOrientation && ExifOrientation(m) != 1 && !orientationLeft) return false;
+    if (changes.resetOrientation && ExifOrientation(m) != 1 && !orientationLeft)
+        return broken("the orientation reset or a warning saying why not");
     if (changes.dropPictures) {
         const std::optional<ExifLayout> layout = ReadExifLayout(m.exif);
-        if (layout && !layout->pictures.empty()) return false;
+        if (layout && !layout->pictures.empty()) return broken("no picture left in the EXIF block");
     }
 
     TBitmap picture;
@@ -71,7 +78,9 @@ inline bool MetadataPathHolds(const std::uint8_t* data, std::size_t size) {
     jpeg.Assign(picture);
     jpeg.SetOutputMetadata(m);
     jpeg.Compress();
-    return !jpeg.WriteMetadataWarnings().empty() || jpeg.Metadata() == m;
+    if (jpeg.WriteMetadataWarnings().empty() && !(jpeg.Metadata() == m))
+        return broken("the metadata written reads back as it was");
+    return true;
 }
 
 }  // namespace sigillon::fuzzing
