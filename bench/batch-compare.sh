@@ -112,6 +112,13 @@ printf '%-44s\n' "6000 x 4000, q92 -> q85, tiles shaped"
 best_of "tiled, plain" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo.jpg
 best_of "tiled, rotate 30, opacity 50, spacing 40" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 \
     --rotate 30 --opacity 50 --tile-spacing 40,40 photo.jpg
+# A text stamp, plain and with every look option at once: a font, an
+# outline, a blurred shadow, a turn, an opacity, gaps and variables.
+TEXT=("$TOOL" --mode 8 --out out --force --jobs 1 --to .jpg --quality 85)
+best_of "tiled text, plain" "${TEXT[@]}" --text "(c) 2026 Sigillon" photo.jpg
+best_of "tiled text, every option" "${TEXT[@]}" --text "(c) {year} {stem}" --font "DejaVu Serif" \
+    --color "#FFD040" --outline 2 --shadow 3,3 --shadow-blur 4 --rotate 30 --opacity 60 \
+    --tile-spacing 40,40 photo.jpg
 printf '%-44s\n' "6000 x 4000 -> WebP q90, uncompressed in"
 best_of "cwebp -q 90 (PPM in)" cwebp -quiet -q 90 photo.ppm -o webp/cwebp.webp
 best_of "webp: sigillon-batch, no stamp (BMP in)" "$TOOL" --jobs 1 --out webp --force --to .webp photo.bmp
@@ -182,6 +189,7 @@ echo "  100 photos, --jobs 2 throughput: $(ratio "${TIMES["100: --jobs 1 (auto)"
 echo "  HEIC -> JPEG / heif-convert:     $(ratio "${TIMES["sigillon-batch HEIC, corner stamp"]}" "${TIMES["heif-convert"]}")x (at most 1.0)"
 echo "  JPEG -> AVIF / avifenc:          $(ratio "${TIMES["sigillon-batch AVIF, corner stamp"]}" "${TIMES["avifenc -s 8 --min 19 --max 19"]}")x (at most 1.05)"
 echo "  tiles shaped / plain tiled:      $(ratio "${TIMES["tiled, rotate 30, opacity 50, spacing 40"]}" "${TIMES["tiled, plain"]}")x (at most 1.15)"
+echo "  text, every option / plain:     $(ratio "${TIMES["tiled text, every option"]}" "${TIMES["tiled text, plain"]}")x (at most 1.15)"
 echo "  ImageMagick / sigillon-batch:    $(ratio "${TIMES["ImageMagick composite"]}" "${TIMES["sigillon-batch --jobs 1, JPEG out"]}")x (at least 5)"
 echo "  16-bit TIFF, twice as tall, peak: $(ratio "${RSS["tiff: sigillon-batch 6000 x 8000 (48 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x that of 6000 x 4000 (about 1: memory follows the width)"
 echo "  16-bit TIFF, 6 MP / 24 MP peak:   $(ratio "${RSS["tiff: sigillon-batch 3000 x 2000 (6 MP)"]}" "${RSS["tiff: sigillon-batch 6000 x 4000 (24 MP)"]}")x (about 1, not a quarter: a few rows on the tool's own ~9 MB)"
