@@ -35,7 +35,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends="$(dpkg-deb -I "$deb" | sed -n 's/^ Depends: //p')"
 echo "Depends: $depends"
 # Worked out from the shared libraries, so each comes with a version.
-for lib in libjpeg62-turbo libqt6core6 libqt6gui6 libqt6widgets6 libc6 libstdc++6; do
+for lib in libjpeg62-turbo libqt6core6 libqt6gui6 libqt6widgets6 libc6 libstdc++6 libspng0 libexiv2-27 \
+    libtiff6 libwebp7 libwebpdemux2 libwebpmux3 libheif1 libavif15 liblcms2-2; do
     pattern="$(sed 's/[.+]/\\&/g' <<<"$lib")"
     grep -qE "(^|, )$pattern \(>= [^)]+\)(,|$)" <<<"$depends" || fail "Depends lacks $lib"
 done
