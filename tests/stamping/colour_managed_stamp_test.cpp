@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/pictures.h"
@@ -20,76 +21,51 @@ std::vector<std::uint8_t> Profile(const std::string& name) {
     return bytes;
 }
 
-// What LittleCMS makes of one sRGB pixel (blue, green, red) in the profile,
-// through a transform of its own.
-std::vector<std::uint8_t> Reference(const std::vector<std::uint8_t>& icc,
-                                    const std::uint8_t* bgr) {
+// Pure colours, greys, white (the keyed stamp's transparency) and others,
+// blue, green, red.
+const std::uint8_t kColours[8][3] = {{0, 0, 255},     {0, 255, 0},   {255, 0, 0}, {255, 255, 255},
+                                     {128, 128, 128}, {30, 200, 90}, {0, 0, 0},   {250, 255, 255}};
+
+// Through StampsByProfile, as the batch tool asks: an RGB profile converts the
+// stamps once, every pixel as LittleCMS does but keyed white; no profile, sRGB
+// itself and one that cannot be used (said why) leave the stamps given.
+TEST(StampsByProfile, ConvertsOncePerProfileAsLittleCmsDoesOrSaysWhyNot) {
+    const std::vector<std::uint8_t> adobe = Profile("compatibleWithAdobeRGB1998.icc");
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHPROFILE target = cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size()));
-    cmsHTRANSFORM transform = cmsCreateTransform(srgb, TYPE_BGR_8, target, TYPE_BGR_8,
-                                                 INTENT_RELATIVE_COLORIMETRIC, 0);
-    std::vector<std::uint8_t> out(3);
-    cmsDoTransform(transform, bgr, out.data(), 1);
+    cmsHPROFILE target = cmsOpenProfileFromMem(adobe.data(), cmsUInt32Number(adobe.size()));
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(srgb, TYPE_BGR_8, target, TYPE_BGR_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::uint8_t reference[8][3];  // what a transform of the test's own makes of them
+    cmsDoTransform(transform, kColours, reference, 8);
     cmsDeleteTransform(transform);
     cmsCloseProfile(target);
     cmsCloseProfile(srgb);
-    return out;
-}
-
-// Pure colours, greys, white (the keyed stamp's transparency) and others.
-StampImage Stamp(bool withAlpha) {
-    const std::uint8_t colours[][3] = {{0, 0, 255},   {0, 255, 0},   {255, 0, 0},
-                                       {255, 255, 255}, {128, 128, 128}, {30, 200, 90},
-                                       {0, 0, 0},     {250, 255, 255}};
-    auto pixels = testing::MakeTrueColourPicture(8, 1, [&](int x, int, std::uint8_t* p) {
-        std::copy_n(colours[x], 3, p);
-    });
-    std::vector<std::uint8_t> alpha;
-    if (withAlpha) alpha = {255, 128, 0, 255, 255, 10, 200, 255};
-    return StampImage{std::move(pixels), alpha};
-}
-
-TEST(ConvertStamps, EveryPixelAsLittleCmsConvertsItButKeyedWhite) {
-    const std::vector<std::uint8_t> adobe = Profile("compatibleWithAdobeRGB1998.icc");
+    EXPECT_LT(reference[0][2], 240) << "Adobe RGB's red is more saturated than sRGB's";
+    std::shared_ptr<const TBitmap> pixels = testing::MakeTrueColourPicture(
+        8, 1, [](int x, int, std::uint8_t* p) { std::copy_n(kColours[x], 3, p); });
+    const std::vector<std::uint8_t> alpha{255, 128, 0, 255, 255, 10, 200, 255};
     for (bool withAlpha : {false, true}) {
-        const StampImage given = Stamp(withAlpha);
-        const StampsInProfile converted = ConvertStamps({given}, adobe);
+        const StampImage given{pixels, withAlpha ? alpha : std::vector<std::uint8_t>{}};
+        const StampsByProfile profiles({given});
+        const StampsInProfile converted = profiles.For(adobe);
         EXPECT_EQ(converted.warning, "");
-        ASSERT_TRUE(converted.stamps);
+        ASSERT_EQ(converted.stamps, profiles.For(adobe).stamps) << "converted once";
         const StampImage& stamp = converted.stamps->front();
         EXPECT_EQ(stamp.alpha, given.alpha);
-        for (int x = 0; x < given.Width(); ++x) {
-            const std::uint8_t* was = given.pixels->RowAddress(0) + 3 * x;
-            const std::uint8_t* now = stamp.pixels->RowAddress(0) + 3 * x;
-            std::vector<std::uint8_t> expected = Reference(adobe, was);
-            const bool white = was[0] == 255 && was[1] == 255 && was[2] == 255;
-            if (white && !withAlpha) expected = {255, 255, 255};
-            EXPECT_EQ(std::vector<std::uint8_t>(now, now + 3), expected) << x << " " << withAlpha;
+        std::vector<std::uint8_t> expected(&reference[0][0], &reference[8][0]);
+        if (!withAlpha) std::fill_n(&expected[3 * 3], 3, 255);  // white, keyed, stays
+        const std::uint8_t* row = stamp.pixels->RowAddress(0);
+        EXPECT_EQ(std::vector<std::uint8_t>(row, row + 3 * 8), expected) << withAlpha;
+        for (auto [icc, warning] : {std::pair{std::vector<std::uint8_t>{}, ""},
+                                    {Profile("sRGB.icc"), ""},
+                                    {{1, 2, 3, 4, 5, 6, 7, 8}, "could not be read"},
+                                    {Profile("Gray.icc"), "not an RGB one"}}) {
+            const StampsInProfile in = profiles.For(icc);
+            EXPECT_EQ(in.stamps->front().pixels, given.pixels) << warning;
+            EXPECT_TRUE(*warning ? in.warning.find(warning) != std::string::npos
+                                 : in.warning.empty())
+                << in.warning;
         }
-        // Adobe RGB's red is more saturated than sRGB's: sRGB red lands inside.
-        EXPECT_LT(stamp.pixels->RowAddress(0)[2], 240);
-    }
-}
-
-// Each distinct profile is converted once; no profile, one within a step
-// of sRGB and one that cannot be used (said why) share the stamps given.
-TEST(StampsByProfile, ConvertsOncePerProfileOrSaysWhyNot) {
-    const StampImage given = Stamp(false);
-    const StampsByProfile profiles({given});
-    const std::vector<std::uint8_t> adobe = Profile("compatibleWithAdobeRGB1998.icc");
-    EXPECT_EQ(profiles.For(adobe).stamps, profiles.For(adobe).stamps);
-    EXPECT_NE(profiles.For(adobe).stamps->front().pixels, given.pixels);
-    struct Case {
-        std::vector<std::uint8_t> icc;
-        const char* warning;
-    };
-    for (const Case& c : {Case{{}, ""}, Case{Profile("sRGB.icc"), ""},
-                          Case{{1, 2, 3, 4, 5, 6, 7, 8}, "could not be read"},
-                          Case{Profile("Gray.icc"), "not an RGB one"}}) {
-        const StampsInProfile in = profiles.For(c.icc);
-        EXPECT_EQ(in.stamps->front().pixels, given.pixels) << c.warning;
-        EXPECT_EQ(in.warning.empty(), *c.warning == 0) << in.warning;
-        EXPECT_NE(in.warning.find(c.warning), std::string::npos) << in.warning;
     }
 }
 

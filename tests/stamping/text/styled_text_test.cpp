@@ -5,6 +5,7 @@
 #include <QImage>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace sigillon {
 namespace {
@@ -18,57 +19,41 @@ QImage Draw(const QString& text, const TextStyle& style = {}) {
 
 int InkedPixels(const QImage& image) {
     int inked = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) inked += qAlpha(image.pixel(x, y)) > 0;
+    for (int i = 0; i < image.width() * image.height(); ++i)
+        inked += qAlpha(image.pixel(i % image.width(), i / image.width())) > 0;
     return inked;
 }
 
-// Shaping is real: Arabic letters kept from joining (a zero-width
-// non-joiner between each) take other forms than the joined word, while
-// Latin letters are the same either way. Chinese drawn in a font that has
-// it: two glyphs swapped give another raster, which missing-glyph boxes
-// would not.
+// Arabic letters kept from joining (a zero-width non-joiner between each)
+// take other forms than the joined word; Latin ones do not. Two Chinese
+// glyphs swapped give another raster, which missing-glyph boxes would not.
 TEST(StyledText, ShapesEachScript) {
-    const QString zwnj = QString(QChar(0x200C));
-    struct Case {
-        const char* name;
-        QString word;
-        bool joins;
-    };
-    for (const Case& c : {Case{"Arabic", QString::fromUtf8("مرحبا"), true},
-                          Case{"Latin", QStringLiteral("Sigillon"), false}}) {
+    for (auto [word, joins] :
+         {std::pair{QString::fromUtf8("مرحبا"), true}, {QStringLiteral("Sigillon"), false}}) {
         QString apart;
-        for (QChar letter : c.word) apart += (apart.isEmpty() ? "" : zwnj) + letter;
-        const QImage joined = Draw(c.word), separate = Draw(apart);
-        EXPECT_GT(InkedPixels(joined), 50) << c.name;
-        EXPECT_EQ(joined != separate, c.joins) << c.name;
+        for (QChar letter : word) apart += (apart.isEmpty() ? "" : QString(QChar(0x200C))) + letter;
+        const QImage joined = Draw(word);
+        EXPECT_GT(InkedPixels(joined), 50) << word.toStdString();
+        EXPECT_EQ(joined != Draw(apart), joins) << word.toStdString();
     }
-    const QImage chinese = Draw(QString::fromUtf8("你好")), swapped = Draw(QString::fromUtf8("好你"));
+    const QImage chinese = Draw(QString::fromUtf8("你好")),
+                 swapped = Draw(QString::fromUtf8("好你"));
     EXPECT_GT(InkedPixels(chinese), 200);
-    EXPECT_EQ(chinese.size(), swapped.size());
     EXPECT_NE(chinese, swapped);
 }
 
-// "I" in red, 3 pixels of blue outline, a green shadow 12 right and 7 down:
-// the stem's middle is red, just left of the stem is outline, and the
-// shadow sits where the stem would be moved by the offset, beyond both.
+// "I" in red, 3 pixels of blue outline, a green shadow 12 right and 7 down: the
+// stem's middle is red, just left of it outline, and the shadow where the offset
+// moves the stem, beyond both.
 TEST(StyledText, OutlineAroundTheLettersAndShadowAtItsOffset) {
-    TextStyle plainStyle;
-    plainStyle.colour = RGBColor(255, 0, 0);
-    const QImage plain = Draw("I", plainStyle);
-    // The stem: the middle row's run of opaque pixels.
-    const int row = plain.height() / 2;
-    int left = -1, right = -1;
-    for (int x = 0; x < plain.width(); ++x)
-        if (qAlpha(plain.pixel(x, row)) == 255) {
-            if (left < 0) left = x;
-            right = x;
-        }
-    ASSERT_GE(left, 0);
-    const int middle = (left + right) / 2;
-    EXPECT_EQ(plain.pixel(middle, row), qRgba(255, 0, 0, 255));
-
-    TextStyle style = plainStyle;
+    TextStyle style;
+    style.colour = RGBColor(255, 0, 0);
+    const QImage plain = Draw("I", style);
+    const int row = plain.height() / 2;  // the stem: this row's run of opaque pixels
+    int left = 0, right = plain.width() - 1;
+    while (left < plain.width() && qAlpha(plain.pixel(left, row)) < 255) ++left;
+    while (right > left && qAlpha(plain.pixel(right, row)) < 255) --right;
+    ASSERT_LT(left, plain.width());
     style.outline = 3;
     style.outlineColour = RGBColor(0, 0, 255);
     style.shadow = true;
@@ -76,50 +61,45 @@ TEST(StyledText, OutlineAroundTheLettersAndShadowAtItsOffset) {
     style.shadowDy = 7;
     style.shadowColour = RGBColor(0, 128, 0);
     const QImage dressed = Draw("I", style);
-    // The outline widens the raster by 3 each side; the shadow by its offset.
-    EXPECT_EQ(dressed.width(), plain.width() + 6 + 12);
-    EXPECT_EQ(dressed.height(), plain.height() + 6 + 7);
-    const int x0 = 3, y0 = 3;  // where the plain raster's origin went
-    EXPECT_EQ(dressed.pixel(x0 + middle, y0 + row), qRgba(255, 0, 0, 255));
-    EXPECT_EQ(dressed.pixel(x0 + left - 2, y0 + row), qRgba(0, 0, 255, 255));
-    EXPECT_EQ(dressed.pixel(x0 + right + 12, y0 + row + 7), qRgba(0, 128, 0, 255));
-
-    // Blurred, the shadow reaches beyond its sharp edge, fading.
+    // The outline widens the raster by 3 each side, moving the plain origin to (3, 3); the
+    // shadow widens it by its offset.
+    EXPECT_EQ(dressed.size(), plain.size() + QSize(6 + 12, 6 + 7));
+    EXPECT_EQ(dressed.pixel(3 + (left + right) / 2, 3 + row), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(dressed.pixel(3 + left - 2, 3 + row), qRgba(0, 0, 255, 255));
+    EXPECT_EQ(dressed.pixel(3 + right + 12, 3 + row + 7), qRgba(0, 128, 0, 255));
+    // Blurred, the shadow reaches beyond its sharp right edge, fading.
     style.shadowBlur = 6;
-    const QImage soft = Draw("I", style);
-    const int edge = x0 + right + 3 + 12;  // the sharp shadow's right edge
-    const int faded = qAlpha(soft.pixel(edge + 3, y0 + row + 7));
-    EXPECT_GT(faded, 0);
-    EXPECT_LT(faded, 255);
+    const int faded = qAlpha(Draw("I", style).pixel(3 + right + 3 + 12 + 3, 3 + row + 7));
+    EXPECT_TRUE(faded > 0 && faded < 255) << faded;
 }
 
 TEST(StyledText, DefaultOutlineAndShadowContrastWithTheText) {
-    EXPECT_EQ(ContrastingColour(RGBColor(255, 255, 0)), clBlack);
-    EXPECT_EQ(ContrastingColour(RGBColor(128, 128, 128)), clBlack);
-    EXPECT_EQ(ContrastingColour(RGBColor(127, 127, 127)), clWhite);
     TextStyle style;
-    style.colour = RGBColor(0, 0, 128);
     style.outline = 2;
     style.shadow = true;
-    const StyledTextInput input = StyledInput(style, clBlack, QFont(), "x");
-    EXPECT_EQ(input.outlineColour, QColor(255, 255, 255));
-    EXPECT_EQ(input.shadowColour, QColor(255, 255, 255));
+    for (auto [colour, contrast] : {std::pair{RGBColor(255, 255, 0), QColor(Qt::black)},
+                                    {RGBColor(128, 128, 128), Qt::black},
+                                    {RGBColor(127, 127, 127), Qt::white},
+                                    {RGBColor(0, 0, 128), Qt::white}}) {
+        style.colour = colour;
+        const StyledTextInput input = StyledInput(style, clBlack, QFont(), "x");
+        EXPECT_EQ(input.outlineColour, contrast) << colour;
+        EXPECT_EQ(input.shadowColour, contrast) << colour;
+    }
 }
 
 // Premultiplied pixels come out as their colours and the alpha plane;
 // nothing drawn is white.
 TEST(AlphaStampFromImage, DividesColoursByTheirAlpha) {
-    QImage image(4, 1, QImage::Format_ARGB32_Premultiplied);
     const QRgb pixels[4] = {qRgba(0, 0, 0, 0), qRgba(100, 50, 0, 200), qRgba(64, 32, 16, 128),
                             qRgba(255, 0, 10, 255)};
-    for (int x = 0; x < 4; ++x) image.setPixel(x, 0, pixels[x]);
+    const QImage image(reinterpret_cast<const uchar*>(pixels), 4, 1,
+                       QImage::Format_ARGB32_Premultiplied);
     const AlphaStamp stamp = AlphaStampFromImage(image);
     ASSERT_EQ(stamp.alpha, (std::vector<std::uint8_t>{0, 200, 128, 255}));
-    const std::uint8_t* row = stamp.pixels->RowAddress(0);
     const int expected[4][3] = {{255, 255, 255}, {0, 64, 128}, {32, 64, 128}, {10, 0, 255}};
-    for (int x = 0; x < 4; ++x)
-        for (int k = 0; k < 3; ++k)
-            EXPECT_LE(std::abs(row[3 * x + k] - expected[x][k]), 1) << x << " " << k;
+    for (int i = 0; i < 12; ++i)
+        EXPECT_LE(std::abs(stamp.pixels->RowAddress(0)[i] - expected[i / 3][i % 3]), 1) << i;
 }
 
 }  // namespace
