@@ -26,10 +26,6 @@ bool RunTool(const std::vector<std::string>& argv) {
     return run.status == 0;
 }
 
-void Write(const std::string& path, const ByteBlock& block) {
-    testing::WriteAll(path, Bytes(block.data(), block.data() + block.size()));
-}
-
 // The largest difference of any channel between two pictures of one size.
 int LargestDifference(const TBitmap& a, const TBitmap& b) {
     int largest = 0;
@@ -49,39 +45,31 @@ TEST(AvifWriting, AvifdecDecodesWhatIsWrittenWithItsAlphaAndMetadata) {
     });
     std::vector<std::uint8_t> alpha(200 * 120);
     for (std::size_t i = 0; i < alpha.size(); ++i) alpha[i] = std::uint8_t(i % 200 < 50 ? 0 : i % 256);
-    PictureMetadata metadata;
-    metadata.icc = testing::IccProfile("RGB ", 560, 3);
-    metadata.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
-                   "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
-                   "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:rights>Studio</dc:rights>"
-                   "</rdf:Description></rdf:RDF></x:xmpmeta>";
-    // An EXIF block exiftool writes: Artist and Orientation 1.
+    // EXIF and XMP blocks as exiftool writes them.
     const std::string jpeg = folder / "exif.jpg";
     testing::WriteAll(jpeg, testing::Encoded(*picture));
-    testing::Exiftool(folder, {"-q", "-overwrite_original", "-Artist=Ann", "-Orientation=1", "-n", jpeg});
+    testing::Exiftool(folder, {"-q", "-overwrite_original", "-Artist=Ann", "-Orientation=1", "-n",
+                               "-XMP-dc:Rights=Studio", jpeg});
+    PictureMetadata metadata;
+    metadata.icc = testing::IccProfile("RGB ", 560, 3);
     const std::string exif = testing::Exiftool(folder, {"-b", "-EXIF", jpeg});
     metadata.exif.assign(exif.begin(), exif.end());
+    metadata.xmp = testing::Exiftool(folder, {"-b", "-XMP", jpeg});
 
     const std::string path = folder / "a.avif";
     WriteAvifFile(path, *picture, alpha, metadata, 90);
-    const std::string decoded = folder / "decoded.png";
-    ASSERT_TRUE(RunTool({"avifdec", "--ignore-icc", path, decoded}));
-    const PngPicture back = ReadPngFile(decoded);
+    ASSERT_TRUE(RunTool({"avifdec", "--ignore-icc", path, folder / "decoded.png"}));
+    const PngPicture back = ReadPngFile(folder / "decoded.png");
     ASSERT_EQ(back.pixels->Width(), 200);
     EXPECT_EQ(back.alpha, alpha);
     // 4:2:0 at quality 90 on a smooth picture: a few levels at most.
     EXPECT_LE(LargestDifference(*back.pixels, *picture), 10);
-
     EXPECT_EQ(testing::Exiftool(folder, {"-b", "-ICC_Profile", path}),
               std::string(metadata.icc.begin(), metadata.icc.end()));
     EXPECT_EQ(testing::ExiftoolTags(folder, path, {"Artist", "Orientation", "XMP-dc:Rights"}),
               (std::vector<std::string>{"Ann", "1", "Studio"}));
-    // And the HEIF reader takes it back whole.
-    const HeifPicture read = ReadHeifFile(path, {.withMetadata = true});
-    EXPECT_EQ(read.metadata.icc, metadata.icc);
-    EXPECT_EQ(read.metadata.exif, metadata.exif);
-    EXPECT_EQ(read.metadata.xmp, metadata.xmp);
-    EXPECT_EQ(read.alpha, alpha);
+    // And the HEIF reader takes the blocks back whole.
+    EXPECT_EQ(ReadHeifFile(path, {.withMetadata = true}).metadata, metadata);
 }
 
 // The quality maps to a quantizer as libavif 1.0 maps its quality, and at
@@ -90,19 +78,16 @@ TEST(AvifWriting, AvifdecDecodesWhatIsWrittenWithItsAlphaAndMetadata) {
 TEST(AvifWriting, AQualityEncodesAsAvifencAtItsQuantizer) {
     testing::TempFolder folder;
     auto picture = testing::Gradient(96, 80);
-    const std::string png = folder / "in.png";
-    Write(png, EncodePng(*picture, {}, {}));
-    const struct {
-        int quality;
-        int quantizer;
-    } cases[] = {{100, 0}, {70, 19}, {50, 32}, {1, 62}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.quality);
-        EXPECT_EQ(AvifQuantizerFor(c.quality), c.quantizer);
-        WriteAvifFile(folder / "ours.avif", *picture, {}, {}, c.quality);
-        const std::string q = std::to_string(c.quantizer);
+    const ByteBlock png = EncodePng(*picture, {}, {});
+    testing::WriteAll(folder / "in.png", Bytes(png.data(), png.data() + png.size()));
+    const std::pair<int, int> qualityAndQuantizer[] = {{100, 0}, {70, 19}, {50, 32}, {1, 62}};
+    for (const auto& [quality, quantizer] : qualityAndQuantizer) {
+        SCOPED_TRACE(quality);
+        EXPECT_EQ(AvifQuantizerFor(quality), quantizer);
+        WriteAvifFile(folder / "ours.avif", *picture, {}, {}, quality);
+        const std::string q = std::to_string(quantizer);
         ASSERT_TRUE(RunTool({"avifenc", "-s", std::to_string(kAvifSpeed), "-y", "420", "--min", q,
-                         "--max", q, png, folder / "theirs.avif"}));
+                             "--max", q, folder / "in.png", folder / "theirs.avif"}));
         ASSERT_TRUE(RunTool({"avifdec", folder / "ours.avif", folder / "ours.png"}));
         ASSERT_TRUE(RunTool({"avifdec", folder / "theirs.avif", folder / "theirs.png"}));
         EXPECT_EQ(LargestDifference(*ReadPngFile(folder / "ours.png").pixels,
