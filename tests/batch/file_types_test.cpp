@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -114,12 +115,13 @@ TEST_F(FileTypes, InputsAreReadByContentAndOutputsTypedByName) {
 }
 
 TEST_F(FileTypes, ToTakesAnyExtensionOfTheTable) {
-    ASSERT_EQ(Run({"--to", ".JPEG", "--out", P("in"), P("ref.bmp")}).status, 0);
-    EXPECT_EQ(TypeOf(testing::ReadAll(P("in/ref.jpeg"))), "JPEG");
-    ASSERT_EQ(Run({"--to", "png", "--out", P("in"), P("ref.jpg")}).status, 0);
-    EXPECT_EQ(TypeOf(testing::ReadAll(P("in/ref.png"))), "PNG");
-    ASSERT_EQ(Run({"--to", "tif", "--out", P("in"), P("ref.png")}).status, 0);
-    EXPECT_EQ(TypeOf(testing::ReadAll(P("in/ref.tif"))), "TIFF");
+    for (const auto& [to, input, output, type] :
+         {std::array{".JPEG", "ref.bmp", "ref.jpeg", "JPEG"},
+          {"png", "ref.jpg", "ref.png", "PNG"},
+          {"tif", "ref.png", "ref.tif", "TIFF"}}) {
+        ASSERT_EQ(Run({"--to", to, "--out", P("in"), P(input)}).status, 0) << to;
+        EXPECT_EQ(TypeOf(testing::ReadAll(P("in/") + output)), type) << to;
+    }
 
     for (const char* to : {".gif", "", ".", "jpg/x", ".xcf"}) {
         batch::ParseResult parsed = batch::ParseArguments({"--to", to, "a.jpg"});
