@@ -52,7 +52,7 @@ constexpr std::uint32_t kAssociated[3][2] = {{0, 0}, {64, 128}, {200, 255}};
 std::size_t WideAt(int x, int y, int s) { return std::size_t(x + 2 * y + s) % 6; }
 
 std::uint32_t Sample(const Kind& kind, int x, int y, int s) {
-    if (kind.alpha == EXTRASAMPLE_ASSOCALPHA) return kAssociated[x % 3][s];
+    if (kind.alpha == EXTRASAMPLE_ASSOCALPHA) return kAssociated[x % 3][s % 2];  // grey, alpha
     return kind.bits == 16 ? kWide[WideAt(x, y, s)] : std::uint32_t(x * 7 + y * 13 + s * 50) & 255;
 }
 
