@@ -20,9 +20,9 @@
 namespace sigillon {
 namespace {
 
-// The options parsed, and the file the tool writes with them: the stamp
-// planned in process from those options, so each reaches the pixels and
-// nothing else changes one.
+// The file the tool writes with the options is the stamp planned in process
+// from the geometry they mean, so each option is read right and reaches the
+// pixels. How a stamp is placed, faded and turned is the stamping unit tests'.
 TEST(BatchGeometry, OptionsReachTheWrittenPixelsAndBadOnesAreRefused) {
     testing::TempFolder folder;
     const std::filesystem::path dir = folder.path();
@@ -30,28 +30,22 @@ TEST(BatchGeometry, OptionsReachTheWrittenPixelsAndBadOnesAreRefused) {
     auto stamp = testing::RandomPicture(Depth24, 37, 15, 6);
     ASSERT_EQ(SavePictureFileQuiet(*picture, (dir / "in.bmp").string()), FileOutcome::Done);
     ASSERT_EQ(SavePictureFileQuiet(*stamp, (dir / "stamp.bmp").string()), FileOutcome::Done);
-    std::vector<std::string> args = {
-        "--opacity",  "40",      "--position=bottom", "--offset", "-3,2%",   "--scale",   "9",
-        "--scale-by", "shorter", "--rotate",          "-30.5",    "--stamp", "stamp.bmp", "--out",
-        "out",        "in.bmp"};
-    const batch::ParseResult full = batch::ParseArguments(args);
-    ASSERT_EQ(full.status, batch::ParseStatus::Run) << full.message;
-    const batch::StampGeometry& g = full.options.geometry;
-    EXPECT_TRUE(g.opacity == 40 && g.position == Anchor::Bottom && g.scaleBy == ScaleBy::Shorter &&
-                g.rotate == -30.5);
-    ASSERT_TRUE(g.offset);
-    EXPECT_TRUE(g.offset->x.amount == -3 && !g.offset->x.percent && g.offset->y.amount == 2 &&
-                g.offset->y.percent);
-
     std::filesystem::create_directory(dir / "out");
-    args.insert(args.begin(), SIGILLON_BATCH_TOOL);
-    const testing::ProcessRun run = testing::RunProcess(args, dir);
+    const testing::ProcessRun run =
+        testing::RunProcess({SIGILLON_BATCH_TOOL, "--opacity", "40", "--position=bottom",
+                             "--offset", "-3,2%", "--scale", "9", "--scale-by", "shorter",
+                             "--rotate", "-30.5", "--stamp", "stamp.bmp", "--out", "out", "in.bmp"},
+                            dir);
     ASSERT_EQ(run.status, 0) << run.err;
     batch::JobSettings settings;
     settings.stamps.push_back(*batch::LoadStamp((dir / "stamp.bmp").string()));
-    settings.mode = full.options.mode;
-    settings.scale = full.options.scale;
-    settings.geometry = g;
+    settings.scale = 9;
+    settings.geometry = {40,
+                         ScaleBy::Shorter,
+                         -30.5,
+                         Anchor::Bottom,
+                         batch::Lengths{{-3, false}, {2, true}},
+                         std::nullopt};
     std::vector<std::string> warnings;
     auto planned = batch::PlanStamp(settings, 301, 211, true, {}, warnings);
     ASSERT_TRUE(planned && *planned);
