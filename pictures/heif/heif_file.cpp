@@ -16,6 +16,7 @@
 #include <new>
 
 #include "pictures/files/safe_save.h"
+#include "pictures/heif/heif_boxes.h"
 #include "pictures/raster/bitmap_image.h"
 
 namespace sigillon {
@@ -210,6 +211,21 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
     const std::int64_t rowBytes = StrideFor(width, 24) + (hasAlpha ? width : 0);
     if (!CanHoldRows(width, height, 24) || rowBytes > StorageLimit() / height)
         reader.Refuse("picture of " + dimensions + " pixels is too large");
+    // A grid's or an overlay's canvas is allocated from the item's own data,
+    // whatever size the picture shows: looked at before decoding.
+    for (const DerivedPicture& derived : DerivedPictures(file)) {
+        const std::string what = std::string(derived.type == "grid" ? "a grid" : "an overlay") +
+                                 " of " + std::to_string(derived.width) + " x " +
+                                 std::to_string(derived.height) + " pixels";
+        if (derived.tiles > kMaxHeifTiles)
+            reader.Refuse("a grid of " + std::to_string(derived.tiles) + " tiles, more than " +
+                          std::to_string(kMaxHeifTiles));
+        if (derived.width > std::uint32_t(kMaxHeifSide) || derived.height > std::uint32_t(kMaxHeifSide))
+            reader.Refuse(what + ": a side is longer than " + std::to_string(kMaxHeifSide) + " pixels");
+        // Four bytes a pixel: the canvas libheif fills, with alpha.
+        if (std::uint64_t(derived.width) * derived.height * 4 > std::uint64_t(StorageLimit()))
+            reader.Refuse(what + " is too large");
+    }
 
     HeifPicture picture;
     if (how.withMetadata) {

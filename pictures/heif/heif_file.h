@@ -11,9 +11,9 @@
 //
 // Refusals are BitmapError("HEIF: <reason>") (or "AVIF: ", by the file's
 // brand): a file libheif cannot parse or decode, in its words; a side
-// longer than kMaxHeifSide, for the picture or any of its parts; and a
-// picture whose pixels and alpha plane would not fit StorageLimit(),
-// checked before anything is decoded.
+// longer than kMaxHeifSide, for the picture or any of its parts; a grid of
+// more than kMaxHeifTiles tiles; and a picture, grid or overlay whose pixels
+// would not fit StorageLimit(), checked before anything is decoded.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,9 @@ namespace sigillon {
 
 // The longest side of a picture or of one of its grid's tiles.
 inline constexpr std::int32_t kMaxHeifSide = 65500;
+// The most tiles a grid may have: each is decoded on its own, so a tiny
+// file naming one tile 65,536 times would take minutes.
+inline constexpr std::uint32_t kMaxHeifTiles = 4096;
 
 // Which kind of HEIF file the first bytes show, by the brands of its
 // "ftyp" box (the major brand and the compatible ones within head).

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <spng.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -158,6 +159,11 @@ TEST_F(HeifReading, DamagedAndOversizedFilesAreRefusedWithTheirReasons) {
     // The coded tiles lie at the end; scrambling them leaves the boxes whole.
     for (std::size_t i = garbled.size() - 300000; i < garbled.size() - 1000; i += 7)
         garbled[i] ^= 0x5A;
+    // The phone's grid says its rows and columns in its idat box: 7 x 6.
+    Bytes tiled = phone;
+    const auto idat = std::search(tiled.begin(), tiled.end(), std::begin("idat"), std::end("idat") - 1);
+    ASSERT_NE(idat, tiled.end());
+    idat[6] = idat[7] = 0xFF;
     const struct {
         const char* name;
         Bytes file;
@@ -171,6 +177,10 @@ TEST_F(HeifReading, DamagedAndOversizedFilesAreRefusedWithTheirReasons) {
         {"too large", phone, 2566 * 3313 * 3, "HEIF: picture of 2566 x 3313 pixels is too large",
          false},
         {"garbled", garbled, 0, "HEIF: ", false},
+        {"a grid of many tiles", tiled, 0, "HEIF: a grid of 65536 tiles, more than 4096", false},
+        // Found by the fuzzer: 870 bytes whose overlay canvas libheif would allocate.
+        {"an overlay's canvas", testing::ReadAll(SIGILLON_FUZZ_DIR "/regressions/heif/overlay-canvas"),
+         0, "AVIF: an overlay of 26990 x 26213 pixels is too large", false},
         // Tiles libheif cannot decode at all give no picture, damage accepted or not.
         {"garbled, damage accepted", garbled, 0, "HEIF: ", true},
     };
