@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "pictures/files/safe_save.h"
+#include "pictures/metadata/tiff_structure.h"
 #include "pictures/raster/bitmap_image.h"
 #include "pictures/tiff/tiff_file.h"
 #include "pictures/tiff/tiff_library.h"
@@ -51,6 +52,7 @@ public:
         : acceptDamaged_(reading.acceptDamaged) {
         std::uint64_t size = 0;
         fd_ = OpenRegularFile(path, &size, "TIFF: ");
+        fileSize_ = size;
         {
             tiff_library::Options options(messages_, StorageLimit());
             handle_.reset(TIFFFdOpenExt(fd_, path.c_str(), "rm", options.get()));
@@ -238,11 +240,7 @@ private:
             metadata_.xmp.assign(xmp.begin(), xmp.end());
         }
         if (TIFFGetField(tif_, TIFFTAG_RICHTIFFIPTC, &count, &data)) {
-            // Held as LONGs, which libtiff put in the machine's order: the
-            // records are the bytes as the file has them.
-            std::vector<std::uint8_t> iptc = bytes(4);
-            if (TIFFIsByteSwapped(tif_))
-                TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(iptc.data()), tmsize_t(count));
+            std::vector<std::uint8_t> iptc = TIFFIsBigTIFF(tif_) ? bytes(1) : IptcOfFile();
             while (!iptc.empty() && iptc.back() == 0) iptc.pop_back();
             metadata_.photoshop = tiff_metadata::PhotoshopOfIptc(iptc);
         }
@@ -259,6 +257,41 @@ private:
                        ::pread(fd, out, size, off_t(at)) == ssize_t(size);
             },
             TIFFIsBigEndian(tif_), TIFFCurrentDirOffset(tif_), dropped_);
+    }
+
+    // The IPTC records as the file holds them. libtiff 4.5 takes the tag as
+    // UNDEFINED and hands out `count` bytes even where the file declares
+    // LONGs, as most writers do: a quarter of the block. So a classic
+    // TIFF's entry is read here, its bytes being the records whatever type
+    // it declares.
+    std::vector<std::uint8_t> IptcOfFile() const {
+        const bool big = TIFFIsBigEndian(tif_);
+        auto number = [big](const std::uint8_t* p, int size) {
+            std::uint32_t v = 0;
+            for (int i = 0; i < size; ++i) v |= std::uint32_t(p[big ? i : size - 1 - i]) << (8 * (size - 1 - i));
+            return v;
+        };
+        const std::uint64_t ifd = TIFFCurrentDirOffset(tif_);
+        std::uint8_t head[2];
+        if (::pread(fd_, head, 2, off_t(ifd)) != 2) return {};
+        std::vector<std::uint8_t> table(std::size_t(number(head, 2)) * 12);
+        if (::pread(fd_, table.data(), table.size(), off_t(ifd + 2)) != ssize_t(table.size()))
+            return {};
+        for (std::size_t i = 0; i < table.size(); i += 12) {
+            const std::uint8_t* entry = table.data() + i;
+            if (number(entry, 2) != TIFFTAG_RICHTIFFIPTC) continue;
+            const std::uint64_t size = std::uint64_t(tiff::TypeSize(std::uint16_t(number(entry + 2, 2)))) *
+                                       number(entry + 4, 4);
+            if (size == 0 || size > fileSize_) return {};
+            std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size), 0);
+            if (size <= 4)
+                std::memcpy(bytes.data(), entry + 8, std::size_t(size));
+            else if (::pread(fd_, bytes.data(), bytes.size(), off_t(number(entry + 8, 4))) !=
+                     ssize_t(size))
+                return {};
+            return bytes;
+        }
+        return {};
     }
 
     void FillBand(std::int32_t top) {
@@ -345,6 +378,7 @@ private:
 
     bool acceptDamaged_;
     int fd_ = -1;
+    std::uint64_t fileSize_ = 0;
     tiff_library::Messages messages_;
     tiff_library::Handle handle_;  // closes fd_ too
     TIFF* tif_ = nullptr;

@@ -119,12 +119,17 @@ private:
         if (others)
             warnings.push_back("Photoshop resources other than IPTC are left out of TIFF files");
         if (!iptc.empty()) {
-            // libtiff writes the LONGs it is given in the file's order.
-            iptc.resize((iptc.size() + 3) / 4 * 4, 0);
-            if (TIFFIsByteSwapped(tif_))
-                TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(iptc.data()),
-                                    tmsize_t(iptc.size() / 4));
-            TIFFSetField(tif_, TIFFTAG_RICHTIFFIPTC, std::uint32_t(iptc.size() / 4), iptc.data());
+            // libtiff counts the block in the units it holds the tag in:
+            // bytes (libtiff 4.5), or LONGs it writes in the file's order.
+            const TIFFField* field = TIFFFieldWithTag(tif_, TIFFTAG_RICHTIFFIPTC);
+            std::uint32_t count = std::uint32_t(iptc.size());
+            if (field && TIFFFieldSetGetSize(field) == 4) {
+                iptc.resize((iptc.size() + 3) / 4 * 4, 0);
+                count = std::uint32_t(iptc.size() / 4);
+                if (TIFFIsByteSwapped(tif_))
+                    TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(iptc.data()), tmsize_t(count));
+            }
+            TIFFSetField(tif_, TIFFTAG_RICHTIFFIPTC, count, iptc.data());
         }
         if (metadata.exif.empty()) return;
         const tiff::Bytes& block = metadata.exif;
