@@ -52,7 +52,7 @@ TEST(StampsByProfile, ConvertsOncePerProfileAsLittleCmsDoesOrSaysWhyNot) {
         ASSERT_EQ(converted.stamps, profiles.For(adobe).stamps) << "converted once";
         const StampImage& stamp = converted.stamps->front();
         EXPECT_EQ(stamp.alpha, given.alpha);
-        std::vector<std::uint8_t> expected(&reference[0][0], &reference[8][0]);
+        std::vector<std::uint8_t> expected(&reference[0][0], &reference[0][0] + 8 * 3);
         if (!withAlpha) std::fill_n(&expected[3 * 3], 3, 255);  // white, keyed, stays
         const std::uint8_t* row = stamp.pixels->RowAddress(0);
         EXPECT_EQ(std::vector<std::uint8_t>(row, row + 3 * 8), expected) << withAlpha;
