@@ -110,6 +110,34 @@ std::unique_ptr<PictureRowWriter> CreateBmpRows(const std::string& path,
     return CreateBmpRowWriter(path, format);
 }
 
+// ---- What the formats decoded and encoded whole share.
+
+// A picture a whole-picture reader gave, as the table hands it on.
+template <typename Decoded>
+HeldPicture Held(Decoded decoded) {
+    HeldPicture picture;
+    picture.pixels = std::move(decoded.pixels);
+    picture.alpha = std::move(decoded.alpha);
+    picture.metadata = std::move(decoded.metadata);
+    picture.warnings = std::move(decoded.warnings);
+    return picture;
+}
+
+// A writer for an encoder that takes the whole picture: the rows are
+// collected, then write(picture, alpha, metadata) makes the file. The alpha
+// and metadata are copied, since the writer outlives the settings.
+template <typename Write>
+std::unique_ptr<PictureRowWriter> CollectThenWrite(const TBitmapImage& format,
+                                                   const WriteSettings& settings, Write write) {
+    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
+    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
+    return std::make_unique<CollectingRowWriter>(
+        format, [alpha = std::move(alpha), metadata = std::move(metadata),
+                 write = std::move(write)](const TBitmap& picture) {
+            write(picture, alpha, metadata);
+        });
+}
+
 // ---- PNG: its eight-byte signature. Read and written whole.
 
 bool IsPng(std::span<const std::uint8_t> head) {
@@ -129,11 +157,10 @@ std::unique_ptr<PictureRowWriter> CreatePngRows(const std::string& path,
                                                 const TBitmapImage& format,
                                                 const WriteSettings& settings,
                                                 std::vector<std::string>&) {
-    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
-    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
-    return std::make_unique<CollectingRowWriter>(
-        format, [path, alpha = std::move(alpha), metadata = std::move(metadata)](
-                    const TBitmap& picture) { WritePngFile(path, picture, alpha, metadata); });
+    return CollectThenWrite(format, settings, [path](const TBitmap& picture, const auto& alpha,
+                                                     const PictureMetadata& metadata) {
+        WritePngFile(path, picture, alpha, metadata);
+    });
 }
 
 // ---- TIFF: either byte order, classic (42) or BigTIFF (43). Rows from
@@ -169,12 +196,8 @@ bool IsHeif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == He
 bool IsAvif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == HeifBrand::Avif; }
 
 HeldPicture ReadHeif(const std::string& path, const ReadSettings& settings) {
-    HeifPicture heif = ReadHeifFile(path, {settings.withMetadata, settings.acceptDamaged});
-    HeldPicture picture;
-    picture.pixels = std::move(heif.pixels);
-    picture.alpha = std::move(heif.alpha);
-    picture.metadata = std::move(heif.metadata);
-    picture.warnings = std::move(heif.warnings);
+    HeldPicture picture =
+        Held(ReadHeifFile(path, {settings.withMetadata, settings.acceptDamaged}));
     picture.upright = true;
     return picture;
 }
@@ -183,17 +206,16 @@ std::unique_ptr<PictureRowWriter> CreateAvifRows(const std::string& path,
                                                  const TBitmapImage& format,
                                                  const WriteSettings& settings,
                                                  std::vector<std::string>& warnings) {
-    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
-    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
-    if (!metadata.extendedXmp.empty() || !metadata.photoshop.empty())
+    if (settings.metadata &&
+        (!settings.metadata->extendedXmp.empty() || !settings.metadata->photoshop.empty()))
         warnings.push_back("AVIF files carry no extended XMP and no Photoshop/IPTC block: dropped");
     const int quality =
         settings.quality == kDefaultQuality ? kDefaultAvifQuality : settings.quality;
-    return std::make_unique<CollectingRowWriter>(
-        format, [path, alpha = std::move(alpha), metadata = std::move(metadata),
-                 quality](const TBitmap& picture) {
-            WriteAvifFile(path, picture, alpha, metadata, quality);
-        });
+    return CollectThenWrite(format, settings, [path, quality](const TBitmap& picture,
+                                                              const auto& alpha,
+                                                              const PictureMetadata& metadata) {
+        WriteAvifFile(path, picture, alpha, metadata, quality);
+    });
 }
 
 // ---- WebP: a RIFF file of form type "WEBP". Read and written whole:
@@ -205,31 +227,25 @@ bool IsWebp(std::span<const std::uint8_t> head) {
 }
 
 HeldPicture ReadWebp(const std::string& path, const ReadSettings& settings) {
-    WebpPicture webp = ReadWebpFile(path, {settings.withMetadata, settings.acceptDamaged});
-    HeldPicture picture;
-    picture.pixels = std::move(webp.pixels);
-    picture.alpha = std::move(webp.alpha);
-    picture.metadata = std::move(webp.metadata);
-    picture.warnings = std::move(webp.warnings);
-    return picture;
+    return Held(ReadWebpFile(path, {settings.withMetadata, settings.acceptDamaged}));
 }
 
 std::unique_ptr<PictureRowWriter> CreateWebpRows(const std::string& path,
                                                  const TBitmapImage& format,
                                                  const WriteSettings& settings,
                                                  std::vector<std::string>& warnings) {
-    std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
-    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
-    std::vector<std::string> left = WebpMetadataWarnings(metadata);
-    warnings.insert(warnings.end(), left.begin(), left.end());
+    if (settings.metadata) {
+        std::vector<std::string> left = WebpMetadataWarnings(*settings.metadata);
+        warnings.insert(warnings.end(), left.begin(), left.end());
+    }
     const WebpEncoding encoding{
         settings.quality == kDefaultQuality ? kDefaultWebpQuality : settings.quality,
         settings.lossless};
-    return std::make_unique<CollectingRowWriter>(
-        format, [path, alpha = std::move(alpha), metadata = std::move(metadata),
-                 encoding](const TBitmap& picture) {
-            WriteWebpFile(path, picture, alpha, metadata, encoding);
-        });
+    return CollectThenWrite(format, settings, [path, encoding](const TBitmap& picture,
+                                                               const auto& alpha,
+                                                               const PictureMetadata& metadata) {
+        WriteWebpFile(path, picture, alpha, metadata, encoding);
+    });
 }
 
 const PictureFormat kFormats[] = {
