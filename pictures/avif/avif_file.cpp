@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pictures/raster/bitmap_error.h"
+#include "pictures/rows/held_rows.h"
 
 namespace sigillon {
 namespace {
@@ -134,15 +135,8 @@ int AvifQuantizerFor(int quality) {
 
 ByteBlock EncodeAvif(const TBitmap& picture, std::span<const std::uint8_t> alpha,
                      const PictureMetadata& metadata, int quality) {
-    if (picture.IsEmpty() || picture.Width() <= 0 || picture.Height() <= 0)
-        Refuse("an empty picture cannot be written");
-    if (picture.Width() > kMaxAvifSide || picture.Height() > kMaxAvifSide)
-        Refuse("a side longer than " + std::to_string(kMaxAvifSide) + " pixels cannot be written");
-    if (!alpha.empty() &&
-        alpha.size() != std::size_t(picture.Width()) * std::size_t(picture.Height()))
-        Refuse("the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
-               std::to_string(picture.Width()) + " x " + std::to_string(picture.Height()) +
-               " pixels");
+    if (const std::string why = WholePictureRefusal(picture, alpha, kMaxAvifSide); !why.empty())
+        Refuse(why);
     TBitmap source;
     source.ShareImage(picture);
     if (source.GetDepth() != Depth24) source.SetDepth(Depth24);

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "pictures/raster/bitmap_image.h"
+#include "pictures/rows/held_rows.h"
 
 namespace sigillon {
 namespace {
@@ -423,15 +424,8 @@ PngPicture ReadPngFile(const std::string& path) {
 
 ByteBlock EncodePng(const TBitmap& picture, std::span<const std::uint8_t> alpha,
                     const PictureMetadata& metadata) {
-    if (picture.IsEmpty() || picture.Width() <= 0 || picture.Height() <= 0)
-        Refuse("an empty picture cannot be written");
-    if (picture.Width() > kMaxPngSide || picture.Height() > kMaxPngSide)
-        Refuse("a side longer than " + std::to_string(kMaxPngSide) + " pixels cannot be written");
-    if (!alpha.empty() &&
-        alpha.size() != std::size_t(picture.Width()) * std::size_t(picture.Height()))
-        Refuse("the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
-               std::to_string(picture.Width()) + " x " + std::to_string(picture.Height()) +
-               " pixels");
+    if (const std::string why = WholePictureRefusal(picture, alpha, kMaxPngSide); !why.empty())
+        Refuse(why);
     // Other formats are written from a 24-bit copy; a Depth24 picture is
     // read where it is.
     TBitmap source;

@@ -61,4 +61,18 @@ void LayRowOverWhite(std::uint8_t* row, const std::uint8_t* alpha, std::int32_t 
     }
 }
 
+std::string WholePictureRefusal(const TBitmap& picture, std::span<const std::uint8_t> alpha,
+                                std::int32_t maxSide) {
+    if (picture.IsEmpty() || picture.Width() <= 0 || picture.Height() <= 0)
+        return "an empty picture cannot be written";
+    if (picture.Width() > maxSide || picture.Height() > maxSide)
+        return "a side longer than " + std::to_string(maxSide) + " pixels cannot be written";
+    if (!alpha.empty() &&
+        alpha.size() != std::size_t(picture.Width()) * std::size_t(picture.Height()))
+        return "the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
+               std::to_string(picture.Width()) + " x " + std::to_string(picture.Height()) +
+               " pixels";
+    return {};
+}
+
 }  // namespace sigillon

@@ -47,6 +47,12 @@ private:
     std::vector<std::uint8_t> alpha_;
 };
 
+// Why an encoder of whole pictures cannot take this picture and alpha plane
+// (empty, a side longer than maxSide, an alpha plane of another size), in
+// words to follow the format's name; empty when it can.
+std::string WholePictureRefusal(const TBitmap& picture, std::span<const std::uint8_t> alpha,
+                                std::int32_t maxSide);
+
 // Takes rows into a picture of the given format and, once the last one is
 // in, hands the whole picture to save, which writes the file. For formats
 // whose encoder needs the whole picture at once.
