@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -21,13 +22,18 @@ std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 <
 // a black or a white one (a solid stamp pixel of any opacity moves black
 // up or white down; a watermark's shift moves one of them), so the stamp
 // burnt once into a black row and a white row shows them. Stops once they
-// are the whole width, as soon as the first row for a tiled stamp.
-JpegTranscoder::Region StampedRegion(const PlacedStamp& stamp, std::int32_t width) {
+// are wider than enough columns, which decides for re-encoding: for a tiled
+// stamp at its first row with a mark, not after burning it in twice over.
+JpegTranscoder::Region StampedRegion(const PlacedStamp& stamp, std::int32_t width,
+                                     std::int32_t enough, bool& stoppedEarly) {
     JpegTranscoder::Region region{width, stamp.FirstRow(), 0, stamp.EndRow()};
     const std::size_t bytes = std::size_t(width) * 3;
     std::vector<std::uint8_t> black(bytes), white(bytes);
     for (std::int32_t y = stamp.FirstRow(); y < stamp.EndRow(); ++y) {
-        if (region.left == 0 && region.right == width) break;
+        if (region.right - region.left >= enough) {
+            stoppedEarly = region.right - region.left < width;
+            break;
+        }
         std::fill(black.begin(), black.end(), 0);
         std::fill(white.begin(), white.end(), 255);
         stamp.StampRow(y, black.data());
@@ -103,12 +109,24 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
                    ", over the budget of " + Megabytes(budget);
         return std::optional<KeptJpeg>(std::move(kept));
     }
+    // Columns beyond which the stamp's rows pass kCopyBlocksShare, where
+    // the region is not needed; the whole of it when it may be copied.
+    const bool mayReencode = !progressive || 2 * coefficients <= budget;
+    const std::int32_t enough =
+        stamp && mayReencode ? std::int32_t(std::min<double>(
+                    jpeg->Width(), std::ceil(kCopyBlocksShare * jpeg->Width() * jpeg->Height() /
+                                             std::max(1, stamp->EndRow() - stamp->FirstRow())) +
+                                       1))
+              : jpeg->Width();
+    bool stoppedEarly = false;
     const JpegTranscoder::Region region =
-        stamp ? StampedRegion(*stamp, jpeg->Width()) : JpegTranscoder::Region{};
+        stamp ? StampedRegion(*stamp, jpeg->Width(), enough, stoppedEarly)
+              : JpegTranscoder::Region{};
     const double share = double(region.right - region.left) * double(region.bottom - region.top) /
                          (double(jpeg->Width()) * double(jpeg->Height()));
-    if (share > kCopyBlocksShare && (!progressive || 2 * coefficients <= budget)) {
-        kept.why = "the stamp reaches " + std::to_string(int(share * 100 + 0.5)) +
+    if (share > kCopyBlocksShare && mayReencode) {
+        kept.why = std::string("the stamp reaches ") + (stoppedEarly ? "at least " : "") +
+                   std::to_string(int(share * 100 + 0.5)) +
                    " % of the picture, where re-encoding is faster than copying blocks";
         return std::optional<KeptJpeg>(std::move(kept));
     }
