@@ -189,11 +189,16 @@ std::unique_ptr<PictureRowWriter> CreateTiffRows(const std::string& path,
 }
 
 // ---- HEIF and AVIF: an ISO-BMFF "ftyp" box whose brands say which. Both
-// read whole by libheif, upright already; AVIF written by libavif, HEIF
-// (HEVC) not at all: its encoder comes with GPL and patent terms.
+// decoded whole by libheif, upright already, and handed out as rows when
+// coded as phones code them; AVIF written by libavif, HEIF (HEVC) not at
+// all: its encoder comes with GPL and patent terms.
 
 bool IsHeif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == HeifBrand::Heif; }
 bool IsAvif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == HeifBrand::Avif; }
+
+RowReaderOpening OpenHeifRows(const std::string& path, const ReadSettings& settings) {
+    return OpenHeifRowReader(path, {settings.withMetadata, settings.acceptDamaged});
+}
 
 HeldPicture ReadHeif(const std::string& path, const ReadSettings& settings) {
     HeldPicture picture =
@@ -255,8 +260,8 @@ const PictureFormat kFormats[] = {
     {"PNG", {".png"}, IsPng, true, true, nullptr, ReadPng, CreatePngRows},
     {"TIFF", {".tif", ".tiff"}, IsTiff, true, true, OpenTiffRows, ReadTiff, CreateTiffRows},
     {"WebP", {".webp"}, IsWebp, true, true, nullptr, ReadWebp, CreateWebpRows},
-    {"AVIF", {".avif"}, IsAvif, true, false, nullptr, ReadHeif, CreateAvifRows},
-    {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, false, nullptr, ReadHeif, nullptr},
+    {"AVIF", {".avif"}, IsAvif, true, false, OpenHeifRows, ReadHeif, CreateAvifRows},
+    {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, false, OpenHeifRows, ReadHeif, nullptr},
 };
 
 std::string LowerExtension(std::string_view path) {

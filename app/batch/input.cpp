@@ -71,7 +71,8 @@ Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
                 opening.whyNot = std::string("the row reader refused it (") + error.what() + ")";
             }
         }
-        if (opening.reader && settings.autoOrient && ExifOrientation(opening.metadata) != 1) {
+        if (opening.reader && !opening.upright && settings.autoOrient &&
+            ExifOrientation(opening.metadata) != 1) {
             opening.reader.reset();
             opening.whyNot = "its EXIF orientation turns it, which takes the whole picture";
         }
@@ -81,7 +82,7 @@ Expected<OpenedInput> OpenInput(const std::string& path, bool testPicture,
             input.warnings = std::move(opening.metadataDropped);
             input.byRows = true;
             input.how = std::move(opening.note);
-            PrepareMetadata(input.metadata, input.warnings, settings, false);
+            PrepareMetadata(input.metadata, input.warnings, settings, opening.upright);
             return input;
         }
         input.how = std::move(opening.whyNot);

@@ -183,31 +183,45 @@ void ConvertRows(const heif_image* image, int bits, TBitmap& pixels,
     }
 }
 
-HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
-    const Reader reader{HeifBrandOf(file) == HeifBrand::Avif ? "AVIF: " : "HEIF: "};
+// A file parsed and its primary picture checked, not yet decoded.
+struct OpenedHeif {
+    Reader reader;
+    std::unique_ptr<heif_context, FreeContext> context;
+    std::unique_ptr<heif_image_handle, ReleaseHandle> handle;
+    std::int64_t width = 0, height = 0;
+    std::string dimensions;
+    bool hasAlpha = false;
+    HeifPicture picture;  // the metadata and its warnings so far
+};
+
+OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
+    OpenedHeif opened{{HeifBrandOf(file) == HeifBrand::Avif ? "AVIF: " : "HEIF: "}, {}, {}, 0, 0, {}, false, {}};
+    const Reader& reader = opened.reader;
     if (file.empty()) reader.Refuse("the file is empty");
     InitialiseOnce();
-    std::unique_ptr<heif_context, FreeContext> context(heif_context_alloc());
-    if (!context) reader.Refuse("out of memory");
-    heif_context* ctx = context.get();
+    opened.context.reset(heif_context_alloc());
+    if (!opened.context) reader.Refuse("out of memory");
+    heif_context* ctx = opened.context.get();
     // Refuses any picture or tile with a longer side while parsing.
     heif_context_set_maximum_image_size_limit(ctx, kMaxHeifSide + 1);
     reader.Check(heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr));
 
     heif_image_handle* handlePointer = nullptr;
     const heif_error primary = heif_context_get_primary_image_handle(ctx, &handlePointer);
-    std::unique_ptr<heif_image_handle, ReleaseHandle> handle(handlePointer);
+    opened.handle.reset(handlePointer);
     reader.Check(primary);
+    heif_image_handle* handle = opened.handle.get();
 
     // The size shown, after rotation and crop: what is allocated.
-    const std::int64_t width = heif_image_handle_get_width(handle.get());
-    const std::int64_t height = heif_image_handle_get_height(handle.get());
-    const std::string dimensions = std::to_string(width) + " x " + std::to_string(height);
+    const std::int64_t width = opened.width = heif_image_handle_get_width(handle);
+    const std::int64_t height = opened.height = heif_image_handle_get_height(handle);
+    const std::string dimensions = opened.dimensions =
+        std::to_string(width) + " x " + std::to_string(height);
     if (width <= 0 || height <= 0) reader.Refuse("picture of " + dimensions + " pixels is empty");
     if (width > kMaxHeifSide || height > kMaxHeifSide)
         reader.Refuse("picture of " + dimensions + " pixels: a side is longer than " +
                       std::to_string(kMaxHeifSide) + " pixels");
-    const bool hasAlpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const bool hasAlpha = opened.hasAlpha = heif_image_handle_has_alpha_channel(handle) != 0;
     const std::int64_t rowBytes = StrideFor(width, 24) + (hasAlpha ? width : 0);
     if (!CanHoldRows(width, height, 24) || rowBytes > StorageLimit() / height)
         reader.Refuse("picture of " + dimensions + " pixels is too large");
@@ -227,27 +241,51 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
             reader.Refuse(what + " is too large");
     }
 
-    HeifPicture picture;
     if (how.withMetadata) {
-        ReadColour(reader, handle.get(), picture);
-        ReadMetadataBlocks(handle.get(), picture);
+        ReadColour(reader, handle, opened.picture);
+        ReadMetadataBlocks(handle, opened.picture);
     }
+    return opened;
+}
 
-    const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8;
+std::unique_ptr<heif_image, ReleaseImage> DecodeAs(const OpenedHeif& opened, heif_colorspace space,
+                                                   heif_chroma chroma, bool acceptDamaged) {
+    std::unique_ptr<heif_decoding_options, FreeOptions> options(heif_decoding_options_alloc());
+    if (!options) opened.reader.Refuse("out of memory");
+    options->strict_decoding = acceptDamaged ? 0 : 1;
+    heif_image* imagePointer = nullptr;
+    const heif_error decoded =
+        heif_decode_image(opened.handle.get(), &imagePointer, space, chroma, options.get());
+    std::unique_ptr<heif_image, ReleaseImage> image(imagePointer);
+    opened.reader.Check(decoded);
+    if (heif_image_get_primary_width(image.get()) != opened.width ||
+        heif_image_get_primary_height(image.get()) != opened.height)
+        opened.reader.Refuse("the decoded picture is not the " + opened.dimensions +
+                             " pixels the file says");
+    return image;
+}
+
+// What libheif overlooked in a damaged file, when that is accepted.
+void TakeDecodingWarnings(const Reader& reader, heif_image* image,
+                          std::vector<std::string>& warnings) {
+    heif_error warning{};
+    for (int i = 0; heif_image_get_decoding_warnings(image, i, &warning, 1) == 1; ++i)
+        warnings.push_back(reader.prefix + "damage accepted: " +
+                           (warning.message ? warning.message : "unknown"));
+}
+
+HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
+    OpenedHeif opened = Open(file, how);
+    const Reader& reader = opened.reader;
+    const std::int64_t width = opened.width, height = opened.height;
+    const bool hasAlpha = opened.hasAlpha;
+    HeifPicture picture = std::move(opened.picture);
+
+    const bool deep = heif_image_handle_get_luma_bits_per_pixel(opened.handle.get()) > 8;
     const heif_chroma chroma =
         deep ? (hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
              : (hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-    std::unique_ptr<heif_decoding_options, FreeOptions> options(heif_decoding_options_alloc());
-    if (!options) reader.Refuse("out of memory");
-    options->strict_decoding = how.acceptDamaged ? 0 : 1;
-    heif_image* imagePointer = nullptr;
-    const heif_error decoded =
-        heif_decode_image(handle.get(), &imagePointer, heif_colorspace_RGB, chroma, options.get());
-    std::unique_ptr<heif_image, ReleaseImage> image(imagePointer);
-    reader.Check(decoded);
-    if (heif_image_get_primary_width(image.get()) != width ||
-        heif_image_get_primary_height(image.get()) != height)
-        reader.Refuse("the decoded picture is not the " + dimensions + " pixels the file says");
+    const auto image = DecodeAs(opened, heif_colorspace_RGB, chroma, how.acceptDamaged);
     const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
     if (bits < 8 || bits > 16) reader.Refuse("samples of " + std::to_string(bits) + " bits");
 
@@ -257,7 +295,7 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
             TBitmap::NewImage(std::int32_t(width), std::int32_t(height), RowFormat::Bgr24));
         if (hasAlpha) picture.alpha.resize(std::size_t(width * height));
     } catch (const std::bad_alloc&) {
-        reader.Refuse("out of memory for a picture of " + dimensions + " pixels");
+        reader.Refuse("out of memory for a picture of " + opened.dimensions + " pixels");
     }
     if (deep && hasAlpha)
         ConvertRows<std::uint16_t, 4>(image.get(), bits, *picture.pixels, picture.alpha);
@@ -267,14 +305,49 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
         ConvertRows<std::uint8_t, 4>(image.get(), bits, *picture.pixels, picture.alpha);
     else
         ConvertRows<std::uint8_t, 3>(image.get(), bits, *picture.pixels, picture.alpha);
-
-    // What libheif overlooked in a damaged file, when that is accepted.
-    heif_error warning{};
-    for (int i = 0; heif_image_get_decoding_warnings(image.get(), i, &warning, 1) == 1; ++i)
-        picture.warnings.push_back(reader.prefix + "damage accepted: " +
-                                   (warning.message ? warning.message : "unknown"));
+    TakeDecodingWarnings(reader, image.get(), picture.warnings);
     return picture;
 }
+
+// Rows of a picture of 8-bit samples without alpha, handed out from
+// libheif's own RGB picture as they are read, in the blue, green, red
+// order of a row: the same bytes as ReadHeifFile gives, without a second
+// copy of the whole picture to allocate and fill before the first row.
+class HeifRows : public PictureRowReader {
+public:
+    HeifRows(std::unique_ptr<heif_image, ReleaseImage> image, std::int32_t width,
+             std::int32_t height, std::vector<std::string> warnings)
+        : image_(std::move(image)), warnings_(std::move(warnings)) {
+        rgb_ = heif_image_get_plane_readonly(image_.get(), heif_channel_interleaved, &stride_);
+        format_->width = width;
+        format_->height = height;
+        format_->format = RowFormat::Bgr24;
+        format_->stride = StrideFor(width, 24);
+    }
+
+    std::vector<std::string> Warnings() const override { return warnings_; }
+
+private:
+    void ReadRows(std::uint8_t* rows, std::int32_t count) override {
+        const std::int32_t width = Width();
+        for (std::int32_t i = 0; i < count; ++i) {
+            const std::uint8_t* from = rgb_ + std::ptrdiff_t(NextRow() + i) * stride_;
+            std::uint8_t* row = rows + std::ptrdiff_t(i) * Stride();
+            std::uint8_t* to = row;
+            for (std::int32_t x = 0; x < width; ++x, from += 3, to += 3) {
+                to[0] = from[2];
+                to[1] = from[1];
+                to[2] = from[0];
+            }
+            std::fill(to, row + Stride(), 0);
+        }
+    }
+
+    std::unique_ptr<heif_image, ReleaseImage> image_;
+    std::vector<std::string> warnings_;
+    const std::uint8_t* rgb_ = nullptr;
+    int stride_ = 0;
+};
 
 }  // namespace
 
@@ -294,6 +367,32 @@ HeifBrand HeifBrandOf(std::span<const std::uint8_t> head) {
 
 HeifPicture ReadHeifData(std::span<const std::uint8_t> file, const HeifReading& how) {
     return Decode(file, how);
+}
+
+RowReaderOpening OpenHeifRowReader(const std::string& path, const HeifReading& how) {
+    const ByteBlock bytes = ReadFileBytes(path, kMaxHeifFileBytes, "HEIF: ");
+    OpenedHeif opened = Open({bytes.data(), bytes.size()}, how);
+    RowReaderOpening opening;
+    if (opened.hasAlpha) {
+        opening.whyNot = "its alpha plane is read whole with it";
+        return opening;
+    }
+    if (heif_image_handle_get_luma_bits_per_pixel(opened.handle.get()) != 8) {
+        opening.whyNot = "its samples are deeper than 8 bits";
+        return opening;
+    }
+    auto image = DecodeAs(opened, heif_colorspace_RGB, heif_chroma_interleaved_RGB, how.acceptDamaged);
+    if (heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+        opened.reader.Refuse("the decoded samples are not the 8 bits the file says");
+    std::vector<std::string> warnings;
+    TakeDecodingWarnings(opened.reader, image.get(), warnings);
+    opening.reader = std::make_unique<HeifRows>(std::move(image), std::int32_t(opened.width),
+                                                std::int32_t(opened.height), std::move(warnings));
+    opening.metadata = std::move(opened.picture.metadata);
+    opening.metadataDropped = std::move(opened.picture.warnings);
+    opening.upright = true;
+    opening.note = "decoded whole by libheif, its rows handed out from libheif's picture";
+    return opening;
 }
 
 HeifPicture ReadHeifFile(const std::string& path, const HeifReading& how) {

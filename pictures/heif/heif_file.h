@@ -24,6 +24,7 @@
 
 #include "pictures/metadata/metadata.h"
 #include "pictures/raster/bitmap.h"
+#include "pictures/rows/picture_rows.h"
 
 namespace sigillon {
 
@@ -59,5 +60,13 @@ struct HeifPicture {
 // Throws BitmapError.
 HeifPicture ReadHeifData(std::span<const std::uint8_t> file, const HeifReading& how);
 HeifPicture ReadHeifFile(const std::string& path, const HeifReading& how);
+
+// The picture as rows, when it has 8-bit samples and no alpha, as phones
+// write it: decoded whole by libheif as above, the rows handed out from
+// libheif's picture as they are read, without a copy of it. Otherwise
+// whyNot says why, before anything is decoded. The rows are upright;
+// decoding warnings come from the reader's Warnings(). Throws BitmapError
+// as above.
+RowReaderOpening OpenHeifRowReader(const std::string& path, const HeifReading& how);
 
 }  // namespace sigillon

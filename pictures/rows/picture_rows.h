@@ -76,9 +76,12 @@ struct RowReaderOpening {
     std::unique_ptr<PictureRowReader> reader;
     std::string whyNot;  // set when there is no reader
     std::string note;    // what else there is to know of the reading, or empty
-    // A JPEG file's metadata when it was asked for, and the blocks dropped.
+    // The file's metadata when it was asked for, and the blocks dropped.
     PictureMetadata metadata;
     std::vector<std::string> metadataDropped;
+    // The file's own turns are applied to the rows (HEIF's irot and imir):
+    // an EXIF orientation must be reset, never applied.
+    bool upright = false;
 };
 
 class PictureRowWriter {

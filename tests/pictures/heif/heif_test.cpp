@@ -1,7 +1,8 @@
 // HEIF and AVIF files read through libheif: each variant the encoders make
-// (8, 10 and 12 bits, alpha, a grid, rotation and mirroring, a real phone
-// file) gives the pixels heif-convert gives for the same file, its deep
-// samples rounded to 8 bits; metadata comes as exiftool reads it; damaged
+// (8, 10 and 12 bits, 4:4:4, alpha, a grid, rotation and
+// mirroring, a real phone file) gives the pixels heif-convert gives for the
+// same file, its deep samples rounded to 8 bits, read whole and, where the
+// samples allow, as rows; metadata comes as exiftool reads it; damaged
 // and oversized files are refused with their reasons.
 #include "pictures/heif/heif_file.h"
 
@@ -86,17 +87,24 @@ TEST_F(HeifReading, EveryVariantGivesHeifConvertsPixelsRounded) {
         std::vector<std::string> make;  // the encoder's command, the output last
         int bits, width, height;
         bool alpha;
+        const char* whyNotRows;  // nullptr: handed out as rows too
     } cases[] = {
-        {"8-bit.heic", {"heif-enc", "-q", "80", "opaque.png", "-o"}, 8, 160, 128, false},
-        {"alpha.heic", {"heif-enc", "-q", "80", "alpha.png", "-o"}, 8, 160, 128, true},
-        {"10-bit.avif", {"avifenc", "-s", "10", "-d", "10", "opaque.png", "-o"}, 10, 160, 128, false},
+        {"8-bit.heic", {"heif-enc", "-q", "80", "opaque.png", "-o"}, 8, 160, 128, false, nullptr},
+        {"alpha.heic", {"heif-enc", "-q", "80", "alpha.png", "-o"}, 8, 160, 128, true,
+         "its alpha plane is read whole with it"},
+        {"4:4:4.heic", {"heif-enc", "-q", "80", "-p", "chroma=444", "opaque.png", "-o"}, 8, 160, 128,
+         false, nullptr},
+        {"10-bit.avif", {"avifenc", "-s", "10", "-d", "10", "opaque.png", "-o"}, 10, 160, 128, false,
+         "its samples are deeper than 8 bits"},
         {"12-bit-alpha.avif", {"avifenc", "-s", "10", "-d", "12", "alpha.png", "-o"}, 12, 160, 128,
-         true},
-        {"grid.avif", {"avifenc", "-s", "10", "--grid", "2x2", "opaque.png", "-o"}, 8, 160, 128, false},
-        {"turned.avif", {"avifenc", "-s", "10", "--irot", "1", "opaque.png", "-o"}, 8, 128, 160, false},
+         true, "its alpha plane is read whole with it"},
+        {"grid.avif", {"avifenc", "-s", "10", "--grid", "2x2", "opaque.png", "-o"}, 8, 160, 128, false,
+         nullptr},
+        {"turned.avif", {"avifenc", "-s", "10", "--irot", "1", "opaque.png", "-o"}, 8, 128, 160, false,
+         nullptr},
         {"mirrored.avif", {"avifenc", "-s", "10", "--irot", "3", "--imir", "1", "opaque.png", "-o"},
-         8, 128, 160, false},
-        {"phone.heic", {}, 8, 2566, 3313, false},
+         8, 128, 160, false, nullptr},
+        {"phone.heic", {}, 8, 2566, 3313, false, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,13 +125,28 @@ TEST_F(HeifReading, EveryVariantGivesHeifConvertsPixelsRounded) {
         ASSERT_EQ(got.pixels->Width(), width);
         ASSERT_EQ(got.pixels->Height(), height);
         ASSERT_EQ(got.alpha.size(), c.alpha ? std::size_t(width * height) : 0);
+        // The rows, where the file is handed out as rows, are the same.
+        RowReaderOpening opening = OpenHeifRowReader(path, {});
+        EXPECT_EQ(opening.whyNot, c.whyNotRows ? c.whyNotRows : "");
+        std::vector<std::uint8_t> rows;
+        if (opening.reader) {
+            ASSERT_EQ(opening.reader->Width(), width);
+            ASSERT_EQ(opening.reader->Height(), height);
+            EXPECT_TRUE(opening.upright);
+            rows.resize(std::size_t(opening.reader->Stride()) * std::size_t(height));
+            opening.reader->Read(rows.data(), height);
+        }
         int wrong = 0;
         for (int i = 0; i < width * height && wrong < 5; ++i) {
             const std::uint16_t* e = &expected.rgba[std::size_t(i) * 4];
             const auto want = [&](int k) { return Expected8(e[k], expected.bits, c.bits); };
             const std::uint8_t* p = got.pixels->RowAddress(i / width) + 3 * (i % width);
+            const std::uint8_t* r =
+                rows.empty() ? p : &rows[std::size_t(i / width) * std::size_t(opening.reader->Stride()) +
+                                         3 * std::size_t(i % width)];
             if (p[0] == want(2) && p[1] == want(1) && p[2] == want(0) &&
-                (c.alpha ? got.alpha[std::size_t(i)] : 255) == want(3))
+                (c.alpha ? got.alpha[std::size_t(i)] : 255) == want(3) &&
+                std::equal(p, p + 3, r))
                 continue;
             ADD_FAILURE() << "pixel " << i % width << "," << i / width;
             ++wrong;
