@@ -10,11 +10,33 @@
 #include <new>
 #include <vector>
 
+#include "pictures/files/shared_library.h"
 #include "pictures/raster/bitmap_error.h"
 #include "pictures/rows/held_rows.h"
 
 namespace sigillon {
 namespace {
+
+// The calls made into libavif, loaded when the first file needs it
+// (pictures/files/shared_library.h).
+#define SIGILLON_AVIF_CALLS(X) \
+    X(avifEncoderCreate) X(avifEncoderDestroy) X(avifEncoderWrite) X(avifImageCreate) \
+    X(avifImageDestroy) X(avifImageRGBToYUV) X(avifImageSetMetadataExif) \
+    X(avifImageSetMetadataXMP) X(avifImageSetProfileICC) X(avifRGBImageSetDefaults) \
+    X(avifRWDataFree) X(avifResultToString)
+struct AvifCalls {
+    SIGILLON_AVIF_CALLS(SIGILLON_DECLARE_CALL)
+};
+
+const AvifCalls& Avif() {
+    static const AvifCalls table = [] {
+        static const SharedLibrary library(SIGILLON_LIBAVIF, "AVIF: ");
+        AvifCalls calls;
+        SIGILLON_AVIF_CALLS(SIGILLON_RESOLVE_CALL)
+        return calls;
+    }();
+    return table;
+}
 
 constexpr const char* kPrefix = "AVIF: ";
 // As the HEIF reader takes: the longest side read is the longest written.
@@ -25,14 +47,14 @@ constexpr std::int32_t kMaxAvifSide = 65500;
 void Check(avifResult result, const char* what) {
     if (result == AVIF_RESULT_OK) return;
     if (result == AVIF_RESULT_OUT_OF_MEMORY) Refuse(std::string("out of memory ") + what);
-    Refuse(std::string(what) + ": " + avifResultToString(result));
+    Refuse(std::string(what) + ": " + Avif().avifResultToString(result));
 }
 
 struct DestroyImage {
-    void operator()(avifImage* image) const { avifImageDestroy(image); }
+    void operator()(avifImage* image) const { Avif().avifImageDestroy(image); }
 };
 struct DestroyEncoder {
-    void operator()(avifEncoder* encoder) const { avifEncoderDestroy(encoder); }
+    void operator()(avifEncoder* encoder) const { Avif().avifEncoderDestroy(encoder); }
 };
 
 // The picture top row first, blue, green, red (and alpha), as libavif
@@ -69,7 +91,7 @@ ByteBlock Encode(const TBitmap& picture, std::span<const std::uint8_t> alpha,
     const std::uint32_t width = std::uint32_t(picture.Width());
     const std::uint32_t height = std::uint32_t(picture.Height());
     std::unique_ptr<avifImage, DestroyImage> image(
-        avifImageCreate(width, height, 8, AVIF_PIXEL_FORMAT_YUV420));
+        Avif().avifImageCreate(width, height, 8, AVIF_PIXEL_FORMAT_YUV420));
     if (!image) Refuse("out of memory for the picture");
     image->yuvRange = AVIF_RANGE_FULL;
     // A profile says what the colours are; without one they are sRGB.
@@ -80,28 +102,28 @@ ByteBlock Encode(const TBitmap& picture, std::span<const std::uint8_t> alpha,
                                          : AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED;
     image->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT601;
     if (!metadata.icc.empty())
-        avifImageSetProfileICC(image.get(), metadata.icc.data(), metadata.icc.size());
+        Avif().avifImageSetProfileICC(image.get(), metadata.icc.data(), metadata.icc.size());
     // libavif also sets irot and imir from the EXIF orientation, so that a
     // picture written unturned shows as its EXIF says.
     if (!metadata.exif.empty())
-        avifImageSetMetadataExif(image.get(), metadata.exif.data(), metadata.exif.size());
+        Avif().avifImageSetMetadataExif(image.get(), metadata.exif.data(), metadata.exif.size());
     if (!metadata.xmp.empty())
-        avifImageSetMetadataXMP(image.get(),
+        Avif().avifImageSetMetadataXMP(image.get(),
                                 reinterpret_cast<const std::uint8_t*>(metadata.xmp.data()),
                                 metadata.xmp.size());
 
     {
         std::vector<std::uint8_t> packed = PackTopDown(picture, alpha);
         avifRGBImage rgb;
-        avifRGBImageSetDefaults(&rgb, image.get());
+        Avif().avifRGBImageSetDefaults(&rgb, image.get());
         rgb.depth = 8;
         rgb.format = alpha.empty() ? AVIF_RGB_FORMAT_BGR : AVIF_RGB_FORMAT_BGRA;
         rgb.pixels = packed.data();
         rgb.rowBytes = width * (alpha.empty() ? 3 : 4);
-        Check(avifImageRGBToYUV(image.get(), &rgb), "converting the picture to YUV");
+        Check(Avif().avifImageRGBToYUV(image.get(), &rgb), "converting the picture to YUV");
     }
 
-    std::unique_ptr<avifEncoder, DestroyEncoder> encoder(avifEncoderCreate());
+    std::unique_ptr<avifEncoder, DestroyEncoder> encoder(Avif().avifEncoderCreate());
     if (!encoder) Refuse("out of memory for the encoder");
     encoder->maxThreads = 1;
     encoder->speed = kAvifSpeed;
@@ -110,19 +132,19 @@ ByteBlock Encode(const TBitmap& picture, std::span<const std::uint8_t> alpha,
     // stamp's edges where they were.
     encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = AVIF_QUANTIZER_LOSSLESS;
     avifRWData output = AVIF_DATA_EMPTY;
-    const avifResult result = avifEncoderWrite(encoder.get(), image.get(), &output);
+    const avifResult result = Avif().avifEncoderWrite(encoder.get(), image.get(), &output);
     if (result != AVIF_RESULT_OK) {
-        avifRWDataFree(&output);
+        Avif().avifRWDataFree(&output);
         Check(result, "encoding");
     }
     ByteBlock block;
     try {
         block = ByteBlock(output.data, output.size);
     } catch (const std::bad_alloc&) {
-        avifRWDataFree(&output);
+        Avif().avifRWDataFree(&output);
         Refuse("out of memory for the file");
     }
-    avifRWDataFree(&output);
+    Avif().avifRWDataFree(&output);
     return block;
 }
 

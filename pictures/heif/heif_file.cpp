@@ -15,12 +15,48 @@
 #include <cstring>
 #include <new>
 
+#include "pictures/files/shared_library.h"
 #include "pictures/files/safe_save.h"
 #include "pictures/heif/heif_boxes.h"
 #include "pictures/raster/bitmap_image.h"
 
 namespace sigillon {
 namespace {
+
+// The calls made into libheif, loaded when the first file needs it
+// (pictures/files/shared_library.h).
+#define SIGILLON_HEIF_CALLS(X) \
+    X(heif_init) X(heif_context_alloc) X(heif_context_free) \
+    X(heif_context_get_primary_image_handle) X(heif_context_read_from_memory_without_copy) \
+    X(heif_context_set_maximum_image_size_limit) X(heif_decode_image) \
+    X(heif_decoding_options_alloc) X(heif_decoding_options_free) \
+    X(heif_image_get_bits_per_pixel_range) X(heif_image_get_decoding_warnings) \
+    X(heif_image_get_plane_readonly) X(heif_image_get_primary_height) \
+    X(heif_image_get_primary_width) X(heif_image_handle_get_color_profile_type) \
+    X(heif_image_handle_get_height) X(heif_image_handle_get_luma_bits_per_pixel) \
+    X(heif_image_handle_get_metadata) X(heif_image_handle_get_metadata_content_type) \
+    X(heif_image_handle_get_metadata_size) X(heif_image_handle_get_metadata_type) \
+    X(heif_image_handle_get_nclx_color_profile) \
+    X(heif_image_handle_get_number_of_metadata_blocks) \
+    X(heif_image_handle_get_raw_color_profile) X(heif_image_handle_get_raw_color_profile_size) \
+    X(heif_image_handle_get_width) X(heif_image_handle_has_alpha_channel) \
+    X(heif_image_handle_release) X(heif_image_release) X(heif_nclx_color_profile_free) \
+    X(heif_image_handle_get_list_of_metadata_block_IDs)
+struct HeifCalls {
+    SIGILLON_HEIF_CALLS(SIGILLON_DECLARE_CALL)
+};
+
+const HeifCalls& Heif() {
+    static const HeifCalls table = [] {
+        static const SharedLibrary library(SIGILLON_LIBHEIF, "HEIF: ");
+        HeifCalls calls;
+        SIGILLON_HEIF_CALLS(SIGILLON_RESOLVE_CALL)
+        // libheif finds its decoders once per process.
+        calls.heif_init(nullptr);
+        return calls;
+    }();
+    return table;
+}
 
 // No HEIF file larger than this is read: its picture would not fit.
 constexpr std::uint64_t kMaxHeifFileBytes = std::uint64_t(1) << 32;
@@ -54,26 +90,17 @@ struct Reader {
 };
 
 struct FreeContext {
-    void operator()(heif_context* ctx) const { heif_context_free(ctx); }
+    void operator()(heif_context* ctx) const { Heif().heif_context_free(ctx); }
 };
 struct ReleaseHandle {
-    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+    void operator()(heif_image_handle* handle) const { Heif().heif_image_handle_release(handle); }
 };
 struct ReleaseImage {
-    void operator()(heif_image* image) const { heif_image_release(image); }
+    void operator()(heif_image* image) const { Heif().heif_image_release(image); }
 };
 struct FreeOptions {
-    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+    void operator()(heif_decoding_options* options) const { Heif().heif_decoding_options_free(options); }
 };
-
-// libheif finds its decoders once per process.
-void InitialiseOnce() {
-    static const bool done = [] {
-        heif_init(nullptr);
-        return true;
-    }();
-    (void)done;
-}
 
 // The EXIF item starts with the offset of the TIFF header from the end of
 // that field (HEIF, annex A.2.1), usually past an "Exif\0\0".
@@ -92,17 +119,17 @@ void TakeExif(const std::vector<std::uint8_t>& item, HeifPicture& picture) {
 }
 
 void ReadMetadataBlocks(const heif_image_handle* handle, HeifPicture& picture) {
-    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
+    const int count = Heif().heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
     std::vector<heif_item_id> ids(std::size_t(std::max(count, 0)));
-    heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
+    Heif().heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
     bool haveExif = false, haveXmp = false;
     for (heif_item_id id : ids) {
-        const std::string type = heif_image_handle_get_metadata_type(handle, id);
-        const char* content = heif_image_handle_get_metadata_content_type(handle, id);
+        const std::string type = Heif().heif_image_handle_get_metadata_type(handle, id);
+        const char* content = Heif().heif_image_handle_get_metadata_content_type(handle, id);
         const bool exif = type == "Exif";
         const bool xmp = type == "mime" && content && std::strcmp(content, "application/rdf+xml") == 0;
         if ((!exif || haveExif) && (!xmp || haveXmp)) continue;
-        const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+        const std::size_t size = Heif().heif_image_handle_get_metadata_size(handle, id);
         const char* what = exif ? "EXIF block" : "XMP packet";
         if (size > kMaxMetadataBytes) {
             picture.warnings.push_back(std::string("the ") + what + " of " + std::to_string(size) +
@@ -111,7 +138,7 @@ void ReadMetadataBlocks(const heif_image_handle* handle, HeifPicture& picture) {
             continue;
         }
         std::vector<std::uint8_t> bytes(size);
-        const heif_error error = heif_image_handle_get_metadata(handle, id, bytes.data());
+        const heif_error error = Heif().heif_image_handle_get_metadata(handle, id, bytes.data());
         if (error.code != heif_error_Ok) {
             picture.warnings.push_back(std::string("the ") + what + " cannot be read (" +
                                        error.message + "): dropped");
@@ -131,10 +158,10 @@ void ReadMetadataBlocks(const heif_image_handle* handle, HeifPicture& picture) {
 // that mean sRGB, or BT.709's primaries with its or sRGB's curve, are what
 // a picture without a profile is taken to be anyway.
 void ReadColour(const Reader& reader, const heif_image_handle* handle, HeifPicture& picture) {
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    const heif_color_profile_type type = Heif().heif_image_handle_get_color_profile_type(handle);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-        std::vector<std::uint8_t> icc(heif_image_handle_get_raw_color_profile_size(handle));
-        reader.Check(heif_image_handle_get_raw_color_profile(handle, icc.data()));
+        std::vector<std::uint8_t> icc(Heif().heif_image_handle_get_raw_color_profile_size(handle));
+        reader.Check(Heif().heif_image_handle_get_raw_color_profile(handle, icc.data()));
         picture.metadata.icc = std::move(icc);
         return;
     }
@@ -142,11 +169,11 @@ void ReadColour(const Reader& reader, const heif_image_handle* handle, HeifPictu
     // libheif hands out the numbers even with an error (for values it does
     // not know); they are freed either way.
     heif_color_profile_nclx* nclx = nullptr;
-    const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    const heif_error error = Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx);
     if (!nclx) return;
     const int primaries = nclx->color_primaries;
     const int transfer = nclx->transfer_characteristics;
-    heif_nclx_color_profile_free(nclx);
+    Heif().heif_nclx_color_profile_free(nclx);
     if (error.code != heif_error_Ok) return;
     const bool srgbPrimaries = primaries == 1 || primaries == 2;
     const bool srgbCurve = transfer == 1 || transfer == 2 || transfer == 6 || transfer == 13;
@@ -162,7 +189,7 @@ template <typename Sample, int kChannels>
 void ConvertRows(const heif_image* image, int bits, TBitmap& pixels,
                  std::vector<std::uint8_t>& alpha) {
     int stride = 0;
-    const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+    const std::uint8_t* plane = Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
     const std::int32_t width = pixels.Width();
     const std::uint32_t max = (1u << bits) - 1;
     auto to8 = [max](std::uint32_t v) {
@@ -198,30 +225,29 @@ OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
     OpenedHeif opened{{HeifBrandOf(file) == HeifBrand::Avif ? "AVIF: " : "HEIF: "}, {}, {}, 0, 0, {}, false, {}};
     const Reader& reader = opened.reader;
     if (file.empty()) reader.Refuse("the file is empty");
-    InitialiseOnce();
-    opened.context.reset(heif_context_alloc());
+    opened.context.reset(Heif().heif_context_alloc());
     if (!opened.context) reader.Refuse("out of memory");
     heif_context* ctx = opened.context.get();
     // Refuses any picture or tile with a longer side while parsing.
-    heif_context_set_maximum_image_size_limit(ctx, kMaxHeifSide + 1);
-    reader.Check(heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr));
+    Heif().heif_context_set_maximum_image_size_limit(ctx, kMaxHeifSide + 1);
+    reader.Check(Heif().heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr));
 
     heif_image_handle* handlePointer = nullptr;
-    const heif_error primary = heif_context_get_primary_image_handle(ctx, &handlePointer);
+    const heif_error primary = Heif().heif_context_get_primary_image_handle(ctx, &handlePointer);
     opened.handle.reset(handlePointer);
     reader.Check(primary);
     heif_image_handle* handle = opened.handle.get();
 
     // The size shown, after rotation and crop: what is allocated.
-    const std::int64_t width = opened.width = heif_image_handle_get_width(handle);
-    const std::int64_t height = opened.height = heif_image_handle_get_height(handle);
+    const std::int64_t width = opened.width = Heif().heif_image_handle_get_width(handle);
+    const std::int64_t height = opened.height = Heif().heif_image_handle_get_height(handle);
     const std::string dimensions = opened.dimensions =
         std::to_string(width) + " x " + std::to_string(height);
     if (width <= 0 || height <= 0) reader.Refuse("picture of " + dimensions + " pixels is empty");
     if (width > kMaxHeifSide || height > kMaxHeifSide)
         reader.Refuse("picture of " + dimensions + " pixels: a side is longer than " +
                       std::to_string(kMaxHeifSide) + " pixels");
-    const bool hasAlpha = opened.hasAlpha = heif_image_handle_has_alpha_channel(handle) != 0;
+    const bool hasAlpha = opened.hasAlpha = Heif().heif_image_handle_has_alpha_channel(handle) != 0;
     const std::int64_t rowBytes = StrideFor(width, 24) + (hasAlpha ? width : 0);
     if (!CanHoldRows(width, height, 24) || rowBytes > StorageLimit() / height)
         reader.Refuse("picture of " + dimensions + " pixels is too large");
@@ -250,16 +276,16 @@ OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
 
 std::unique_ptr<heif_image, ReleaseImage> DecodeAs(const OpenedHeif& opened, heif_colorspace space,
                                                    heif_chroma chroma, bool acceptDamaged) {
-    std::unique_ptr<heif_decoding_options, FreeOptions> options(heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, FreeOptions> options(Heif().heif_decoding_options_alloc());
     if (!options) opened.reader.Refuse("out of memory");
     options->strict_decoding = acceptDamaged ? 0 : 1;
     heif_image* imagePointer = nullptr;
     const heif_error decoded =
-        heif_decode_image(opened.handle.get(), &imagePointer, space, chroma, options.get());
+        Heif().heif_decode_image(opened.handle.get(), &imagePointer, space, chroma, options.get());
     std::unique_ptr<heif_image, ReleaseImage> image(imagePointer);
     opened.reader.Check(decoded);
-    if (heif_image_get_primary_width(image.get()) != opened.width ||
-        heif_image_get_primary_height(image.get()) != opened.height)
+    if (Heif().heif_image_get_primary_width(image.get()) != opened.width ||
+        Heif().heif_image_get_primary_height(image.get()) != opened.height)
         opened.reader.Refuse("the decoded picture is not the " + opened.dimensions +
                              " pixels the file says");
     return image;
@@ -269,7 +295,7 @@ std::unique_ptr<heif_image, ReleaseImage> DecodeAs(const OpenedHeif& opened, hei
 void TakeDecodingWarnings(const Reader& reader, heif_image* image,
                           std::vector<std::string>& warnings) {
     heif_error warning{};
-    for (int i = 0; heif_image_get_decoding_warnings(image, i, &warning, 1) == 1; ++i)
+    for (int i = 0; Heif().heif_image_get_decoding_warnings(image, i, &warning, 1) == 1; ++i)
         warnings.push_back(reader.prefix + "damage accepted: " +
                            (warning.message ? warning.message : "unknown"));
 }
@@ -281,12 +307,12 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
     const bool hasAlpha = opened.hasAlpha;
     HeifPicture picture = std::move(opened.picture);
 
-    const bool deep = heif_image_handle_get_luma_bits_per_pixel(opened.handle.get()) > 8;
+    const bool deep = Heif().heif_image_handle_get_luma_bits_per_pixel(opened.handle.get()) > 8;
     const heif_chroma chroma =
         deep ? (hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
              : (hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     const auto image = DecodeAs(opened, heif_colorspace_RGB, chroma, how.acceptDamaged);
-    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    const int bits = Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
     if (bits < 8 || bits > 16) reader.Refuse("samples of " + std::to_string(bits) + " bits");
 
     try {
@@ -318,7 +344,7 @@ public:
     HeifRows(std::unique_ptr<heif_image, ReleaseImage> image, std::int32_t width,
              std::int32_t height, std::vector<std::string> warnings)
         : image_(std::move(image)), warnings_(std::move(warnings)) {
-        rgb_ = heif_image_get_plane_readonly(image_.get(), heif_channel_interleaved, &stride_);
+        rgb_ = Heif().heif_image_get_plane_readonly(image_.get(), heif_channel_interleaved, &stride_);
         format_->width = width;
         format_->height = height;
         format_->format = RowFormat::Bgr24;
@@ -377,12 +403,12 @@ RowReaderOpening OpenHeifRowReader(const std::string& path, const HeifReading& h
         opening.whyNot = "its alpha plane is read whole with it";
         return opening;
     }
-    if (heif_image_handle_get_luma_bits_per_pixel(opened.handle.get()) != 8) {
+    if (Heif().heif_image_handle_get_luma_bits_per_pixel(opened.handle.get()) != 8) {
         opening.whyNot = "its samples are deeper than 8 bits";
         return opening;
     }
     auto image = DecodeAs(opened, heif_colorspace_RGB, heif_chroma_interleaved_RGB, how.acceptDamaged);
-    if (heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+    if (Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         opened.reader.Refuse("the decoded samples are not the 8 bits the file says");
     std::vector<std::string> warnings;
     TakeDecodingWarnings(opened.reader, image.get(), warnings);

@@ -10,6 +10,7 @@
 
 #include "pictures/bmp/bmp.h"
 #include "pictures/bmp/bmp_rows.h"
+#include "pictures/files/shared_library.h"
 #include "pictures/jpeg/jpeg_image.h"
 #include "pictures/jpeg/jpeg_rows.h"
 #include "pictures/picture_files.h"
@@ -69,6 +70,26 @@ TEST(FileErrors, EveryReaderAndWriterNamesItsFormatAndTheSystemsReason) {
         } catch (const BitmapError& error) {
             EXPECT_EQ(error.what(), c.message + c.path + c.after) << c.what;
         }
+    }
+}
+
+// A library loaded when a file first needs it says which, and why it
+// cannot be had, in the format's words.
+TEST(FileErrors, ALibraryThatCannotBeLoadedIsNamedWithTheReason) {
+    try {
+        SharedLibrary("libsigillon-none.so.0", "HEIF: ");
+        ADD_FAILURE() << "loaded";
+    } catch (const BitmapError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("HEIF: libsigillon-none.so.0 cannot be loaded: ", 0), 0u)
+            << error.what();
+    }
+    const SharedLibrary c("libc.so.6", "X: ");
+    EXPECT_NE(c.Function("strlen"), nullptr);
+    try {
+        c.Function("sigillon_none");
+        ADD_FAILURE() << "found";
+    } catch (const BitmapError& error) {
+        EXPECT_STREQ(error.what(), "X: the library has no sigillon_none");
     }
 }
 
