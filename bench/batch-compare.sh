@@ -134,10 +134,10 @@ echo
 echo "Best of $RUNS runs each; peak memory is the largest of them."
 printf '%-44s %10s %13s\n' "6000 x 4000, q92 -> q85, tiled stamp" "time" "peak memory"
 best_of "djpeg | cjpeg" sh -c 'djpeg -pnm photo.jpg | cjpeg -quality 85 -baseline > out/pipe.jpg'
-best_of "djpeg alone" djpeg -pnm -outfile /dev/null photo.jpg
+interleaved "djpeg alone" "djpeg -pnm -outfile /dev/null photo.jpg" \
+    "sigillon-batch --jobs 1, JPEG out" "$(printf '%q ' "${OURS[@]}") --jobs 1 --to .jpg --quality 85 photo.jpg"
 best_of "libvips copy (no stamp)" vips copy photo.jpg out/vips.jpg[Q=85]
 best_of "ImageMagick composite" composite -watermark 30 -tile stamp.bmp photo.jpg -quality 85 out/magick.jpg
-best_of "sigillon-batch --jobs 1, JPEG out" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 photo.jpg
 best_of "sigillon-batch --jobs 1, one thread" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 --encoder-thread off photo.jpg
 best_of "sigillon-batch --jobs 1, BMP out" "${OURS[@]}" --jobs 1 --to .bmp photo.jpg
 
@@ -149,10 +149,10 @@ best_of "tiled, rotate 30, opacity 50, spacing 40" "${OURS[@]}" --jobs 1 --to .j
 # A text stamp, plain and with every look option at once: a font, an
 # outline, a blurred shadow, a turn, an opacity, gaps and variables.
 TEXT=("$TOOL" --mode 8 --out out --force --jobs 1 --to .jpg --quality 85)
-best_of "tiled text, plain" "${TEXT[@]}" --text "(c) 2026 Sigillon" photo.jpg
-best_of "tiled text, every option" "${TEXT[@]}" --text "(c) {year} {stem}" --font "DejaVu Serif" \
-    --color "#FFD040" --outline 2 --shadow 3,3 --shadow-blur 4 --rotate 30 --opacity 60 \
-    --tile-spacing 40,40 photo.jpg
+interleaved "tiled text, plain" "$(printf '%q ' "${TEXT[@]}") --text '(c) 2026 Sigillon' photo.jpg" \
+    "tiled text, every option" "$(printf '%q ' "${TEXT[@]}") --text '(c) {year} {stem}' --font 'DejaVu Serif' \
+    --color '#FFD040' --outline 2 --shadow 3,3 --shadow-blur 4 --rotate 30 --opacity 60 \
+    --tile-spacing 40,40 photo.jpg"
 printf '%-44s\n' "6000 x 4000 -> WebP q90, uncompressed in"
 best_of "cwebp -q 90 (PPM in)" cwebp -quiet -q 90 photo.ppm -o webp/cwebp.webp
 best_of "webp: sigillon-batch, no stamp (BMP in)" "$TOOL" --jobs 1 --out webp --force --to .webp photo.bmp
@@ -192,8 +192,8 @@ best_of "100: --jobs 2 --encoder-thread on" "${OURS[@]}" --jobs 2 --encoder-thre
 # written as JPEG at 90 (heif-convert's own default quality) with a corner
 # stamp, against heif-convert; and the 24 MP photo written as AVIF at
 # --quality 70 against avifenc at the same speed (8), one thread, 4:2:0 and
-# the quantizer that quality maps to (19). The two HEIC rows differ by less
-# than the machine's noise, so they are run in turn and their medians kept.
+# the quantizer that quality maps to (19). Both pairs differ by less than
+# the machine's noise, so they are run in turn and their medians kept.
 convert photo.jpg -resize '4000x3000!' -quality 92 photo12.jpg
 heif-enc -q 80 photo12.jpg -o photo12.heic >/dev/null
 echo
@@ -202,8 +202,8 @@ interleaved "heif-convert" "heif-convert --quiet photo12.heic out/heif-convert.j
     "sigillon-batch HEIC, corner stamp" "$(printf '%q ' "${CORNER[@]}") --jobs 1 --to .jpg --quality 90 photo12.heic"
 echo
 printf '%-44s\n' "6000 x 4000 JPEG -> AVIF q70 (quantizer 19), speed 8"
-best_of "avifenc -s 8 --min 19 --max 19" avifenc -s 8 -y 420 --min 19 --max 19 photo.jpg out/avifenc.avif
-best_of "sigillon-batch AVIF, corner stamp" "${CORNER[@]}" --jobs 1 --to .avif photo.jpg
+interleaved "avifenc -s 8 --min 19 --max 19" "avifenc -s 8 -y 420 --min 19 --max 19 photo.jpg out/avifenc.avif" \
+    "sigillon-batch AVIF, corner stamp" "$(printf '%q ' "${CORNER[@]}") --jobs 1 --to .avif photo.jpg"
 echo
 printf '%-44s\n' "16-bit LZW strip TIFF -> JPEG q85, tiled stamp"
 best_of "tiff: libvips copy 6000 x 4000 (no stamp)" vips copy photo16.tif out/vips16.jpg[Q=85]
