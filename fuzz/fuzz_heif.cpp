@@ -33,8 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const BitmapError& error) {
             refusal = error.what();
         }
-        fuzzing::ExpectSameRows([&] { return OpenHeifRowReader(path, {true, damaged}); },
-                                refusal.empty() ? &whole : nullptr, refusal);
+        fuzzing::ExpectSameRows(
+            [&] {
+                return OpenHeifRowReader(path, {true, damaged});
+            },
+            refusal.empty() ? &whole : nullptr, refusal);
     }
     ::close(fd);
     return 0;

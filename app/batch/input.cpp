@@ -42,7 +42,10 @@ Expected<const PictureFormat*> FormatToRead(const std::string& path, Failure::Si
     std::string names;
     const auto formats = PictureFormats();
     for (std::size_t i = 0; i < formats.size(); ++i)
-        names += (i == 0 ? "" : i + 1 == formats.size() ? " or " : ", ") + std::string(formats[i].name);
+        names += (i == 0                    ? ""
+                  : i + 1 == formats.size() ? " or "
+                                            : ", ") +
+                 std::string(formats[i].name);
     return FileFailure(side, path, "not a " + names + " file");
 }
 

@@ -15,7 +15,9 @@
 namespace sigillon::batch {
 namespace {
 
-std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
+std::string Megabytes(std::uint64_t bytes) {
+    return std::to_string((bytes + (1 << 19)) >> 20) + " MB";
+}
 
 // The columns of the stamp's rows that it can change, whatever the
 // picture: every stamping rule that changes a pixel of some colour changes
@@ -39,8 +41,10 @@ JpegTranscoder::Region StampedRegion(const PlacedStamp& stamp, std::int32_t widt
         stamp.StampRow(y, black.data());
         stamp.StampRow(y, white.data());
         for (std::int32_t x = 0; x < width; ++x)
-            if (black[3 * std::size_t(x)] | black[3 * std::size_t(x) + 1] | black[3 * std::size_t(x) + 2] ||
-                (white[3 * std::size_t(x)] & white[3 * std::size_t(x) + 1] & white[3 * std::size_t(x) + 2]) != 255) {
+            if (black[3 * std::size_t(x)] | black[3 * std::size_t(x) + 1] |
+                    black[3 * std::size_t(x) + 2] ||
+                (white[3 * std::size_t(x)] & white[3 * std::size_t(x) + 1] &
+                 white[3 * std::size_t(x) + 2]) != 255) {
                 region.left = std::min(region.left, x);
                 region.right = std::max(region.right, x + 1);
             }
@@ -60,8 +64,7 @@ std::uint64_t DefaultMemoryBudget(std::size_t picturesAtOnce) {
     // Held coefficients beyond about a gigabyte cost more in memory traffic
     // than copying saves: a 30,000 x 20,000 picture (3.5 GB of them) took
     // twice as long as streaming it with its own tables.
-    return std::min(kMaxDefaultMemoryBudget,
-                    memory / 4 / std::max<std::size_t>(1, picturesAtOnce));
+    return std::min(kMaxDefaultMemoryBudget, memory / 4 / std::max<std::size_t>(1, picturesAtOnce));
 }
 
 bool KeepsJpegEncoding(const BatchJob& job, const JobSettings& settings) {
@@ -102,7 +105,8 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
 
     side = Failure::Side::Input;
     const std::uint64_t coefficients = jpeg->CoefficientBytes();
-    const std::uint64_t budget = settings.memoryBudget ? settings.memoryBudget : DefaultMemoryBudget(1);
+    const std::uint64_t budget =
+        settings.memoryBudget ? settings.memoryBudget : DefaultMemoryBudget(1);
     const bool progressive = kept.encoding.progressive;
     if (!progressive && coefficients > budget) {
         kept.why = "its coefficients would take " + Megabytes(coefficients) +
@@ -110,14 +114,14 @@ Expected<std::optional<KeptJpeg>> KeepJpegBlocks(const BatchJob& job, const JobS
         return std::optional<KeptJpeg>(std::move(kept));
     }
     // Columns beyond which the stamp's rows pass kCopyBlocksShare, where
-    // the region is not needed; the whole of it when it may be copied.
+    // the region is not needed; the whole width when it may be copied.
     const bool mayReencode = !progressive || 2 * coefficients <= budget;
-    const std::int32_t enough =
-        stamp && mayReencode ? std::int32_t(std::min<double>(
-                    jpeg->Width(), std::ceil(kCopyBlocksShare * jpeg->Width() * jpeg->Height() /
-                                             std::max(1, stamp->EndRow() - stamp->FirstRow())) +
-                                       1))
-              : jpeg->Width();
+    std::int32_t enough = jpeg->Width();
+    if (stamp && mayReencode) {
+        const double rows = std::max(1, stamp->EndRow() - stamp->FirstRow());
+        const double columns = kCopyBlocksShare * jpeg->Width() * jpeg->Height() / rows;
+        enough = std::int32_t(std::min<double>(jpeg->Width(), std::floor(columns) + 1));
+    }
     bool stoppedEarly = false;
     const JpegTranscoder::Region region =
         stamp ? StampedRegion(*stamp, jpeg->Width(), enough, stoppedEarly)

@@ -19,11 +19,13 @@ namespace {
 
 // The calls made into libavif, loaded when the first file needs it
 // (pictures/files/shared_library.h).
+// clang-format off
 #define SIGILLON_AVIF_CALLS(X) \
     X(avifEncoderCreate) X(avifEncoderDestroy) X(avifEncoderWrite) X(avifImageCreate) \
     X(avifImageDestroy) X(avifImageRGBToYUV) X(avifImageSetMetadataExif) \
     X(avifImageSetMetadataXMP) X(avifImageSetProfileICC) X(avifRGBImageSetDefaults) \
     X(avifRWDataFree) X(avifResultToString)
+// clang-format on
 struct AvifCalls {
     SIGILLON_AVIF_CALLS(SIGILLON_DECLARE_CALL)
 };
@@ -109,8 +111,8 @@ ByteBlock Encode(const TBitmap& picture, std::span<const std::uint8_t> alpha,
         Avif().avifImageSetMetadataExif(image.get(), metadata.exif.data(), metadata.exif.size());
     if (!metadata.xmp.empty())
         Avif().avifImageSetMetadataXMP(image.get(),
-                                reinterpret_cast<const std::uint8_t*>(metadata.xmp.data()),
-                                metadata.xmp.size());
+                                       reinterpret_cast<const std::uint8_t*>(metadata.xmp.data()),
+                                       metadata.xmp.size());
 
     {
         std::vector<std::uint8_t> packed = PackTopDown(picture, alpha);

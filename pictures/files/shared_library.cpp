@@ -10,7 +10,8 @@ SharedLibrary::SharedLibrary(const char* soname, std::string prefix) : prefix_(s
     handle_ = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char* why = ::dlerror();
-        throw BitmapError(prefix_ + soname + " cannot be loaded" + (why ? std::string(": ") + why : ""));
+        throw BitmapError(prefix_ + soname + " cannot be loaded" +
+                          (why ? std::string(": ") + why : ""));
     }
 }
 

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <new>
 
-#include "pictures/files/shared_library.h"
 #include "pictures/files/safe_save.h"
+#include "pictures/files/shared_library.h"
 #include "pictures/heif/heif_boxes.h"
 #include "pictures/raster/bitmap_image.h"
 
@@ -25,6 +25,7 @@ namespace {
 
 // The calls made into libheif, loaded when the first file needs it
 // (pictures/files/shared_library.h).
+// clang-format off
 #define SIGILLON_HEIF_CALLS(X) \
     X(heif_init) X(heif_context_alloc) X(heif_context_free) \
     X(heif_context_get_primary_image_handle) X(heif_context_read_from_memory_without_copy) \
@@ -42,6 +43,7 @@ namespace {
     X(heif_image_handle_get_width) X(heif_image_handle_has_alpha_channel) \
     X(heif_image_handle_release) X(heif_image_release) X(heif_nclx_color_profile_free) \
     X(heif_image_handle_get_list_of_metadata_block_IDs)
+// clang-format on
 struct HeifCalls {
     SIGILLON_HEIF_CALLS(SIGILLON_DECLARE_CALL)
 };
@@ -63,8 +65,8 @@ constexpr std::uint64_t kMaxHeifFileBytes = std::uint64_t(1) << 32;
 // Metadata blocks larger than this are dropped with a warning.
 constexpr std::size_t kMaxMetadataBytes = std::size_t(16) << 20;
 
-constexpr const char* kHeifBrands[] = {"heic", "heix", "hevc", "hevx", "mif1",
-                                       "msf1", "heim", "heis"};
+constexpr const char* kHeifBrands[] = {"heic", "heix", "hevc", "hevx",
+                                       "mif1", "msf1", "heim", "heis"};
 constexpr const char* kAvifBrands[] = {"avif", "avis"};
 
 template <std::size_t N>
@@ -99,7 +101,9 @@ struct ReleaseImage {
     void operator()(heif_image* image) const { Heif().heif_image_release(image); }
 };
 struct FreeOptions {
-    void operator()(heif_decoding_options* options) const { Heif().heif_decoding_options_free(options); }
+    void operator()(heif_decoding_options* options) const {
+        Heif().heif_decoding_options_free(options);
+    }
 };
 
 // The EXIF item starts with the offset of the TIFF header from the end of
@@ -127,7 +131,8 @@ void ReadMetadataBlocks(const heif_image_handle* handle, HeifPicture& picture) {
         const std::string type = Heif().heif_image_handle_get_metadata_type(handle, id);
         const char* content = Heif().heif_image_handle_get_metadata_content_type(handle, id);
         const bool exif = type == "Exif";
-        const bool xmp = type == "mime" && content && std::strcmp(content, "application/rdf+xml") == 0;
+        const bool xmp =
+            type == "mime" && content && std::strcmp(content, "application/rdf+xml") == 0;
         if ((!exif || haveExif) && (!xmp || haveXmp)) continue;
         const std::size_t size = Heif().heif_image_handle_get_metadata_size(handle, id);
         const char* what = exif ? "EXIF block" : "XMP packet";
@@ -189,7 +194,8 @@ template <typename Sample, int kChannels>
 void ConvertRows(const heif_image* image, int bits, TBitmap& pixels,
                  std::vector<std::uint8_t>& alpha) {
     int stride = 0;
-    const std::uint8_t* plane = Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+    const std::uint8_t* plane =
+        Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
     const std::int32_t width = pixels.Width();
     const std::uint32_t max = (1u << bits) - 1;
     auto to8 = [max](std::uint32_t v) {
@@ -199,7 +205,8 @@ void ConvertRows(const heif_image* image, int bits, TBitmap& pixels,
     for (std::int32_t y = 0; y < pixels.Height(); ++y) {
         const Sample* p = reinterpret_cast<const Sample*>(plane + std::ptrdiff_t(y) * stride);
         std::uint8_t* q = pixels.RowAddress(y);
-        std::uint8_t* a = kChannels == 4 ? alpha.data() + std::size_t(y) * std::size_t(width) : nullptr;
+        std::uint8_t* a =
+            kChannels == 4 ? alpha.data() + std::size_t(y) * std::size_t(width) : nullptr;
         for (std::int32_t x = 0; x < width; ++x, p += kChannels, q += 3) {
             q[0] = to8(p[2]);
             q[1] = to8(p[1]);
@@ -222,7 +229,8 @@ struct OpenedHeif {
 };
 
 OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
-    OpenedHeif opened{{HeifBrandOf(file) == HeifBrand::Avif ? "AVIF: " : "HEIF: "}, {}, {}, 0, 0, {}, false, {}};
+    OpenedHeif opened{
+        {HeifBrandOf(file) == HeifBrand::Avif ? "AVIF: " : "HEIF: "}, {}, {}, 0, 0, {}, false, {}};
     const Reader& reader = opened.reader;
     if (file.empty()) reader.Refuse("the file is empty");
     opened.context.reset(Heif().heif_context_alloc());
@@ -230,7 +238,8 @@ OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
     heif_context* ctx = opened.context.get();
     // Refuses any picture or tile with a longer side while parsing.
     Heif().heif_context_set_maximum_image_size_limit(ctx, kMaxHeifSide + 1);
-    reader.Check(Heif().heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr));
+    reader.Check(
+        Heif().heif_context_read_from_memory_without_copy(ctx, file.data(), file.size(), nullptr));
 
     heif_image_handle* handlePointer = nullptr;
     const heif_error primary = Heif().heif_context_get_primary_image_handle(ctx, &handlePointer);
@@ -260,8 +269,10 @@ OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
         if (derived.tiles > kMaxHeifTiles)
             reader.Refuse("a grid of " + std::to_string(derived.tiles) + " tiles, more than " +
                           std::to_string(kMaxHeifTiles));
-        if (derived.width > std::uint32_t(kMaxHeifSide) || derived.height > std::uint32_t(kMaxHeifSide))
-            reader.Refuse(what + ": a side is longer than " + std::to_string(kMaxHeifSide) + " pixels");
+        if (derived.width > std::uint32_t(kMaxHeifSide) ||
+            derived.height > std::uint32_t(kMaxHeifSide))
+            reader.Refuse(what + ": a side is longer than " + std::to_string(kMaxHeifSide) +
+                          " pixels");
         // Four bytes a pixel: the canvas libheif fills, with alpha.
         if (std::uint64_t(derived.width) * derived.height * 4 > std::uint64_t(StorageLimit()))
             reader.Refuse(what + " is too large");
@@ -276,7 +287,8 @@ OpenedHeif Open(std::span<const std::uint8_t> file, const HeifReading& how) {
 
 std::unique_ptr<heif_image, ReleaseImage> DecodeAs(const OpenedHeif& opened, heif_colorspace space,
                                                    heif_chroma chroma, bool acceptDamaged) {
-    std::unique_ptr<heif_decoding_options, FreeOptions> options(Heif().heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, FreeOptions> options(
+        Heif().heif_decoding_options_alloc());
     if (!options) opened.reader.Refuse("out of memory");
     options->strict_decoding = acceptDamaged ? 0 : 1;
     heif_image* imagePointer = nullptr;
@@ -296,8 +308,8 @@ void TakeDecodingWarnings(const Reader& reader, heif_image* image,
                           std::vector<std::string>& warnings) {
     heif_error warning{};
     for (int i = 0; Heif().heif_image_get_decoding_warnings(image, i, &warning, 1) == 1; ++i)
-        warnings.push_back(reader.prefix + "damage accepted: " +
-                           (warning.message ? warning.message : "unknown"));
+        warnings.push_back(reader.prefix +
+                           "damage accepted: " + (warning.message ? warning.message : "unknown"));
 }
 
 HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
@@ -312,7 +324,8 @@ HeifPicture Decode(std::span<const std::uint8_t> file, const HeifReading& how) {
         deep ? (hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
              : (hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     const auto image = DecodeAs(opened, heif_colorspace_RGB, chroma, how.acceptDamaged);
-    const int bits = Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    const int bits =
+        Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
     if (bits < 8 || bits > 16) reader.Refuse("samples of " + std::to_string(bits) + " bits");
 
     try {
@@ -344,7 +357,8 @@ public:
     HeifRows(std::unique_ptr<heif_image, ReleaseImage> image, std::int32_t width,
              std::int32_t height, std::vector<std::string> warnings)
         : image_(std::move(image)), warnings_(std::move(warnings)) {
-        rgb_ = Heif().heif_image_get_plane_readonly(image_.get(), heif_channel_interleaved, &stride_);
+        rgb_ =
+            Heif().heif_image_get_plane_readonly(image_.get(), heif_channel_interleaved, &stride_);
         format_->width = width;
         format_->height = height;
         format_->format = RowFormat::Bgr24;
@@ -407,7 +421,8 @@ RowReaderOpening OpenHeifRowReader(const std::string& path, const HeifReading& h
         opening.whyNot = "its samples are deeper than 8 bits";
         return opening;
     }
-    auto image = DecodeAs(opened, heif_colorspace_RGB, heif_chroma_interleaved_RGB, how.acceptDamaged);
+    auto image =
+        DecodeAs(opened, heif_colorspace_RGB, heif_chroma_interleaved_RGB, how.acceptDamaged);
     if (Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         opened.reader.Refuse("the decoded samples are not the 8 bits the file says");
     std::vector<std::string> warnings;

@@ -48,8 +48,8 @@ TEST(FileErrors, EveryReaderAndWriterNamesItsFormatAndTheSystemsReason) {
          missing},
         {"BMP read of a folder", [](auto& p) { TBitmap().ReadBmpFile(p); }, folder / "folder.bmp",
          "BMP: ", folderTaken},
-        {"BMP write", [&](auto& p) { picture->WriteBmpFile(p); }, folder / "folder.bmp", "BMP: ",
-         folderTaken},
+        {"BMP write", [&](auto& p) { picture->WriteBmpFile(p); }, folder / "folder.bmp",
+         "BMP: ", folderTaken},
         {"BMP rows write", [&](auto& p) { CreateBmpRowWriter(p, format); }, folder / "folder.bmp",
          "BMP: ", folderTaken},
         {"JPEG write",
@@ -80,7 +80,9 @@ TEST(FileErrors, ALibraryThatCannotBeLoadedIsNamedWithTheReason) {
         SharedLibrary("libsigillon-none.so.0", "HEIF: ");
         ADD_FAILURE() << "loaded";
     } catch (const BitmapError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("HEIF: libsigillon-none.so.0 cannot be loaded: ", 0), 0u)
+        EXPECT_EQ(
+            std::string(error.what()).rfind("HEIF: libsigillon-none.so.0 cannot be loaded: ", 0),
+            0u)
             << error.what();
     }
     const SharedLibrary c("libc.so.6", "X: ");
