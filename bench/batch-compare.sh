@@ -23,7 +23,8 @@
 # 2000) to JPEG, whose peak memory grows with the width, not the area. The
 # files are made here, in a folder under /tmp removed at the end.
 #
-# Usage: bench/batch-compare.sh [RUNS]   (default 3, at least 2; the best run of each counts)
+# Usage: bench/batch-compare.sh [RUNS]   (default 3, at least 2; the best run of each counts,
+# but rows held against a peer within the noise run in turn with it and keep their medians)
 # SIGILLON_BATCH=path picks the tool; otherwise build/app/batch/sigillon-batch,
 # built first when missing. Other people's work on the machine shows as noise:
 # compare rows measured close together, and run the script again when in doubt.
@@ -92,37 +93,43 @@ best_of() {
     printf '%-44s %8.3f s %9d KiB\n' "$label" "$best" "$rss"
 }
 
-# interleaved LABEL_A CMD_A LABEL_B CMD_B: two shell commands run in turn,
-# 5 x RUNS times each, so that a slow spell of the machine falls on both,
-# and the median of each kept (a best of few rewards whichever happened on
-# the one quiet moment). For rows whose difference is smaller than the
-# machine's noise.
+# interleaved N LABEL CMD [LABEL CMD ...]: shell commands run in turn,
+# N x RUNS times each, so that a slow spell of the machine falls on all of
+# them, and the median of each kept (a best of few back to back rewards
+# whichever happened on a quiet moment). For rows held against each other
+# whose difference is smaller than the machine's noise.
 interleaved() {
-    local i k elapsed start end
-    local -a labels=("$1" "$3") commands=("$2" "$4") times_a=() times_b=()
-    local -A peak=([0]=0 [1]=0)
-    for k in 0 1; do sh -c "${commands[$k]}" >/dev/null 2>&1; done
-    for ((i = 0; i < 5 * RUNS; i++)); do
-        for k in 0 1; do
+    local times="$1" i k elapsed start end
+    shift
+    local -a labels=() commands=()
+    while [ "$#" -ge 2 ]; do
+        labels+=("$1")
+        commands+=("$2")
+        shift 2
+    done
+    local -A runs=() peaks=()
+    for k in "${!commands[@]}"; do
+        sh -c "${commands[$k]}" >/dev/null 2>&1
+        runs[$k]=""
+        peaks[$k]=0
+    done
+    for ((i = 0; i < times * RUNS; i++)); do
+        for k in "${!commands[@]}"; do
             start="$(date +%s.%N)"
             /usr/bin/time -f '%M' -o peak sh -c "${commands[$k]}" >/dev/null 2>"stderr" || { cat stderr >&2; return 1; }
             end="$(date +%s.%N)"
             elapsed="$(echo "$end - $start" | bc)"
-            [ "$(tail -n 1 peak)" -gt "${peak[$k]}" ] && peak[$k]="$(tail -n 1 peak)"
-            if [ "$k" = 0 ]; then times_a+=("$elapsed"); else times_b+=("$elapsed"); fi
+            [ "$(tail -n 1 peak)" -gt "${peaks[$k]}" ] && peaks[$k]="$(tail -n 1 peak)"
+            runs[$k]+="$elapsed "
         done
     done
-    for k in 0 1; do
+    for k in "${!commands[@]}"; do
         local -a sorted
-        if [ "$k" = 0 ]; then
-            mapfile -t sorted < <(printf '%s\n' "${times_a[@]}" | sort -n)
-        else
-            mapfile -t sorted < <(printf '%s\n' "${times_b[@]}" | sort -n)
-        fi
+        mapfile -t sorted < <(printf '%s\n' ${runs[$k]} | sort -n)
         TIMES[${labels[$k]}]="${sorted[$(( ${#sorted[@]} / 2 ))]}"
-        RSS[${labels[$k]}]="${peak[$k]}"
+        RSS[${labels[$k]}]="${peaks[$k]}"
         printf '%-44s %8.3f s %9d KiB  (median of %d, fastest %.3f s)\n' "${labels[$k]}" \
-            "${TIMES[${labels[$k]}]}" "${peak[$k]}" "${#sorted[@]}" "${sorted[0]}"
+            "${TIMES[${labels[$k]}]}" "${peaks[$k]}" "${#sorted[@]}" "${sorted[0]}"
     done
 }
 
@@ -134,8 +141,9 @@ echo
 echo "Best of $RUNS runs each; peak memory is the largest of them."
 printf '%-44s %10s %13s\n' "6000 x 4000, q92 -> q85, tiled stamp" "time" "peak memory"
 best_of "djpeg | cjpeg" sh -c 'djpeg -pnm photo.jpg | cjpeg -quality 85 -baseline > out/pipe.jpg'
-interleaved "djpeg alone" "djpeg -pnm -outfile /dev/null photo.jpg" \
-    "sigillon-batch --jobs 1, JPEG out" "$(printf '%q ' "${OURS[@]}") --jobs 1 --to .jpg --quality 85 photo.jpg"
+interleaved 5 "djpeg alone" "djpeg -pnm -outfile /dev/null photo.jpg" \
+    "sigillon-batch --jobs 1, JPEG out" "$(printf '%q ' "${OURS[@]}") --jobs 1 --to .jpg --quality 85 photo.jpg" \
+    "keep: tiled, re-encoded with its tables" "$(printf '%q ' "${OURS[@]}") --jobs 1 photo.jpg"
 best_of "libvips copy (no stamp)" vips copy photo.jpg out/vips.jpg[Q=85]
 best_of "ImageMagick composite" composite -watermark 30 -tile stamp.bmp photo.jpg -quality 85 out/magick.jpg
 best_of "sigillon-batch --jobs 1, one thread" "${OURS[@]}" --jobs 1 --to .jpg --quality 85 --encoder-thread off photo.jpg
@@ -149,20 +157,20 @@ best_of "tiled, rotate 30, opacity 50, spacing 40" "${OURS[@]}" --jobs 1 --to .j
 # A text stamp, plain and with every look option at once: a font, an
 # outline, a blurred shadow, a turn, an opacity, gaps and variables.
 TEXT=("$TOOL" --mode 8 --out out --force --jobs 1 --to .jpg --quality 85)
-interleaved "tiled text, plain" "$(printf '%q ' "${TEXT[@]}") --text '(c) 2026 Sigillon' photo.jpg" \
+interleaved 5 "tiled text, plain" "$(printf '%q ' "${TEXT[@]}") --text '(c) 2026 Sigillon' photo.jpg" \
     "tiled text, every option" "$(printf '%q ' "${TEXT[@]}") --text '(c) {year} {stem}' --font 'DejaVu Serif' \
     --color '#FFD040' --outline 2 --shadow 3,3 --shadow-blur 4 --rotate 30 --opacity 60 \
     --tile-spacing 40,40 photo.jpg"
 printf '%-44s\n' "6000 x 4000 -> WebP q90, uncompressed in"
-best_of "cwebp -q 90 (PPM in)" cwebp -quiet -q 90 photo.ppm -o webp/cwebp.webp
-best_of "webp: sigillon-batch, no stamp (BMP in)" "$TOOL" --jobs 1 --out webp --force --to .webp photo.bmp
+interleaved 2 "cwebp -q 90 (PPM in)" "cwebp -quiet -q 90 photo.ppm -o webp/cwebp.webp" \
+    "webp: sigillon-batch, no stamp (BMP in)" "$(printf '%q ' "$TOOL") --jobs 1 --out webp --force --to .webp photo.bmp"
 # libwebp's time depends on the pixels (on this picture a stamp in the
 # corner makes it 2.5 times faster, cwebp alike), so the stamped row is
 # held against cwebp on the stamped pixels.
 "$TOOL" --stamp stamp.bmp --mode 3 --out webp-corner --force --to .bmp photo.bmp >/dev/null
 convert webp-corner/photo.bmp stamped.ppm
-best_of "cwebp -q 90, stamped pixels (PPM in)" cwebp -quiet -q 90 stamped.ppm -o webp-corner/cwebp.webp
-best_of "webp: sigillon-batch, corner stamp" "$TOOL" --stamp stamp.bmp --mode 3 --jobs 1 --out webp-corner --force --to .webp --quality 90 photo.bmp
+interleaved 2 "cwebp -q 90, stamped pixels (PPM in)" "cwebp -quiet -q 90 stamped.ppm -o webp-corner/cwebp.webp" \
+    "webp: sigillon-batch, corner stamp" "$(printf '%q ' "$TOOL") --stamp stamp.bmp --mode 3 --jobs 1 --out webp-corner --force --to .webp --quality 90 photo.bmp"
 
 echo
 printf '%-44s\n' "30000 x 20000, q92 -> q85, tiled stamp"
@@ -171,9 +179,8 @@ best_of "big: sigillon-batch --jobs 1" "${OURS[@]}" --jobs 1 --to .jpg --quality
 
 echo
 printf '%-44s\n' "6000 x 4000 q92, --quality keep"
-best_of "jpegtran -copy all" jpegtran -copy all -outfile out/jpegtran.jpg photo.jpg
-best_of "keep: corner stamp, blocks copied" "${CORNER[@]}" --jobs 1 photo.jpg
-best_of "keep: tiled, re-encoded with its tables" "${OURS[@]}" --jobs 1 photo.jpg
+interleaved 5 "jpegtran -copy all" "jpegtran -copy all -outfile out/jpegtran.jpg photo.jpg" \
+    "keep: corner stamp, blocks copied" "$(printf '%q ' "${CORNER[@]}") --jobs 1 photo.jpg"
 
 echo
 printf '%-44s\n' "30000 x 20000 q92, --quality keep"
@@ -198,11 +205,11 @@ convert photo.jpg -resize '4000x3000!' -quality 92 photo12.jpg
 heif-enc -q 80 photo12.jpg -o photo12.heic >/dev/null
 echo
 printf '%-44s\n' "4000 x 3000 HEIC -> JPEG q90"
-interleaved "heif-convert" "heif-convert --quiet photo12.heic out/heif-convert.jpg" \
+interleaved 5 "heif-convert" "heif-convert --quiet photo12.heic out/heif-convert.jpg" \
     "sigillon-batch HEIC, corner stamp" "$(printf '%q ' "${CORNER[@]}") --jobs 1 --to .jpg --quality 90 photo12.heic"
 echo
 printf '%-44s\n' "6000 x 4000 JPEG -> AVIF q70 (quantizer 19), speed 8"
-interleaved "avifenc -s 8 --min 19 --max 19" "avifenc -s 8 -y 420 --min 19 --max 19 photo.jpg out/avifenc.avif" \
+interleaved 5 "avifenc -s 8 --min 19 --max 19" "avifenc -s 8 -y 420 --min 19 --max 19 photo.jpg out/avifenc.avif" \
     "sigillon-batch AVIF, corner stamp" "$(printf '%q ' "${CORNER[@]}") --jobs 1 --to .avif photo.jpg"
 echo
 printf '%-44s\n' "16-bit LZW strip TIFF -> JPEG q85, tiled stamp"
