@@ -115,13 +115,19 @@ ByteBlock Encode(const TBitmap& picture, std::span<const std::uint8_t> alpha,
                                        metadata.xmp.size());
 
     {
-        std::vector<std::uint8_t> packed = PackTopDown(picture, alpha);
+        // Rows stored top row first in 24 bits are read where they lie;
+        // others, and alpha, are packed first.
+        const bool inPlace = alpha.empty() && picture.IsTopDown() &&
+                             picture.GetDepth() == Depth24 && picture.Height() > 0 &&
+                             picture.Stride() <= std::int64_t(UINT32_MAX);
+        std::vector<std::uint8_t> packed;
+        if (!inPlace) packed = PackTopDown(picture, alpha);
         avifRGBImage rgb;
         Avif().avifRGBImageSetDefaults(&rgb, image.get());
         rgb.depth = 8;
         rgb.format = alpha.empty() ? AVIF_RGB_FORMAT_BGR : AVIF_RGB_FORMAT_BGRA;
-        rgb.pixels = packed.data();
-        rgb.rowBytes = width * (alpha.empty() ? 3 : 4);
+        rgb.pixels = inPlace ? const_cast<std::uint8_t*>(picture.RowAddress(0)) : packed.data();
+        rgb.rowBytes = inPlace ? std::uint32_t(picture.Stride()) : width * (alpha.empty() ? 3 : 4);
         Check(Avif().avifImageRGBToYUV(image.get(), &rgb), "converting the picture to YUV");
     }
 

@@ -31,6 +31,9 @@ void HeldRowReader::ReadRows(std::uint8_t* rows, std::int32_t count) {
 CollectingRowWriter::CollectingRowWriter(const TBitmapImage& format, Save save)
     : save_(std::move(save)) {
     auto image = std::make_unique<TBitmapImage>(CopyFormat(format));
+    // Stored top row first, as the whole-picture encoders read it, so that
+    // they can take the rows where they lie.
+    image->topDown = true;
     if (!CanHoldRows(image->width, image->height, image->BitsPerPixel()))
         throw BitmapError("picture storage too large");
     const std::size_t bytes = std::size_t(image->StorageBytes());
