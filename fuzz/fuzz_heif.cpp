@@ -2,7 +2,6 @@
 // clean refusal, or a picture whose alpha plane fits it; and the row reader
 // gives the same rows or the same refusal. libheif's decoders (libde265,
 // dav1d) are system libraries and not instrumented; our side of them is.
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -17,8 +16,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sigillon;
-    const int fd = fuzzing::MemoryFile(data, size);
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const fuzzing::NamedMemoryFile file(data, size);
+    const std::string& path = file.Path();
     for (bool damaged : {false, true}) {
         TBitmap whole;
         std::string refusal;
@@ -39,6 +38,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             },
             refusal.empty() ? &whole : nullptr, refusal);
     }
-    ::close(fd);
     return 0;
 }

@@ -1,7 +1,6 @@
 // The TIFF reader on any bytes, damage accepted on odd lengths: a clean
 // refusal, or every row; and the row reader gives the whole picture's rows
 // or its refusal.
-#include <unistd.h>
 
 #include "fuzz/row_check.h"
 #include "pictures/tiff/tiff_file.h"
@@ -13,8 +12,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sigillon;
-    const int fd = fuzzing::MemoryFile(data, size);
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const fuzzing::NamedMemoryFile file(data, size);
+    const std::string& path = file.Path();
     const TiffReading reading{true, size % 2 == 1};
     TBitmap whole;
     std::string refusal;
@@ -25,6 +24,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fuzzing::ExpectSameRows([&] { return OpenTiffRowReader(path, reading, fuzzing::kRowLimits); },
                             refusal.empty() ? &whole : nullptr, refusal);
-    ::close(fd);
     return 0;
 }

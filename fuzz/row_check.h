@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
-#include "pictures/raster/bitmap_image.h"
 #include "pictures/bmp/bmp_rows.h"
 #include "pictures/jpeg/jpeg_rows.h"
+#include "pictures/raster/bitmap_image.h"
 
 namespace sigillon::fuzzing {
 
@@ -32,6 +32,22 @@ inline int MemoryFile(const std::uint8_t* data, std::size_t size) {
     return fd;
 }
 
+// The bytes as a file with a name, for the readers that open a path;
+// closed when it goes.
+class NamedMemoryFile {
+public:
+    NamedMemoryFile(const std::uint8_t* data, std::size_t size)
+        : fd_(MemoryFile(data, size)), path_("/proc/self/fd/" + std::to_string(fd_)) {}
+    ~NamedMemoryFile() { ::close(fd_); }
+    NamedMemoryFile(const NamedMemoryFile&) = delete;
+    NamedMemoryFile& operator=(const NamedMemoryFile&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    int fd_;
+    std::string path_;
+};
+
 // Reads every row in bands of 7 and, when compare is set, checks them
 // against the picture the whole-picture reader gave, or its refusal (whole
 // is null then). A reader that refuses damage (refusesMore) may refuse
@@ -46,10 +62,11 @@ inline void ExpectSameRows(const std::function<RowReaderOpening()>& open, const 
         if (!opening.reader) return;  // for the whole-picture reader
         PictureRowReader& reader = *opening.reader;
         const TBitmapImage& format = reader.Format();
-        if (whole && (reader.Width() != whole->Width() || reader.Height() != whole->Height() ||
-                      format.format != whole->Image().format || format.masks != whole->Image().masks ||
-                      format.topDown != whole->IsTopDown() || reader.Stride() != whole->Stride() ||
-                      format.palette != whole->Palette()))
+        if (whole &&
+            (reader.Width() != whole->Width() || reader.Height() != whole->Height() ||
+             format.format != whole->Image().format || format.masks != whole->Image().masks ||
+             format.topDown != whole->IsTopDown() || reader.Stride() != whole->Stride() ||
+             format.palette != whole->Palette()))
             __builtin_trap();
         const std::size_t stride = std::size_t(reader.Stride());
         std::vector<std::uint8_t> band(stride * 7);

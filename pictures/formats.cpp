@@ -172,11 +172,11 @@ bool IsTiff(std::span<const std::uint8_t> head) {
 }
 
 RowReaderOpening OpenTiffRows(const std::string& path, const ReadSettings& settings) {
-    return OpenTiffRowReader(path, {settings.withMetadata, settings.acceptDamaged});
+    return OpenTiffRowReader(path, settings);
 }
 
 HeldPicture ReadTiff(const std::string& path, const ReadSettings& settings) {
-    return ReadTiffFile(path, {settings.withMetadata, settings.acceptDamaged});
+    return ReadTiffFile(path, settings);
 }
 
 std::unique_ptr<PictureRowWriter> CreateTiffRows(const std::string& path,
@@ -197,12 +197,12 @@ bool IsHeif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == He
 bool IsAvif(std::span<const std::uint8_t> head) { return HeifBrandOf(head) == HeifBrand::Avif; }
 
 RowReaderOpening OpenHeifRows(const std::string& path, const ReadSettings& settings) {
-    return OpenHeifRowReader(path, {settings.withMetadata, settings.acceptDamaged});
+    return OpenHeifRowReader(path, settings);
 }
 
 HeldPicture ReadHeif(const std::string& path, const ReadSettings& settings) {
     HeldPicture picture =
-        Held(ReadHeifFile(path, {settings.withMetadata, settings.acceptDamaged}));
+        Held(ReadHeifFile(path, settings));
     picture.upright = true;
     return picture;
 }
@@ -232,7 +232,7 @@ bool IsWebp(std::span<const std::uint8_t> head) {
 }
 
 HeldPicture ReadWebp(const std::string& path, const ReadSettings& settings) {
-    return Held(ReadWebpFile(path, {settings.withMetadata, settings.acceptDamaged}));
+    return Held(ReadWebpFile(path, settings));
 }
 
 std::unique_ptr<PictureRowWriter> CreateWebpRows(const std::string& path,

@@ -42,18 +42,6 @@ struct WriteSettings {
     std::span<const std::uint8_t> alpha;
 };
 
-// How the batch tool reads a file.
-struct ReadSettings {
-    bool withMetadata = false;  // the file's metadata too
-    // A JPEG, TIFF or WebP file whose picture data is damaged or ends
-    // early: refused at the first damaged row, or with this decoded as far
-    // as it goes (the rest grey or garbled, as the desktop program shows it;
-    // a TIFF file's undecodable parts black) and the damage told among the
-    // reading's warnings. A HEIF or AVIF file: refused, or with this
-    // whatever libheif's tolerant decoding makes of it.
-    bool acceptDamaged = false;
-};
-
 struct PictureFormat {
     std::string_view name;  // "JPEG", as messages say it
     // Lower case, with the dot; the first is the one --to names first.

@@ -39,12 +39,9 @@ inline constexpr std::uint32_t kMaxHeifTiles = 4096;
 enum class HeifBrand { None, Heif, Avif };
 HeifBrand HeifBrandOf(std::span<const std::uint8_t> head);
 
-struct HeifReading {
-    bool withMetadata = false;
-    // Decoded with libheif's tolerance, whatever it makes of damage, and
-    // what it noticed told in warnings; otherwise damage is refused.
-    bool acceptDamaged = false;
-};
+// Damage accepted: decoded with libheif's tolerance, whatever it makes of
+// damage, and what it noticed told in warnings; otherwise refused.
+using HeifReading = ReadSettings;
 
 struct HeifPicture {
     std::unique_ptr<TBitmap> pixels;  // Depth24

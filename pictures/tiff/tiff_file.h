@@ -31,10 +31,7 @@ namespace sigillon {
 
 inline constexpr std::int64_t kMaxTiffSide = std::int64_t(1) << 20;
 
-struct TiffReading {
-    bool withMetadata = false;  // EXIF, XMP, IPTC and the ICC profile too
-    bool acceptDamaged = false;
-};
+using TiffReading = ReadSettings;  // metadata: EXIF, XMP, IPTC and the ICC profile
 
 // Rows of up to a million pixels, and pictures as large as a JPEG output
 // can be.

@@ -30,6 +30,7 @@
 #include "pictures/files/safe_save.h"
 #include "pictures/metadata/metadata.h"
 #include "pictures/raster/bitmap.h"
+#include "pictures/rows/picture_rows.h"
 
 namespace sigillon {
 
@@ -37,10 +38,7 @@ namespace sigillon {
 // know it for photographs worth keeping.
 inline constexpr int kDefaultWebpQuality = 90;
 
-struct WebpReading {
-    bool withMetadata = false;
-    bool acceptDamaged = false;
-};
+using WebpReading = ReadSettings;
 
 struct WebpPicture {
     std::unique_ptr<TBitmap> pixels;  // Depth24
