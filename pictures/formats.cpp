@@ -44,8 +44,9 @@ RowReaderOpening OpenJpegRows(const std::string& path, const ReadSettings& setti
 // picture data to be damaged: an empty file (colours quantised in two
 // passes, its other case, never come here: the tool decodes in 24 bits).
 HeldPicture ReadJpeg(const std::string& path, const ReadSettings& settings) {
-    RowReaderOpening opening = OpenJpegRowReader(path, {}, {kJpegRowLimits.rowBytes, StorageLimit()},
-                                                 settings.withMetadata, DamageOf(settings));
+    RowReaderOpening opening =
+        OpenJpegRowReader(path, {}, {kJpegRowLimits.rowBytes, StorageLimit()},
+                          settings.withMetadata, DamageOf(settings));
     HeldPicture picture;
     picture.pixels = std::make_unique<TBitmap>();
     if (!opening.reader) {
@@ -56,7 +57,8 @@ HeldPicture ReadJpeg(const std::string& path, const ReadSettings& settings) {
     }
     PictureRowReader& reader = *opening.reader;
     const TBitmapImage& format = reader.Format();
-    std::unique_ptr<TBitmapImage> image = TBitmap::NewImage(format.width, format.height, format.format);
+    std::unique_ptr<TBitmapImage> image =
+        TBitmap::NewImage(format.width, format.height, format.format);
     image->palette = format.palette;
     picture.pixels->AdoptImage(std::move(image));
     // The picture is stored bottom-up: a row at a time.
@@ -103,10 +105,8 @@ HeldPicture ReadBmp(const std::string& path, const ReadSettings&) {
 }
 
 // BMP files carry no metadata, and nothing is said of what they drop.
-std::unique_ptr<PictureRowWriter> CreateBmpRows(const std::string& path,
-                                                const TBitmapImage& format,
-                                                const WriteSettings&,
-                                                std::vector<std::string>&) {
+std::unique_ptr<PictureRowWriter> CreateBmpRows(const std::string& path, const TBitmapImage& format,
+                                                const WriteSettings&, std::vector<std::string>&) {
     return CreateBmpRowWriter(path, format);
 }
 
@@ -132,10 +132,9 @@ std::unique_ptr<PictureRowWriter> CollectThenWrite(const TBitmapImage& format,
     std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
     PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
     return std::make_unique<CollectingRowWriter>(
-        format, [alpha = std::move(alpha), metadata = std::move(metadata),
-                 write = std::move(write)](const TBitmap& picture) {
-            write(picture, alpha, metadata);
-        });
+        format,
+        [alpha = std::move(alpha), metadata = std::move(metadata),
+         write = std::move(write)](const TBitmap& picture) { write(picture, alpha, metadata); });
 }
 
 // ---- PNG: its eight-byte signature. Read and written whole.
@@ -153,14 +152,14 @@ HeldPicture ReadPng(const std::string& path, const ReadSettings& settings) {
     return picture;
 }
 
-std::unique_ptr<PictureRowWriter> CreatePngRows(const std::string& path,
-                                                const TBitmapImage& format,
+std::unique_ptr<PictureRowWriter> CreatePngRows(const std::string& path, const TBitmapImage& format,
                                                 const WriteSettings& settings,
                                                 std::vector<std::string>&) {
-    return CollectThenWrite(format, settings, [path](const TBitmap& picture, const auto& alpha,
-                                                     const PictureMetadata& metadata) {
-        WritePngFile(path, picture, alpha, metadata);
-    });
+    return CollectThenWrite(
+        format, settings,
+        [path](const TBitmap& picture, const auto& alpha, const PictureMetadata& metadata) {
+            WritePngFile(path, picture, alpha, metadata);
+        });
 }
 
 // ---- TIFF: either byte order, classic (42) or BigTIFF (43). Rows from
@@ -201,8 +200,7 @@ RowReaderOpening OpenHeifRows(const std::string& path, const ReadSettings& setti
 }
 
 HeldPicture ReadHeif(const std::string& path, const ReadSettings& settings) {
-    HeldPicture picture =
-        Held(ReadHeifFile(path, settings));
+    HeldPicture picture = Held(ReadHeifFile(path, settings));
     picture.upright = true;
     return picture;
 }
@@ -216,11 +214,9 @@ std::unique_ptr<PictureRowWriter> CreateAvifRows(const std::string& path,
         warnings.push_back("AVIF files carry no extended XMP and no Photoshop/IPTC block: dropped");
     const int quality =
         settings.quality == kDefaultQuality ? kDefaultAvifQuality : settings.quality;
-    return CollectThenWrite(format, settings, [path, quality](const TBitmap& picture,
-                                                              const auto& alpha,
-                                                              const PictureMetadata& metadata) {
-        WriteAvifFile(path, picture, alpha, metadata, quality);
-    });
+    static const PictureMetadata none;
+    return CreateAvifRowWriter(path, format, settings.alpha,
+                               settings.metadata ? *settings.metadata : none, quality);
 }
 
 // ---- WebP: a RIFF file of form type "WEBP". Read and written whole:
@@ -246,16 +242,22 @@ std::unique_ptr<PictureRowWriter> CreateWebpRows(const std::string& path,
     const WebpEncoding encoding{
         settings.quality == kDefaultQuality ? kDefaultWebpQuality : settings.quality,
         settings.lossless};
-    return CollectThenWrite(format, settings, [path, encoding](const TBitmap& picture,
-                                                               const auto& alpha,
-                                                               const PictureMetadata& metadata) {
-        WriteWebpFile(path, picture, alpha, metadata, encoding);
-    });
+    return CollectThenWrite(format, settings,
+                            [path, encoding](const TBitmap& picture, const auto& alpha,
+                                             const PictureMetadata& metadata) {
+                                WriteWebpFile(path, picture, alpha, metadata, encoding);
+                            });
 }
 
 const PictureFormat kFormats[] = {
-    {"JPEG", {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"}, IsJpeg, false, false, OpenJpegRows,
-     ReadJpeg, CreateJpegRows},
+    {"JPEG",
+     {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"},
+     IsJpeg,
+     false,
+     false,
+     OpenJpegRows,
+     ReadJpeg,
+     CreateJpegRows},
     {"BMP", {".bmp", ".dib"}, IsBmp, false, true, OpenBmpRows, ReadBmp, CreateBmpRows},
     {"PNG", {".png"}, IsPng, true, true, nullptr, ReadPng, CreatePngRows},
     {"TIFF", {".tif", ".tiff"}, IsTiff, true, true, OpenTiffRows, ReadTiff, CreateTiffRows},
@@ -319,9 +321,9 @@ std::string KnownExtensions(bool writtenOnly) {
     for (const PictureFormat& format : kFormats)
         if (!writtenOnly || format.createRowWriter)
             for (std::string_view extension : format.extensions) {
-            if (!list.empty()) list += ", ";
-            list += extension;
-        }
+                if (!list.empty()) list += ", ";
+                list += extension;
+            }
     return list;
 }
 

@@ -10,9 +10,10 @@
 #include <new>
 #include <vector>
 
+#include "pictures/files/safe_save.h"
 #include "pictures/files/shared_library.h"
 #include "pictures/raster/bitmap_error.h"
-#include "pictures/rows/held_rows.h"
+#include "pictures/raster/bitmap_image.h"
 
 namespace sigillon {
 namespace {
@@ -21,8 +22,9 @@ namespace {
 // (pictures/files/shared_library.h).
 // clang-format off
 #define SIGILLON_AVIF_CALLS(X) \
-    X(avifEncoderCreate) X(avifEncoderDestroy) X(avifEncoderWrite) X(avifImageCreate) \
-    X(avifImageDestroy) X(avifImageRGBToYUV) X(avifImageSetMetadataExif) \
+    X(avifEncoderCreate) X(avifEncoderDestroy) X(avifEncoderWrite) X(avifImageAllocatePlanes) \
+    X(avifImageCreate) X(avifImageCreateEmpty) X(avifImageDestroy) X(avifImageRGBToYUV) \
+    X(avifImageSetViewRect) X(avifImageSetMetadataExif) \
     X(avifImageSetMetadataXMP) X(avifImageSetProfileICC) X(avifRGBImageSetDefaults) \
     X(avifRWDataFree) X(avifResultToString)
 // clang-format on
@@ -55,106 +57,175 @@ void Check(avifResult result, const char* what) {
 struct DestroyImage {
     void operator()(avifImage* image) const { Avif().avifImageDestroy(image); }
 };
+// A view of a band of an image's planes. libavif 0.11 marks the planes a
+// conversion writes as the view's own, so they are let go before the view
+// is destroyed.
+struct DestroyView {
+    void operator()(avifImage* view) const {
+        std::fill(std::begin(view->yuvPlanes), std::end(view->yuvPlanes), nullptr);
+        view->alphaPlane = nullptr;
+        Avif().avifImageDestroy(view);
+    }
+};
 struct DestroyEncoder {
     void operator()(avifEncoder* encoder) const { Avif().avifEncoderDestroy(encoder); }
 };
 
-// The picture top row first, blue, green, red (and alpha), as libavif
-// reads it: the picture's own rows may run bottom-up.
-std::vector<std::uint8_t> PackTopDown(const TBitmap& picture, std::span<const std::uint8_t> alpha) {
-    const std::size_t width = std::size_t(picture.Width());
-    const std::size_t channels = alpha.empty() ? 3 : 4;
-    std::vector<std::uint8_t> packed;
-    try {
-        packed.resize(width * std::size_t(picture.Height()) * channels);
-    } catch (const std::bad_alloc&) {
-        Refuse("out of memory for the picture");
-    }
-    for (std::int32_t y = 0; y < picture.Height(); ++y) {
-        const std::uint8_t* row = picture.RowAddress(y);
-        std::uint8_t* out = packed.data() + std::size_t(y) * width * channels;
-        if (channels == 3) {
-            std::memcpy(out, row, width * 3);
-            continue;
-        }
-        const std::uint8_t* a = alpha.data() + std::size_t(y) * width;
-        for (std::size_t x = 0; x < width; ++x) {
-            out[4 * x] = row[3 * x];
-            out[4 * x + 1] = row[3 * x + 1];
-            out[4 * x + 2] = row[3 * x + 2];
-            out[4 * x + 3] = a[x];
-        }
-    }
-    return packed;
-}
+// Rows are turned into YUV in bands of about this many bytes as they come,
+// so that the picture is never held in RGB: only the planes libaom takes.
+constexpr std::size_t kBandBytes = std::size_t(256) << 10;
 
-ByteBlock Encode(const TBitmap& picture, std::span<const std::uint8_t> alpha,
-                 const PictureMetadata& metadata, int quality) {
-    const std::uint32_t width = std::uint32_t(picture.Width());
-    const std::uint32_t height = std::uint32_t(picture.Height());
-    std::unique_ptr<avifImage, DestroyImage> image(
-        Avif().avifImageCreate(width, height, 8, AVIF_PIXEL_FORMAT_YUV420));
-    if (!image) Refuse("out of memory for the picture");
-    image->yuvRange = AVIF_RANGE_FULL;
-    // A profile says what the colours are; without one they are sRGB.
-    image->colorPrimaries =
-        metadata.icc.empty() ? AVIF_COLOR_PRIMARIES_BT709 : AVIF_COLOR_PRIMARIES_UNSPECIFIED;
-    image->transferCharacteristics = metadata.icc.empty()
-                                         ? AVIF_TRANSFER_CHARACTERISTICS_SRGB
-                                         : AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED;
-    image->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT601;
-    if (!metadata.icc.empty())
-        Avif().avifImageSetProfileICC(image.get(), metadata.icc.data(), metadata.icc.size());
-    // libavif also sets irot and imir from the EXIF orientation, so that a
-    // picture written unturned shows as its EXIF says.
-    if (!metadata.exif.empty())
-        Avif().avifImageSetMetadataExif(image.get(), metadata.exif.data(), metadata.exif.size());
-    if (!metadata.xmp.empty())
-        Avif().avifImageSetMetadataXMP(image.get(),
-                                       reinterpret_cast<const std::uint8_t*>(metadata.xmp.data()),
-                                       metadata.xmp.size());
+class AvifRowWriter final : public PictureRowWriter {
+public:
+    AvifRowWriter(const std::string& path, const TBitmapImage& format,
+                  std::span<const std::uint8_t> alpha, const PictureMetadata& metadata, int quality)
+        : file_(path, kPrefix), format_(CopyFormat(format)), alpha_(alpha), quality_(quality) {
+        const std::int32_t width = format.width, height = format.height;
+        if (width <= 0 || height <= 0) Refuse("an empty picture cannot be written");
+        if (width > kMaxAvifSide || height > kMaxAvifSide)
+            Refuse("a side longer than " + std::to_string(kMaxAvifSide) +
+                   " pixels cannot be written");
+        if (!alpha.empty() && alpha.size() != std::size_t(width) * std::size_t(height))
+            Refuse("the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
+                   std::to_string(width) + " x " + std::to_string(height) + " pixels");
+        // The planes take 12 bits a pixel and alpha 8 more; held to what
+        // the picture itself in 24 bits may take.
+        if (!CanHoldRows(width, height, 24)) Refuse("picture storage too large");
+        image_.reset(Avif().avifImageCreate(std::uint32_t(width), std::uint32_t(height), 8,
+                                            AVIF_PIXEL_FORMAT_YUV420));
+        if (!image_) Refuse("out of memory for the picture");
+        image_->yuvRange = AVIF_RANGE_FULL;
+        // A profile says what the colours are; without one they are sRGB.
+        image_->colorPrimaries =
+            metadata.icc.empty() ? AVIF_COLOR_PRIMARIES_BT709 : AVIF_COLOR_PRIMARIES_UNSPECIFIED;
+        image_->transferCharacteristics = metadata.icc.empty()
+                                              ? AVIF_TRANSFER_CHARACTERISTICS_SRGB
+                                              : AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED;
+        image_->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT601;
+        if (!metadata.icc.empty())
+            Avif().avifImageSetProfileICC(image_.get(), metadata.icc.data(), metadata.icc.size());
+        // libavif also sets irot and imir from the EXIF orientation, so that
+        // a picture written unturned shows as its EXIF says.
+        if (!metadata.exif.empty())
+            Avif().avifImageSetMetadataExif(image_.get(), metadata.exif.data(),
+                                            metadata.exif.size());
+        if (!metadata.xmp.empty())
+            Avif().avifImageSetMetadataXMP(
+                image_.get(), reinterpret_cast<const std::uint8_t*>(metadata.xmp.data()),
+                metadata.xmp.size());
+        // The bands convert into these planes; libavif leaves planes that
+        // are there as they are.
+        Check(Avif().avifImageAllocatePlanes(image_.get(),
+                                             alpha.empty() ? AVIF_PLANES_YUV : AVIF_PLANES_ALL),
+              "making room for the picture");
+        const std::size_t rowBytes = std::size_t(width) * (alpha.empty() ? 3 : 4);
+        // An even number of rows a band: 4:2:0 averages each pair of rows.
+        bandRows_ = std::int32_t(std::clamp<std::size_t>(kBandBytes / rowBytes / 2 * 2, 2, 1024));
+        try {
+            band_.resize(rowBytes * std::size_t(bandRows_));
+            if (format_.format != RowFormat::Bgr24) bgr_.resize(std::size_t(width) * 3);
+        } catch (const std::bad_alloc&) {
+            Refuse("out of memory for the picture");
+        }
+    }
 
-    {
-        // Rows stored top row first in 24 bits are read where they lie;
-        // others, and alpha, are packed first.
-        const bool inPlace = alpha.empty() && picture.IsTopDown() &&
-                             picture.GetDepth() == Depth24 && picture.Height() > 0 &&
-                             picture.Stride() <= std::int64_t(UINT32_MAX);
-        std::vector<std::uint8_t> packed;
-        if (!inPlace) packed = PackTopDown(picture, alpha);
+    void Write(const std::uint8_t* rows, std::int32_t count) override {
+        if (count < 0 || count > format_.height - next_) Refuse("more rows than the picture has");
+        const std::size_t stride = std::size_t(format_.stride);
+        // Pairs of plain rows without alpha are read where they lie.
+        if (alpha_.empty() && format_.format == RowFormat::Bgr24 && banded_ == 0) {
+            const std::int32_t direct = count / 2 * 2;
+            if (direct > 0) {
+                Convert(rows, stride, direct);
+                rows += std::size_t(direct) * stride;
+                count -= direct;
+            }
+        }
+        const std::size_t width = std::size_t(format_.width);
+        const std::size_t samples = alpha_.empty() ? 3 : 4;
+        for (std::int32_t k = 0; k < count; ++k, rows += stride) {
+            const std::uint8_t* row = rows;
+            if (format_.format != RowFormat::Bgr24) {
+                ConvertRowToDepth24(format_, row, bgr_.data());
+                row = bgr_.data();
+            }
+            std::uint8_t* out = band_.data() + std::size_t(banded_) * width * samples;
+            if (samples == 3) {
+                std::memcpy(out, row, width * 3);
+            } else {
+                const std::uint8_t* a = &alpha_[std::size_t(next_ + banded_) * width];
+                for (std::size_t x = 0; x < width; ++x, out += 4, row += 3) {
+                    out[0] = row[0], out[1] = row[1], out[2] = row[2], out[3] = a[x];
+                }
+            }
+            if (++banded_ == bandRows_) ConvertBand();
+        }
+    }
+
+    void Finish() override {
+        if (next_ + banded_ != format_.height) Refuse("the picture's rows did not all come");
+        ConvertBand();
+        std::unique_ptr<avifEncoder, DestroyEncoder> encoder(Avif().avifEncoderCreate());
+        if (!encoder) Refuse("out of memory for the encoder");
+        encoder->maxThreads = 1;
+        encoder->speed = kAvifSpeed;
+        encoder->minQuantizer = encoder->maxQuantizer = AvifQuantizerFor(quality_);
+        // An alpha plane is small beside the colours; lossless keeps a
+        // stamp's edges where they were.
+        encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = AVIF_QUANTIZER_LOSSLESS;
+        avifRWData output = AVIF_DATA_EMPTY;
+        const avifResult result = Avif().avifEncoderWrite(encoder.get(), image_.get(), &output);
+        // The planes are done with before the file is written.
+        image_.reset();
+        encoder.reset();
+        try {
+            Check(result, "encoding");
+            file_.Append(output.data, output.size);
+        } catch (...) {
+            Avif().avifRWDataFree(&output);
+            throw;
+        }
+        Avif().avifRWDataFree(&output);
+        file_.Commit();
+    }
+
+private:
+    void ConvertBand() {
+        if (banded_ == 0) return;
+        const std::int32_t rows = banded_;
+        banded_ = 0;
+        Convert(band_.data(), std::size_t(format_.width) * (alpha_.empty() ? 3 : 4), rows);
+    }
+
+    // Turns count rows, rowBytes apart, into the planes from row next_ on.
+    void Convert(const std::uint8_t* rows, std::size_t rowBytes, std::int32_t count) {
+        std::unique_ptr<avifImage, DestroyView> view(Avif().avifImageCreateEmpty());
+        if (!view) Refuse("out of memory for the picture");
+        const avifCropRect rect{0, std::uint32_t(next_), std::uint32_t(format_.width),
+                                std::uint32_t(count)};
+        Check(Avif().avifImageSetViewRect(view.get(), image_.get(), &rect),
+              "converting the picture to YUV");
         avifRGBImage rgb;
-        Avif().avifRGBImageSetDefaults(&rgb, image.get());
+        Avif().avifRGBImageSetDefaults(&rgb, view.get());
         rgb.depth = 8;
-        rgb.format = alpha.empty() ? AVIF_RGB_FORMAT_BGR : AVIF_RGB_FORMAT_BGRA;
-        rgb.pixels = inPlace ? const_cast<std::uint8_t*>(picture.RowAddress(0)) : packed.data();
-        rgb.rowBytes = inPlace ? std::uint32_t(picture.Stride()) : width * (alpha.empty() ? 3 : 4);
-        Check(Avif().avifImageRGBToYUV(image.get(), &rgb), "converting the picture to YUV");
+        rgb.format = alpha_.empty() ? AVIF_RGB_FORMAT_BGR : AVIF_RGB_FORMAT_BGRA;
+        rgb.pixels = const_cast<std::uint8_t*>(rows);
+        rgb.rowBytes = std::uint32_t(rowBytes);
+        Check(Avif().avifImageRGBToYUV(view.get(), &rgb), "converting the picture to YUV");
+        next_ += count;
     }
 
-    std::unique_ptr<avifEncoder, DestroyEncoder> encoder(Avif().avifEncoderCreate());
-    if (!encoder) Refuse("out of memory for the encoder");
-    encoder->maxThreads = 1;
-    encoder->speed = kAvifSpeed;
-    encoder->minQuantizer = encoder->maxQuantizer = AvifQuantizerFor(quality);
-    // An alpha plane is small beside the colours; lossless keeps a
-    // stamp's edges where they were.
-    encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = AVIF_QUANTIZER_LOSSLESS;
-    avifRWData output = AVIF_DATA_EMPTY;
-    const avifResult result = Avif().avifEncoderWrite(encoder.get(), image.get(), &output);
-    if (result != AVIF_RESULT_OK) {
-        Avif().avifRWDataFree(&output);
-        Check(result, "encoding");
-    }
-    ByteBlock block;
-    try {
-        block = ByteBlock(output.data, output.size);
-    } catch (const std::bad_alloc&) {
-        Avif().avifRWDataFree(&output);
-        Refuse("out of memory for the file");
-    }
-    Avif().avifRWDataFree(&output);
-    return block;
-}
+    SafeFileWriter file_;
+    TBitmapImage format_;
+    std::span<const std::uint8_t> alpha_;
+    int quality_;
+    std::unique_ptr<avifImage, DestroyImage> image_;
+    std::int32_t next_ = 0;    // rows in the planes
+    std::int32_t banded_ = 0;  // rows in band_ after them
+    std::int32_t bandRows_ = 2;
+    std::vector<std::uint8_t> band_;
+    std::vector<std::uint8_t> bgr_;
+};
 
 }  // namespace
 
@@ -163,21 +234,12 @@ int AvifQuantizerFor(int quality) {
     return ((100 - q) * 63 + 50) / 100;
 }
 
-ByteBlock EncodeAvif(const TBitmap& picture, std::span<const std::uint8_t> alpha,
-                     const PictureMetadata& metadata, int quality) {
-    if (const std::string why = WholePictureRefusal(picture, alpha, kMaxAvifSide); !why.empty())
-        Refuse(why);
-    TBitmap source;
-    source.ShareImage(picture);
-    if (source.GetDepth() != Depth24) source.SetDepth(Depth24);
-    return Encode(source, alpha, metadata, quality);
-}
-
-void WriteAvifFile(const std::string& path, const TBitmap& picture,
-                   std::span<const std::uint8_t> alpha, const PictureMetadata& metadata,
-                   int quality) {
-    ByteBlock bytes = EncodeAvif(picture, alpha, metadata, quality);
-    SaveFileSafely(path, bytes.data(), bytes.size(), kPrefix);
+std::unique_ptr<PictureRowWriter> CreateAvifRowWriter(const std::string& path,
+                                                      const TBitmapImage& format,
+                                                      std::span<const std::uint8_t> alpha,
+                                                      const PictureMetadata& metadata,
+                                                      int quality) {
+    return std::make_unique<AvifRowWriter>(path, format, alpha, metadata, quality);
 }
 
 }  // namespace sigillon

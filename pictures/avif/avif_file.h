@@ -9,12 +9,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
-#include "pictures/files/safe_save.h"
 #include "pictures/metadata/metadata.h"
 #include "pictures/raster/bitmap.h"
+#include "pictures/rows/picture_rows.h"
 
 namespace sigillon {
 
@@ -32,16 +33,15 @@ inline constexpr int kAvifSpeed = 8;
 // avifenc --min Q --max Q makes the same file.
 int AvifQuantizerFor(int quality);
 
-// The AVIF file of a picture (of any depth; other than Depth24 written
-// from a 24-bit copy). alpha holds width * height opacities, top row
-// first, or is empty for opaque. Throws BitmapError("AVIF: ...").
-ByteBlock EncodeAvif(const TBitmap& picture, std::span<const std::uint8_t> alpha,
-                     const PictureMetadata& metadata, int quality);
-
-// EncodeAvif saved at path with SaveFileSafely: the old file stays whole if
-// anything fails.
-void WriteAvifFile(const std::string& path, const TBitmap& picture,
-                   std::span<const std::uint8_t> alpha, const PictureMetadata& metadata,
-                   int quality);
+// A writer of the AVIF file at path, for rows of format (of any depth;
+// others than Depth24 written as the 24-bit rows they convert to). The rows
+// become YUV as they come; the file is encoded and saved at Finish, as
+// SaveFileSafely saves, so that the old file stays whole if anything fails.
+// alpha holds width * height opacities, top row first, and must outlive the
+// writer; empty for opaque. Throws BitmapError("AVIF: ...").
+std::unique_ptr<PictureRowWriter> CreateAvifRowWriter(const std::string& path,
+                                                      const TBitmapImage& format,
+                                                      std::span<const std::uint8_t> alpha,
+                                                      const PictureMetadata& metadata, int quality);
 
 }  // namespace sigillon

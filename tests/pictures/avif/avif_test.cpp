@@ -1,14 +1,15 @@
 // AVIF files written through libavif: avifdec decodes them, close to the
 // picture and with its alpha exact; a quality makes what avifenc makes at
-// the quantizer it maps to; exiftool reads back the EXIF, XMP and profile.
-#include "pictures/avif/avif_file.h"
-
+// the quantizer it maps to, however the rows come; exiftool reads back the
+// EXIF, XMP and profile.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "pictures/avif/avif_file.h"
 #include "pictures/heif/heif_file.h"
 #include "pictures/png/png_file.h"
 #include "tests/support/files_test_support.h"
@@ -24,6 +25,25 @@ bool RunTool(const std::vector<std::string>& argv) {
     const testing::ProcessRun run = testing::RunProcess(argv);
     EXPECT_EQ(run.status, 0) << argv[0] << ": " << run.err;
     return run.status == 0;
+}
+
+// Writes the picture's rows in runs of 1, 3, 2, 7, 1, 3, ... rows, so that
+// bands start at odd rows and run past the writer's own.
+void WriteAvif(const std::string& path, const TBitmap& picture, std::span<const std::uint8_t> alpha,
+               const PictureMetadata& metadata, int quality) {
+    const auto writer = CreateAvifRowWriter(path, picture.Image(), alpha, metadata, quality);
+    const std::size_t stride = std::size_t(picture.Image().stride);
+    const std::int32_t runs[] = {1, 3, 2, 7};
+    std::vector<std::uint8_t> rows;
+    for (std::int32_t y = 0, k = 0; y < picture.Height(); ++k) {
+        const std::int32_t count = std::min(runs[k % 4], picture.Height() - y);
+        rows.resize(std::size_t(count) * stride);
+        for (std::int32_t i = 0; i < count; ++i)
+            std::memcpy(&rows[std::size_t(i) * stride], picture.RowAddress(y + i), stride);
+        writer->Write(rows.data(), count);
+        y += count;
+    }
+    writer->Finish();
 }
 
 // The largest difference of any channel between two pictures of one size.
@@ -44,7 +64,8 @@ TEST(AvifWriting, AvifdecDecodesWhatIsWrittenWithItsAlphaAndMetadata) {
         p[2] = std::uint8_t(255 - x);
     });
     std::vector<std::uint8_t> alpha(200 * 120);
-    for (std::size_t i = 0; i < alpha.size(); ++i) alpha[i] = std::uint8_t(i % 200 < 50 ? 0 : i % 256);
+    for (std::size_t i = 0; i < alpha.size(); ++i)
+        alpha[i] = std::uint8_t(i % 200 < 50 ? 0 : i % 256);
     // EXIF and XMP blocks as exiftool writes them.
     const std::string jpeg = folder / "exif.jpg";
     testing::WriteAll(jpeg, testing::Encoded(*picture));
@@ -57,7 +78,7 @@ TEST(AvifWriting, AvifdecDecodesWhatIsWrittenWithItsAlphaAndMetadata) {
     metadata.xmp = testing::Exiftool(folder, {"-b", "-XMP", jpeg});
 
     const std::string path = folder / "a.avif";
-    WriteAvifFile(path, *picture, alpha, metadata, 90);
+    WriteAvif(path, *picture, alpha, metadata, 90);
     ASSERT_TRUE(RunTool({"avifdec", "--ignore-icc", path, folder / "decoded.png"}));
     const PngPicture back = ReadPngFile(folder / "decoded.png");
     ASSERT_EQ(back.pixels->Width(), 200);
@@ -74,17 +95,29 @@ TEST(AvifWriting, AvifdecDecodesWhatIsWrittenWithItsAlphaAndMetadata) {
 
 // The quality maps to a quantizer as libavif 1.0 maps its quality, and at
 // it the file decodes as avifenc's does at the same speed, so that the two
-// are compared fairly.
+// are compared fairly. So wide a picture takes ten rows a band: rows go
+// through the band and past it, and an odd height leaves a last row alone
+// in it; a palette picture goes through its 24-bit rows.
 TEST(AvifWriting, AQualityEncodesAsAvifencAtItsQuantizer) {
     testing::TempFolder folder;
-    auto picture = testing::Gradient(96, 80);
-    const ByteBlock png = EncodePng(*picture, {}, {});
-    testing::WriteAll(folder / "in.png", Bytes(png.data(), png.data() + png.size()));
-    const std::pair<int, int> qualityAndQuantizer[] = {{100, 0}, {70, 19}, {50, 32}, {1, 62}};
-    for (const auto& [quality, quantizer] : qualityAndQuantizer) {
-        SCOPED_TRACE(quality);
+    auto picture = testing::Gradient(8001, 41);
+    TBitmap palette;
+    palette.ShareImage(*picture);
+    palette.SetDepth(Depth8);
+    struct Case {
+        const TBitmap* picture;
+        int quality, quantizer;
+    };
+    const Case cases[] = {
+        {picture.get(), 100, 0}, {picture.get(), 70, 19}, {picture.get(), 50, 32},
+        {picture.get(), 1, 62},  {&palette, 70, 19},
+    };
+    for (const auto& [source, quality, quantizer] : cases) {
+        SCOPED_TRACE(::testing::Message() << quality << (source == &palette ? " palette" : ""));
+        const ByteBlock png = EncodePng(*source, {}, {});
+        testing::WriteAll(folder / "in.png", Bytes(png.data(), png.data() + png.size()));
         EXPECT_EQ(AvifQuantizerFor(quality), quantizer);
-        WriteAvifFile(folder / "ours.avif", *picture, {}, {}, quality);
+        WriteAvif(folder / "ours.avif", *source, {}, {}, quality);
         const std::string q = std::to_string(quantizer);
         ASSERT_TRUE(RunTool({"avifenc", "-s", std::to_string(kAvifSpeed), "-y", "420", "--min", q,
                              "--max", q, folder / "in.png", folder / "theirs.avif"}));
@@ -102,9 +135,14 @@ TEST(AvifWriting, AFailedWriteLeavesTheOldFile) {
     testing::WriteAll(path, Bytes{'o', 'l', 'd'});
     auto picture = testing::Gradient(40, 30);
     const std::vector<std::uint8_t> shortAlpha(10);
-    EXPECT_THROW(WriteAvifFile(path, *picture, shortAlpha, {}, 70), BitmapError);
+    EXPECT_THROW(WriteAvif(path, *picture, shortAlpha, {}, 70), BitmapError);
+    {
+        const auto writer = CreateAvifRowWriter(path, picture->Image(), {}, {}, 70);
+        writer->Write(picture->RowAddress(0), 1);
+        EXPECT_THROW(writer->Finish(), BitmapError);  // 29 rows never came
+    }
     EXPECT_EQ(testing::ReadAll(path), (Bytes{'o', 'l', 'd'}));
-    EXPECT_THROW(WriteAvifFile(folder / "no/such/folder.avif", *picture, {}, {}, 70), BitmapError);
+    EXPECT_THROW(WriteAvif(folder / "no/such/folder.avif", *picture, {}, {}, 70), BitmapError);
 }
 
 }  // namespace
