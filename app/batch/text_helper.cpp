@@ -1,15 +1,17 @@
 #include "app/batch/text_helper.h"
 
-#include <fcntl.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -35,46 +37,101 @@ std::string OwnFolder() {
     return self.substr(0, self.rfind('/') + 1);
 }
 
-// The helper's exit status when it refuses its arguments.
+// The helper's status when it refuses its arguments.
 constexpr int kRefused = 2;
 
-// Runs the helper with its standard output into a pipe; everything it
-// wrote, or nothing when it failed, with its exit status in status (-1
-// when it could not run or was killed).
-std::vector<std::uint8_t> RunHelper(const std::string& path, std::vector<std::string> args,
-                                    int& exitStatus) {
-    exitStatus = -1;
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[1]);
-    std::vector<std::uint8_t> bytes;
-    if (spawned == 0) {
-        std::uint8_t buffer[65536];
-        for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) != 0;) {
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) break;
-            bytes.insert(bytes.end(), buffer, buffer + got);
+// The helper, started for the first text and asked for every later one; it
+// ends when its socket closes, with the renderer.
+class Helper {
+public:
+    explicit Helper(std::string path) : path_(std::move(path)) {}
+    ~Helper() { Stop(); }
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
+
+    // The helper's answer to args: its status and the bytes it wrote;
+    // false when it could not be asked (it would not start, or it ended).
+    // An ended helper is started again for the next text.
+    bool Ask(const std::vector<std::string>& args, int& status, std::vector<std::uint8_t>& bytes) {
+        if (socket_ < 0 && !Start()) return false;
+        std::string request = std::to_string(args.size()) + "\n";
+        for (const std::string& arg : args) request.append(arg).push_back('\0');
+        std::string line;
+        std::size_t length = 0;
+        char c = 0;
+        bool asked = Send(request);
+        while (asked && (asked = Receive(&c, 1)) && c != '\n' && line.size() < 40)
+            line.push_back(c);
+        asked = asked && std::sscanf(line.c_str(), "%d %zu", &status, &length) == 2 &&
+                length <= kMostBytes;
+        if (asked) {
+            bytes.resize(length);
+            asked = Receive(bytes.data(), length);
         }
+        if (!asked) Stop();
+        return asked;
     }
-    ::close(pipe[0]);
-    if (spawned != 0) return {};
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0)
-        if (errno != EINTR) return {};
-    if (!WIFEXITED(status)) return {};
-    exitStatus = WEXITSTATUS(status);
-    if (exitStatus != 0) return {};
-    return bytes;
-}
+
+private:
+    // More than nine sizes of the longest text at its largest could take.
+    static constexpr std::size_t kMostBytes = std::size_t(256) << 20;
+
+    bool Start() {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+        char* argv[] = {path_.data(), nullptr};
+        const int spawned = ::posix_spawn(&pid_, path_.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ends[1]);
+        if (spawned != 0) {
+            ::close(ends[0]);
+            pid_ = -1;
+            return false;
+        }
+        socket_ = ends[0];
+        return true;
+    }
+
+    void Stop() {
+        if (socket_ >= 0) ::close(socket_);
+        socket_ = -1;
+        if (pid_ > 0)
+            while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        pid_ = -1;
+    }
+
+    // MSG_NOSIGNAL: a helper that ended is a failure, not a SIGPIPE.
+    bool Send(const std::string& bytes) {
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t sent =
+                ::send(socket_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR) continue;
+            if (sent <= 0) return false;
+            at += std::size_t(sent);
+        }
+        return true;
+    }
+
+    bool Receive(void* into, std::size_t size) {
+        auto* bytes = static_cast<std::uint8_t*>(into);
+        for (std::size_t at = 0; at < size;) {
+            const ssize_t got = ::recv(socket_, bytes + at, size - at, 0);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            at += std::size_t(got);
+        }
+        return true;
+    }
+
+    std::string path_;
+    pid_t pid_ = -1;
+    int socket_ = -1;
+};
 
 // The length of the PNG file at the start of bytes: up to the end of its
 // IEND chunk, walking the chunks; 0 when the bytes end before it. The PNG
@@ -123,38 +180,47 @@ std::vector<std::string> StyleArguments(const TextStyle& style) {
 
 TextRenderer HelperTextRenderer(const std::string& path) {
     // The stamps drawn so far, by the helper's arguments but the sizes, and
-    // the size.
+    // the size; and the helper, asked by one thread at a time.
     using Key = std::pair<std::vector<std::string>, int>;
-    auto drawn = std::make_shared<std::map<Key, StampImage>>();
-    return [path, drawn](const BatchOptions& options) -> Expected<StampImage> {
+    struct Drawn {
+        explicit Drawn(const std::string& path) : helper(path) {}
+        std::mutex mutex;
+        Helper helper;
+        std::map<Key, StampImage> stamps;
+    };
+    auto drawn = std::make_shared<Drawn>(path);
+    return [drawn](const BatchOptions& options) -> Expected<StampImage> {
         std::vector<std::string> args = StyleArguments(options.style);
-        args.insert(args.begin(), path);
         args.insert(args.end(), {options.text, std::to_string(options.colour)});
         auto key = [&](int size) { return Key{args, size}; };
-        if (!drawn->contains(key(options.size))) {
+        std::lock_guard lock(drawn->mutex);
+        if (!drawn->stamps.contains(key(options.size))) {
             std::vector<int> sizes = {options.size};
             for (int size = 1; options.scale > 0 && size <= 9; ++size)
-                if (size != options.size && !drawn->contains(key(size))) sizes.push_back(size);
-            std::vector<std::string> run = args;
-            for (int size : sizes) run.push_back(std::to_string(size));
+                if (size != options.size && !drawn->stamps.contains(key(size)))
+                    sizes.push_back(size);
+            std::vector<std::string> request = args;
+            for (int size : sizes) request.push_back(std::to_string(size));
             int status = -1;
-            const std::vector<std::uint8_t> png = RunHelper(path, std::move(run), status);
-            if (status == kRefused) return Failure{Failure::Side::Stamp, ""};
+            std::vector<std::uint8_t> png;
+            const bool asked = drawn->helper.Ask(request, status, png);
+            if (asked && status == kRefused) return Failure{Failure::Side::Stamp, ""};
             const Failure failed{Failure::Side::Stamp, "the text stamp could not be rendered"};
+            if (!asked || status != 0) return failed;
             std::size_t at = 0;
             for (int size : sizes) {
                 const std::size_t length = PngFileLength(png.data() + at, png.size() - at);
                 if (length == 0) return failed;
                 try {
                     PngPicture read = ReadPngData(png.data() + at, length);
-                    (*drawn)[key(size)] = {std::move(read.pixels), std::move(read.alpha)};
+                    drawn->stamps[key(size)] = {std::move(read.pixels), std::move(read.alpha)};
                 } catch (const std::exception&) {
                     return failed;
                 }
                 at += length;
             }
         }
-        return drawn->at(key(options.size));
+        return drawn->stamps.at(key(options.size));
     };
 }
 

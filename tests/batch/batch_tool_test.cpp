@@ -575,6 +575,33 @@ TEST_F(BatchTool, ScalesWithoutTheTextHelperAndSaysWhenTextNeedsIt) {
     EXPECT_EQ(Files(dir_ / "out"), std::set<std::string>{});
 }
 
+// One helper draws every text of a run, texts that differ from picture to
+// picture too: a helper beside a copy of the tool notes each start.
+TEST_F(BatchTool, OneHelperDrawsEveryTextOfARun) {
+    fs::create_directories(dir_ / "wrapped");
+    fs::create_directories(dir_ / "out");
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) Save(*Gradient(200, 100), name);
+    const fs::path tool = dir_ / "wrapped" / "sigillon-batch";
+    fs::copy_file(SIGILLON_BATCH_TOOL, tool);
+    const fs::path helper = fs::path(SIGILLON_BATCH_TOOL).parent_path() / "sigillon-batch-text";
+    const fs::path wrapper = dir_ / "wrapped" / "sigillon-batch-text";
+    std::ofstream(wrapper) << "#!/bin/sh\necho started >> '" << P("starts") << "'\nexec '"
+                           << helper.string() << "' \"$@\"\n";
+    fs::permissions(wrapper, fs::perms::owner_all);
+    const ToolRun run = sigillon::testing::RunProcess(
+        {tool.string(), "--text", "{stem}", "--mode", "3", "--jobs", "2", "--to", ".bmp", "--out",
+         P("out"), P("a.bmp"), P("b.bmp"), P("c.bmp")},
+        dir_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ifstream starts(P("starts"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(starts), {}), "started\n");
+    const auto a = PixelBytes(*Load(P("out/a.bmp"))), b = PixelBytes(*Load(P("out/b.bmp"))),
+               c = PixelBytes(*Load(P("out/c.bmp")));
+    EXPECT_NE(a, b);
+    EXPECT_NE(b, c);
+    EXPECT_NE(a, PixelBytes(*Load(P("a.bmp"))));
+}
+
 // ---- Progress ------------------------------------------------------------------
 
 TEST_F(BatchTool, ShowsProgressOnlyOnATerminal) {
