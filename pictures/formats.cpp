@@ -123,6 +123,12 @@ HeldPicture Held(Decoded decoded) {
     return picture;
 }
 
+// The metadata to write: none when none is given.
+const PictureMetadata& MetadataOf(const WriteSettings& settings) {
+    static const PictureMetadata none;
+    return settings.metadata ? *settings.metadata : none;
+}
+
 // A writer for an encoder that takes the whole picture: the rows are
 // collected, then write(picture, alpha, metadata) makes the file. The alpha
 // and metadata are copied, since the writer outlives the settings.
@@ -130,7 +136,7 @@ template <typename Write>
 std::unique_ptr<PictureRowWriter> CollectThenWrite(const TBitmapImage& format,
                                                    const WriteSettings& settings, Write write) {
     std::vector<std::uint8_t> alpha(settings.alpha.begin(), settings.alpha.end());
-    PictureMetadata metadata = settings.metadata ? *settings.metadata : PictureMetadata();
+    PictureMetadata metadata = MetadataOf(settings);
     return std::make_unique<CollectingRowWriter>(
         format,
         [alpha = std::move(alpha), metadata = std::move(metadata),
@@ -182,9 +188,7 @@ std::unique_ptr<PictureRowWriter> CreateTiffRows(const std::string& path,
                                                  const TBitmapImage& format,
                                                  const WriteSettings& settings,
                                                  std::vector<std::string>& warnings) {
-    static const PictureMetadata none;
-    return CreateTiffRowWriter(path, format, settings.alpha,
-                               settings.metadata ? *settings.metadata : none, warnings);
+    return CreateTiffRowWriter(path, format, settings.alpha, MetadataOf(settings), warnings);
 }
 
 // ---- HEIF and AVIF: an ISO-BMFF "ftyp" box whose brands say which. Both
@@ -214,9 +218,7 @@ std::unique_ptr<PictureRowWriter> CreateAvifRows(const std::string& path,
         warnings.push_back("AVIF files carry no extended XMP and no Photoshop/IPTC block: dropped");
     const int quality =
         settings.quality == kDefaultQuality ? kDefaultAvifQuality : settings.quality;
-    static const PictureMetadata none;
-    return CreateAvifRowWriter(path, format, settings.alpha,
-                               settings.metadata ? *settings.metadata : none, quality);
+    return CreateAvifRowWriter(path, format, settings.alpha, MetadataOf(settings), quality);
 }
 
 // ---- WebP: a RIFF file of form type "WEBP". Read and written whole:
@@ -249,15 +251,10 @@ std::unique_ptr<PictureRowWriter> CreateWebpRows(const std::string& path,
                             });
 }
 
+// clang-format off
 const PictureFormat kFormats[] = {
-    {"JPEG",
-     {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"},
-     IsJpeg,
-     false,
-     false,
-     OpenJpegRows,
-     ReadJpeg,
-     CreateJpegRows},
+    {"JPEG", {".jpg", ".jpeg", ".jpe", ".jfif", ".jif"}, IsJpeg, false, false, OpenJpegRows,
+     ReadJpeg, CreateJpegRows},
     {"BMP", {".bmp", ".dib"}, IsBmp, false, true, OpenBmpRows, ReadBmp, CreateBmpRows},
     {"PNG", {".png"}, IsPng, true, true, nullptr, ReadPng, CreatePngRows},
     {"TIFF", {".tif", ".tiff"}, IsTiff, true, true, OpenTiffRows, ReadTiff, CreateTiffRows},
@@ -265,6 +262,7 @@ const PictureFormat kFormats[] = {
     {"AVIF", {".avif"}, IsAvif, true, false, OpenHeifRows, ReadHeif, CreateAvifRows},
     {"HEIF", {".heic", ".heif", ".hif"}, IsHeif, false, false, OpenHeifRows, ReadHeif, nullptr},
 };
+// clang-format on
 
 std::string LowerExtension(std::string_view path) {
     const std::size_t slash = path.rfind('/');

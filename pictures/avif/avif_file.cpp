@@ -14,6 +14,7 @@
 #include "pictures/files/shared_library.h"
 #include "pictures/raster/bitmap_error.h"
 #include "pictures/raster/bitmap_image.h"
+#include "pictures/rows/held_rows.h"
 
 namespace sigillon {
 namespace {
@@ -79,15 +80,15 @@ class AvifRowWriter final : public PictureRowWriter {
 public:
     AvifRowWriter(const std::string& path, const TBitmapImage& format,
                   std::span<const std::uint8_t> alpha, const PictureMetadata& metadata, int quality)
-        : file_(path, kPrefix), format_(CopyFormat(format)), alpha_(alpha), quality_(quality) {
+        : file_(path, kPrefix),
+          format_(CopyFormat(format)),
+          alpha_(alpha),
+          bandRowBytes_(std::size_t(std::max(format.width, 0)) * (alpha.empty() ? 3 : 4)),
+          quality_(quality) {
         const std::int32_t width = format.width, height = format.height;
-        if (width <= 0 || height <= 0) Refuse("an empty picture cannot be written");
-        if (width > kMaxAvifSide || height > kMaxAvifSide)
-            Refuse("a side longer than " + std::to_string(kMaxAvifSide) +
-                   " pixels cannot be written");
-        if (!alpha.empty() && alpha.size() != std::size_t(width) * std::size_t(height))
-            Refuse("the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
-                   std::to_string(width) + " x " + std::to_string(height) + " pixels");
+        if (const std::string why = WholePictureRefusal(width, height, alpha, kMaxAvifSide);
+            !why.empty())
+            Refuse(why);
         // The planes take 12 bits a pixel and alpha 8 more; held to what
         // the picture itself in 24 bits may take.
         if (!CanHoldRows(width, height, 24)) Refuse("picture storage too large");
@@ -118,11 +119,11 @@ public:
         Check(Avif().avifImageAllocatePlanes(image_.get(),
                                              alpha.empty() ? AVIF_PLANES_YUV : AVIF_PLANES_ALL),
               "making room for the picture");
-        const std::size_t rowBytes = std::size_t(width) * (alpha.empty() ? 3 : 4);
         // An even number of rows a band: 4:2:0 averages each pair of rows.
-        bandRows_ = std::int32_t(std::clamp<std::size_t>(kBandBytes / rowBytes / 2 * 2, 2, 1024));
+        bandRows_ =
+            std::int32_t(std::clamp<std::size_t>(kBandBytes / bandRowBytes_ / 2 * 2, 2, 1024));
         try {
-            band_.resize(rowBytes * std::size_t(bandRows_));
+            band_.resize(bandRowBytes_ * std::size_t(bandRows_));
             if (format_.format != RowFormat::Bgr24) bgr_.resize(std::size_t(width) * 3);
         } catch (const std::bad_alloc&) {
             Refuse("out of memory for the picture");
@@ -142,15 +143,14 @@ public:
             }
         }
         const std::size_t width = std::size_t(format_.width);
-        const std::size_t samples = alpha_.empty() ? 3 : 4;
         for (std::int32_t k = 0; k < count; ++k, rows += stride) {
             const std::uint8_t* row = rows;
             if (format_.format != RowFormat::Bgr24) {
                 ConvertRowToDepth24(format_, row, bgr_.data());
                 row = bgr_.data();
             }
-            std::uint8_t* out = band_.data() + std::size_t(banded_) * width * samples;
-            if (samples == 3) {
+            std::uint8_t* out = band_.data() + std::size_t(banded_) * bandRowBytes_;
+            if (alpha_.empty()) {
                 std::memcpy(out, row, width * 3);
             } else {
                 const std::uint8_t* a = &alpha_[std::size_t(next_ + banded_) * width];
@@ -194,7 +194,7 @@ private:
         if (banded_ == 0) return;
         const std::int32_t rows = banded_;
         banded_ = 0;
-        Convert(band_.data(), std::size_t(format_.width) * (alpha_.empty() ? 3 : 4), rows);
+        Convert(band_.data(), bandRowBytes_, rows);
     }
 
     // Turns count rows, rowBytes apart, into the planes from row next_ on.
@@ -218,6 +218,7 @@ private:
     SafeFileWriter file_;
     TBitmapImage format_;
     std::span<const std::uint8_t> alpha_;
+    std::size_t bandRowBytes_;  // blue, green, red (and alpha) a pixel
     int quality_;
     std::unique_ptr<avifImage, DestroyImage> image_;
     std::int32_t next_ = 0;    // rows in the planes

@@ -23,8 +23,10 @@ private:
     std::string prefix_;
 };
 
-// The calls a format makes through a SharedLibrary, resolved together:
-// CallsOf<Table>(library) fills each member named in the table's list.
+// The calls a format makes through a SharedLibrary, as a table with a
+// member for each: a list macro X(name) ... declares the members with
+// SIGILLON_DECLARE_CALL and, given a SharedLibrary named library and the
+// table named calls, resolves them with SIGILLON_RESOLVE_CALL.
 #define SIGILLON_DECLARE_CALL(name) decltype(&::name) name = nullptr;
 #define SIGILLON_RESOLVE_CALL(name) \
     calls.name = reinterpret_cast<decltype(&::name)>(library.Function(#name));

@@ -31,8 +31,7 @@ void HeldRowReader::ReadRows(std::uint8_t* rows, std::int32_t count) {
 CollectingRowWriter::CollectingRowWriter(const TBitmapImage& format, Save save)
     : save_(std::move(save)) {
     auto image = std::make_unique<TBitmapImage>(CopyFormat(format));
-    // Stored top row first, as the whole-picture encoders read it, so that
-    // they can take the rows where they lie.
+    // Stored top row first, the order the whole-picture encoders read in.
     image->topDown = true;
     if (!CanHoldRows(image->width, image->height, image->BitsPerPixel()))
         throw BitmapError("picture storage too large");
@@ -64,18 +63,21 @@ void LayRowOverWhite(std::uint8_t* row, const std::uint8_t* alpha, std::int32_t 
     }
 }
 
+std::string WholePictureRefusal(std::int32_t width, std::int32_t height,
+                                std::span<const std::uint8_t> alpha, std::int32_t maxSide) {
+    if (width <= 0 || height <= 0) return "an empty picture cannot be written";
+    if (width > maxSide || height > maxSide)
+        return "a side longer than " + std::to_string(maxSide) + " pixels cannot be written";
+    if (!alpha.empty() && alpha.size() != std::size_t(width) * std::size_t(height))
+        return "the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
+               std::to_string(width) + " x " + std::to_string(height) + " pixels";
+    return {};
+}
+
 std::string WholePictureRefusal(const TBitmap& picture, std::span<const std::uint8_t> alpha,
                                 std::int32_t maxSide) {
-    if (picture.IsEmpty() || picture.Width() <= 0 || picture.Height() <= 0)
-        return "an empty picture cannot be written";
-    if (picture.Width() > maxSide || picture.Height() > maxSide)
-        return "a side longer than " + std::to_string(maxSide) + " pixels cannot be written";
-    if (!alpha.empty() &&
-        alpha.size() != std::size_t(picture.Width()) * std::size_t(picture.Height()))
-        return "the alpha plane holds " + std::to_string(alpha.size()) + " values for " +
-               std::to_string(picture.Width()) + " x " + std::to_string(picture.Height()) +
-               " pixels";
-    return {};
+    return WholePictureRefusal(picture.IsEmpty() ? 0 : picture.Width(), picture.Height(), alpha,
+                               maxSide);
 }
 
 }  // namespace sigillon

@@ -47,9 +47,12 @@ private:
     std::vector<std::uint8_t> alpha_;
 };
 
-// Why an encoder of whole pictures cannot take this picture and alpha plane
-// (empty, a side longer than maxSide, an alpha plane of another size), in
-// words to follow the format's name; empty when it can.
+// Why an encoder cannot take a picture of width x height and this alpha
+// plane (empty, a side longer than maxSide, an alpha plane of another
+// size), in words to follow the format's name; empty when it can.
+std::string WholePictureRefusal(std::int32_t width, std::int32_t height,
+                                std::span<const std::uint8_t> alpha, std::int32_t maxSide);
+// The same for a held picture, which without storage is empty.
 std::string WholePictureRefusal(const TBitmap& picture, std::span<const std::uint8_t> alpha,
                                 std::int32_t maxSide);
 
